@@ -1,0 +1,70 @@
+#pragma once
+
+#include "platform/WaveInDriver.h"
+
+#include <cstdint>
+#include <memory>
+
+class CWaveDevice;
+
+// The ten-second ring of recorded frames from which the display takes its
+// data. Its two halves are both queued to the device, and each half is queued
+// again the moment the device hands it back, so recording never stops. The
+// display never waits for a block: it asks for the recording position and
+// reads just behind it. All calls come from the user-interface thread.
+class CWave
+{
+public:
+    CWave();
+    virtual ~CWave();
+    CWave(const CWave &) = delete;
+    CWave &operator=(const CWave &) = delete;
+
+    void SetFormat(uint32_t nSamplesPerSec, uint16_t nBitsPerSample, uint16_t nChannels);
+    int Allocate(uint32_t dwFrames);
+    void Free();
+    void SetDevice(CWaveDevice *pDevice) { m_pDevice = pDevice; }
+    int Start(int nFillMode);
+    int Stop();
+    void Fill(int nPart);
+
+    // Called by the device when a block of this buffer came back, or when
+    // recording stopped at this frame index.
+    void OnInputDone(uint32_t dwPosition);
+    void MarkSlot(int nSlot);
+    void ClearSlot(int nSlot);
+    int AnySlotInUse() const;
+
+    // The address of a frame; the memory stays "locked" (the address valid)
+    // until Unlock or Free. Null without memory.
+    uint8_t *GetData(uint32_t dwFrame);
+    void Unlock() { m_pData = nullptr; }
+
+    uint32_t GetPosition();
+    uint32_t MsToFrames(uint32_t dwMs) const;
+    uint32_t WrapIndex(uint32_t dwIndex) const;
+    // Channel codes: 0 none, 1 left (or the only channel), 2 right, 3 mean of both.
+    int GetSampleInt(uint32_t dwFrame, int nChannel) const;
+    // The same sample scaled so that full scale is +-10000.
+    double GetSampleFloat(uint32_t dwFrame, int nChannel) const;
+    int GetStereoSample(uint32_t dwFrame, int16_t *pLeft, int16_t *pRight, int bDifference) const;
+
+    const WaveFormat &Format() const { return m_format; }
+
+    WaveFormat m_format;
+    uint32_t m_dwBytes = 0;
+    uint32_t m_dwFrames = 0;
+    CWaveDevice *m_pDevice = nullptr; // not owned
+    uint32_t m_dwLastPos = 0;
+    int m_nFillMode = 0;
+    int m_nHalfDone = 0;
+    std::unique_ptr<uint8_t[]> m_hMem; // the sample memory
+    uint8_t *m_pData = nullptr;        // set while "locked"
+    int m_slotInUse[64] = {};
+    int m_bRunning = 0;
+    int m_bWrapped = 0;
+
+private:
+    uint32_t HalfFrames() const { return m_dwFrames / 2; }
+    int RawSample(uint32_t dwSampleIndex) const;
+};

@@ -148,6 +148,21 @@ bool BlockQueueWaveInDriver::Close()
     return true;
 }
 
+void BlockQueueWaveInDriver::CloseQuietly()
+{
+    if (!m_bOpen)
+        return;
+    m_queue.clear();
+    if (m_bRunning) {
+        m_bRunning = false;
+        StopSource();
+    }
+    CloseSource();
+    m_bOpen = false;
+    m_pClient = nullptr;
+    ++m_nGeneration;
+}
+
 bool BlockQueueWaveInDriver::GetPosition(uint64_t *pFrames)
 {
     Q_ASSERT(OnUiThread());

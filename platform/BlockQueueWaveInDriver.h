@@ -20,6 +20,9 @@
 // delivered: each notice carries the generation it was posted in, and both
 // start a new generation.
 //
+// Destroying an open driver closes it without writing to the headers still
+// queued (the caller may have freed them first).
+//
 // The driver must be constructed, used and destroyed on the user-interface
 // thread (the thread whose event loop delivers the notices). The only
 // exception is RequestPoll, which any thread may call.
@@ -78,6 +81,10 @@ protected:
     // Frames beyond the queued space, or arriving while stopped, are dropped.
     // User-interface thread only. Returns the number of frames stored.
     uint32_t Deliver(const uint8_t *pFrames, uint32_t nFrames);
+    // For destructors of derived drivers: closes like Close, but forgets the
+    // queued blocks without writing to their headers, which the caller may
+    // already have freed.
+    void CloseQuietly();
     // The stream broke: stop recording for good and post OnWaveInFailed once.
     // User-interface thread only.
     void ReportFailure(const std::string &strWhy);

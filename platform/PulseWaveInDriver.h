@@ -11,6 +11,8 @@ struct pa_threaded_mainloop;
 struct pa_context;
 struct pa_stream;
 struct pa_time_event;
+struct pa_mainloop_api;
+struct timeval;
 
 // Records from the sound server's default source through libpulse (a monitor
 // source made the default records what is playing). The server is the one
@@ -56,8 +58,8 @@ private:
     static void OnContextState(pa_context *pContext, void *pUser);
     static void OnStreamState(pa_stream *pStream, void *pUser);
     static void OnStreamRead(pa_stream *pStream, size_t nBytes, void *pUser);
-    static void OnTimeout(struct pa_mainloop_api *pApi, pa_time_event *pEvent,
-                          const struct timeval *pTime, void *pUser);
+    static void OnTimeout(pa_mainloop_api *pApi, pa_time_event *pEvent, const timeval *pTime,
+                          void *pUser);
 
     // Mainloop thread: appends to the FIFO, dropping the oldest bytes when full.
     void PushFifo(const uint8_t *pData, size_t nBytes);

@@ -1,0 +1,85 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <QStringView>
+#include <QtGlobal>
+
+#include <memory>
+
+class IProfileStore;
+
+// The first level under the per-user software key where the settings live.
+inline constexpr char kRegistryCompanyKey[] = "tanuwel";
+
+// The run modes the screen-saver host asks for on the command line.
+enum class RunMode
+{
+    None,     // unrecognised command line: end at once, showing nothing
+    Settings, // no argument, or /c: the modal settings dialog
+    Preview,  // /p <window>: the live preview inside the host's window
+    Saver,    // /s: the full-screen screen saver
+};
+
+struct RunChoice
+{
+    RunMode eMode = RunMode::None;
+    // Preview only: the host window as read from the second argument; 0 when
+    // that argument is missing or holds no digits.
+    qint64 nHostWindow = 0;
+};
+
+// True when the argument names the switch word: after skipping one leading -
+// or /, the rest equals the word exactly, ASCII A-Z folded to lower case on
+// both sides and nothing else folded. An empty rest never matches.
+bool MatchSwitch(QStringView strArg, QStringView strWord);
+
+// Reads an argument as C's atol does: leading white space, an optional sign,
+// then decimal digits up to the first non-digit; no digits gives 0. Values
+// beyond the 64-bit range saturate.
+qint64 ReadHandleArgument(QStringView strArg);
+
+// The run mode for the arguments that follow the program name. Looks at the
+// first argument only, plus the second one for the preview's window.
+RunChoice ChooseRunMode(const QStringList &args);
+
+// The program file's base name without folder and (last) extension: the
+// application name under which the settings are stored.
+QString ProgramBaseName(const QString &strProgramPath);
+
+// The application object: fixes where the settings live, reads them, and
+// starts the run mode the command line asks for. Runs on the user-interface
+// thread before the event loop starts.
+class CSpectrumApp
+{
+public:
+    // args: the command-line arguments after the program name.
+    // strProfileName: the application name the settings are stored under.
+    CSpectrumApp(QStringList args, QString strProfileName);
+    virtual ~CSpectrumApp() = default;
+    CSpectrumApp(const CSpectrumApp &) = delete;
+    CSpectrumApp &operator=(const CSpectrumApp &) = delete;
+
+    // Start-up. True when a window of the run mode now runs and the event loop
+    // should be entered; false when the process should end (settings mode
+    // after its dialog, an unrecognised command line, a mode that could not
+    // start).
+    bool InitInstance();
+
+    // The settings-dialog run mode: the dialog runs modally and the settings
+    // are saved only when it ends with its close button (OK).
+    virtual void RunSettingsDialog();
+
+protected:
+    // The store the settings are read from and saved to: the per-user store of
+    // kRegistryCompanyKey and the profile name.
+    virtual std::unique_ptr<IProfileStore> CreateProfileStore() const;
+    // Shows the preview inside the host window nHostWindow (> 0); true when it runs.
+    virtual bool StartPreview(qint64 nHostWindow);
+    // Shows the full-screen screen saver; true when it runs.
+    virtual bool StartSaver();
+
+private:
+    QStringList m_args;
+    QString m_strProfileName;
+};

@@ -1,0 +1,21 @@
+#include "app/CSpectrumApp.h"
+
+#include <QApplication>
+
+int main(int argc, char *argv[])
+{
+    QApplication app(argc, argv);
+
+    // The settings are stored under the program file's own base name, so a
+    // renamed copy keeps settings of its own.
+    QString strName = ProgramBaseName(argc > 0 ? QString::fromLocal8Bit(argv[0]) : QString());
+    if (strName.isEmpty())
+        strName = QStringLiteral("vexlor");
+    QCoreApplication::setApplicationName(strName);
+
+    // QApplication has taken out the options that are its own (-platform, -display, ...).
+    CSpectrumApp theApp(QCoreApplication::arguments().mid(1), strName);
+    if (!theApp.InitInstance())
+        return 0;
+    return QApplication::exec();
+}

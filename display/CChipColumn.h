@@ -1,0 +1,79 @@
+#pragma once
+
+#include "graphics/CBandElement.h"
+#include "platform/GdiTypes.h"
+
+#include <memory>
+
+class CDC;
+struct DisplaySettings;
+
+// Counts frame ticks in every spectrum window of the process; its parity
+// paces the falling peak of short columns. Defined with the spectrum window.
+extern int g_nFrameCounter;
+
+// Fills the window's pen table for one draw call from the chip colours. With
+// CGrad on, entries 0..10 step from Cchip1 towards Cchip2 (each channel
+// truncated towards zero) and entry 11 is Cchip2; with CGrad off only entry 0
+// (Cchip1) is set and the others are left empty.
+void BuildPens(const DisplaySettings &settings, PenTable &pens);
+
+// One frequency band of the column display types: a stack of LED-like chips
+// lit from the base up to the band's level, a peak chip above them, an
+// optional outline and a frequency label at the base.
+//
+// Element coordinates: the column's origin m_origin = (x, y), its width
+// m_size.cx = w and used length m_size.cy = L, both positive; x runs across
+// the column, y along it from the base. m_mapLocal rotates and mirrors them
+// into graph-area coordinates, m_mapArea takes those to device pixels.
+//
+// The chip states always mirror what is on screen, so DrawUpdate repaints only
+// chips whose state changed. User-interface thread only; nothing on the
+// per-frame path (ComputeLevel, DrawUpdate) allocates.
+class CChipColumn : public CBandElement
+{
+public:
+    enum ChipState { CHIP_UNLIT = 0, CHIP_LIT = 1, CHIP_PEAK = 2 };
+
+    CChipColumn();
+    ~CChipColumn() override;
+
+    // Places the column and fixes its chip count; returns the size actually
+    // used, with the signs of the size given. A negative component mirrors
+    // that axis. Angles other than 0, 90, 180, 270 leave the column as it was.
+    SIZE SetGeometry(POINT position, SIZE size, int nAngle) override;
+    void DrawUpdate(CDC *pDC, const PenTable *pPens) override;
+    void DrawFull(CDC *pDC, const PenTable *pPens) override;
+    void ComputeLevel() override;
+    // rc in element coordinates: rows top..bottom, each from left to right.
+    void FillRows(CDC *pDC, RECT rc, const CPen *pPen) override;
+    void DrawLabel(CDC *pDC, int x, int y) override;
+    // Outline of rc, given in element coordinates.
+    void DrawFrame(CDC *pDC, RECT rc, const CPen *pPen) override;
+
+    // Lit chips for a level: its decibels against full scale 32767, counted
+    // in steps of (nLmax - nLmin) / nChips from nLmin, truncated. Never
+    // negative; may exceed nChips.
+    static int ChipsForLevel(float fLevel, int nLmin, int nLmax, int nChips);
+
+    // What chip i shows on screen; i below m_nChips.
+    int ChipState(int i) const { return m_pChipStates[i]; }
+    // Chip i in element coordinates: rows top..bottom and columns
+    // left..right, as handed to FillRows.
+    RECT ChipRect(int i) const;
+
+    int m_nChips = 0;
+    int m_nPitch = 0;      // rows from one chip to the next: thickness + gap
+    int m_bRotatedLabel = 0;
+    std::unique_ptr<int[]> m_pChipStates; // m_nChips entries; replaced only by SetGeometry
+    int m_nPeakCounter = 0; // hold countdown, or the bouncing peak's velocity
+    // Chip metrics from Ldiv, fixed when the column is placed.
+    int m_nThickness = 0;
+    int m_nGap = 0;
+    int m_nMargin = 0;
+
+private:
+    int NextPeak(int nTop);
+    const CPen *LitPen(int i, const PenTable *pPens, const CPen *pFallback) const;
+    void PaintChip(CDC *pDC, int i, const CPen *pPen);
+};

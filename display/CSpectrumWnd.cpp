@@ -1,0 +1,432 @@
+#include "display/CSpectrumWnd.h"
+
+#include "app/Settings.h"
+#include "display/CChipColumn.h"
+#include "display/DisplayFont.h"
+
+#include <QCloseEvent>
+#include <QPaintEvent>
+#include <QPainter>
+#include <QResizeEvent>
+#include <QTimerEvent>
+
+#include <algorithm>
+
+namespace {
+
+// Analysis flags of every frame: mean removed, Hann window, single frame,
+// fast magnitudes.
+constexpr uint32_t kAnalyzeFlags = FFT_REMOVEDC | FFT_WINDOW | FFT_SINGLE | FFT_FASTMAG;
+
+struct RateRow
+{
+    int nRate;
+    int nSize;
+};
+// By Frange; the last row is always the keyboard's.
+constexpr RateRow kRateTable[4] = {{11025, 256}, {22050, 512}, {44100, 512}, {11025, 1024}};
+
+constexpr int kIdleSeconds = 15;
+
+} // namespace
+
+int g_nFrameCounter = 0;
+
+CSpectrumWnd::CSpectrumWnd(int bAutoDelete, QWidget *pParent)
+    : QWidget(pParent), m_settings(g_DisplaySettings), m_tLastActivity(std::time(nullptr)),
+      m_bAutoDelete(bAutoDelete), m_timers(this)
+{
+    // Every pixel comes from the backing image: no background erase by Qt.
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    setAttribute(Qt::WA_NoSystemBackground);
+    if (bAutoDelete)
+        setAttribute(Qt::WA_DeleteOnClose);
+}
+
+CSpectrumWnd::~CSpectrumWnd()
+{
+    m_timers.KillAll();
+    m_wave.Stop();
+    for (CBandElement *&pElement : m_pElements) {
+        delete pElement;
+        pElement = nullptr;
+    }
+    FreeBackgroundImage();
+}
+
+void CSpectrumWnd::SetWaveInDriver(std::unique_ptr<IWaveInDriver> pDriver)
+{
+    if (!m_device.m_bCreated)
+        m_device.m_pDriver = std::move(pDriver);
+}
+
+int CSpectrumWnd::CreateSpectrumWindow(const RECT &rc, QWidget *pParent)
+{
+    m_device.CreateDeviceWindow();
+    if (pParent)
+        setParent(pParent);
+    setGeometry(rc.left, rc.top, std::max(1, rc.Width()), std::max(1, rc.Height()));
+    RebuildFont();
+
+    m_timers.SetTimer(TIMER_START, 50);
+    m_timers.SetTimer(TIMER_WATCHDOG, 1000);
+    m_bCreated = 1;
+    m_bFirstFrame = 1;
+    return 1;
+}
+
+void CSpectrumWnd::SetArea(const RECT &rc)
+{
+    m_rcArea = rc;
+    g_bSettingsChanged = 1;
+}
+
+void CSpectrumWnd::RebuildFont()
+{
+    m_font = CreateDisplayFont(m_settings.Font, m_bPreview ? 7 : m_settings.Font.lfHeight);
+}
+
+void CSpectrumWnd::PickRow(int /*nId*/, int *pRate, int *pSize) const
+{
+    int nRow = m_settings.Frange;
+    if (nRow < 0 || nRow > 3)
+        nRow = 0;
+    if (m_settings.Type == 4)
+        nRow = 3;
+    *pRate = kRateTable[nRow].nRate;
+    *pSize = kRateTable[nRow].nSize;
+}
+
+void CSpectrumWnd::timerEvent(QTimerEvent *pEvent)
+{
+    const int nId = m_timers.IdForEvent(pEvent->timerId());
+    if (nId < 0) {
+        QWidget::timerEvent(pEvent);
+        return;
+    }
+    OnTimer(nId);
+}
+
+void CSpectrumWnd::OnTimer(int nId)
+{
+    if (!m_pDC)
+        return; // no backing image yet: the window has no size
+    CDC *pDC = m_pDC.get();
+    pDC->SelectFont(&m_font);
+
+    if (g_bSettingsChanged) {
+        m_wave.Stop();
+        g_bSettingsChanged = 0;
+        m_bFirstFrame = 1;
+        m_timers.KillTimer(TIMER_FRAME);
+        m_timers.KillTimer(TIMER_FIRSTFRAME);
+        m_timers.KillTimer(TIMER_START);
+        m_timers.KillTimer(TIMER_OPEN);
+        // The font settings may have changed with everything else.
+        RebuildFont();
+        nId = TIMER_START;
+    }
+
+    const bool bStereo = m_settings.Type >= 1 && m_settings.Type <= 3;
+    switch (nId) {
+    case TIMER_START:
+        // While the driver still holds a block, come back in 50 ms.
+        if (m_wave.AnySlotInUse()) {
+            m_timers.SetTimer(TIMER_START, 50);
+            break;
+        }
+        FreeBackgroundImage();
+        m_timers.KillTimer(TIMER_START);
+        if (!LoadBackgroundImage())
+            FreeBackgroundImage();
+        m_timers.SetTimer(TIMER_OPEN, 100);
+        break;
+
+    case TIMER_OPEN:
+    case TIMER_RETRY: {
+        m_timers.KillTimer(nId);
+        int nRate = 0, nSize = 0;
+        PickRow(nId, &nRate, &nSize);
+        m_nRate = nRate;
+        m_nSize = nSize;
+        BuildLayout(nRate, nSize);
+        m_wave.Stop();
+        m_wave.SetFormat(uint32_t(nRate), 16, 2);
+        if (!m_wave.Allocate(uint32_t(nRate) * 10)) {
+            m_nState = DS_MEMORYERROR;
+        } else {
+            m_wave.SetDevice(&m_device);
+            if (!m_wave.Start(m_settings.WaveRecMode == 1 ? 2 : 0))
+                m_nState = DS_DEVICEERROR;
+            else if (m_nState == DS_DEVICEERROR)
+                m_nState = DS_SPECTRUM;
+        }
+        if (bStereo) {
+            m_fftA.Setup(nSize, 1, 1);
+            m_fftB.Setup(nSize, 1, 2);
+        } else {
+            m_fftA.Setup(nSize, 1, 3);
+        }
+        if (m_nState == DS_DEVICEERROR && nId == TIMER_RETRY) {
+            m_timers.SetTimer(TIMER_FRAME, 50);
+        } else {
+            InvalidateErase();
+            m_timers.SetTimer(TIMER_FIRSTFRAME, 100);
+        }
+        break;
+    }
+
+    case TIMER_FIRSTFRAME: {
+        m_bFirstFrame = 0;
+        pDC->SetBkMode(CDC::TRANSPARENT);
+        pDC->SetTextColor(COLORREF(m_settings.FontColor));
+        m_bTraceValid = 1;
+        m_nTraceLength = CaptureTrace(m_nTraceIndex);
+        const int nStart = int(m_dwAnalysisStart);
+        m_fftA.Analyze(&m_wave, &nStart, kAnalyzeFlags);
+        if (bStereo)
+            m_fftB.Analyze(&m_wave, &nStart, kAnalyzeFlags);
+        DrawAll(pDC, 0);
+        m_timers.KillTimer(TIMER_FIRSTFRAME);
+        m_timers.SetTimer(TIMER_FRAME, 50);
+        break;
+    }
+
+    case TIMER_FRAME: {
+        ++g_nFrameCounter;
+        // A stream that broke after it opened (the sound server went away)
+        // is a device error like one that never opened; the watchdog retries.
+        if (m_device.m_bStreamFailed && m_nState != DS_DEVICEERROR &&
+            m_nState != DS_MEMORYERROR) {
+            m_wave.Stop();
+            m_nState = DS_DEVICEERROR;
+            InvalidateErase();
+        }
+        pDC->SetBkMode(CDC::TRANSPARENT);
+        pDC->SetTextColor(COLORREF(m_settings.FontColor));
+        m_nTraceLength = CaptureTrace(m_nTraceIndex);
+        if (m_nTraceLength > 0) {
+            const int nStart = int(m_dwAnalysisStart);
+            m_fftA.Analyze(&m_wave, &nStart, kAnalyzeFlags);
+            if (bStereo)
+                m_fftB.Analyze(&m_wave, &nStart, kAnalyzeFlags);
+        }
+        DrawUpdate(pDC);
+        if (m_wave.m_nHalfDone) {
+            m_nPendingRefill = m_wave.m_nHalfDone;
+            m_wave.m_nHalfDone = 0;
+            m_timers.SetTimer(TIMER_REFILL, 1000);
+        }
+        break;
+    }
+
+    case TIMER_WATCHDOG: {
+        const std::time_t nIdle = std::time(nullptr) - m_tLastActivity;
+        if (!m_bPreview) {
+            if (nIdle > kIdleSeconds && m_nState == DS_SPECTRUM) {
+                m_nState = DS_IDLECLOCK;
+                InvalidateErase();
+            } else if (nIdle <= kIdleSeconds && m_nState == DS_IDLECLOCK) {
+                m_nState = DS_SPECTRUM;
+                InvalidateErase();
+            }
+        }
+        if (m_nState == DS_DEVICEERROR)
+            m_timers.SetTimer(TIMER_RETRY, 50);
+        break;
+    }
+
+    case TIMER_REFILL:
+        m_wave.Fill(m_nPendingRefill);
+        m_nPendingRefill = 0;
+        m_timers.KillTimer(TIMER_REFILL);
+        break;
+
+    default:
+        break;
+    }
+    FlushDirty();
+}
+
+void CSpectrumWnd::InvalidateErase()
+{
+    PaintAll();
+    FlushDirty();
+}
+
+void CSpectrumWnd::PaintAll()
+{
+    if (!m_bCreated || !m_pDC)
+        return;
+    CDC *pDC = m_pDC.get();
+    pDC->SelectFont(&m_font);
+    pDC->SetBkMode(CDC::TRANSPARENT);
+    pDC->SetTextColor(COLORREF(m_settings.FontColor));
+    pDC->FillSolidRect(RECT{0, 0, m_image.width(), m_image.height()},
+                       COLORREF(m_settings.Cbackground));
+    DrawAll(pDC, 1);
+}
+
+void CSpectrumWnd::FlushDirty()
+{
+    if (!m_pDC)
+        return;
+    for (int i = 0; i < m_pDC->DirtyCount(); ++i)
+        update(m_pDC->DirtyAt(i));
+    m_pDC->ClearDirty();
+}
+
+void CSpectrumWnd::paintEvent(QPaintEvent *pEvent)
+{
+    QPainter painter(this);
+    for (const QRect &r : pEvent->region())
+        painter.drawImage(r, m_image, r);
+}
+
+void CSpectrumWnd::resizeEvent(QResizeEvent *pEvent)
+{
+    // The layout follows SetArea only; a new size just needs a backing image
+    // of that size with the whole picture painted into it.
+    const QSize size = pEvent->size();
+    if (size.isEmpty())
+        return;
+    m_pDC.reset();
+    m_image = QImage(size, QImage::Format_RGB32);
+    m_image.fill(Qt::black);
+    m_pDC = std::make_unique<CDC>(&m_image);
+    PaintAll();
+    m_pDC->ClearDirty();
+    update();
+}
+
+void CSpectrumWnd::closeEvent(QCloseEvent *pEvent)
+{
+    m_timers.KillAll();
+    m_wave.Stop();
+    FreeBackgroundImage();
+    QWidget::closeEvent(pEvent);
+}
+
+void CSpectrumWnd::GiveSpectrum(int nSlot, CBandElement *pElement, const float *pA,
+                                const float *pB)
+{
+    const int nType = m_settings.Type;
+    if (nType >= 1 && nType <= 3 && nSlot >= m_settings.Fdiv)
+        pElement->SetSpectrum(pB, m_fftB.m_fMax);
+    else
+        pElement->SetSpectrum(pA, m_fftA.m_fMax);
+}
+
+void CSpectrumWnd::ComputeLevels()
+{
+    const float *pA = m_fftA.LockSpectrum();
+    const float *pB = m_fftB.LockSpectrum();
+    float afLevel[kMaxElements];
+    for (int i = 0; i < kMaxElements; ++i) {
+        if (m_pElements[i])
+            GiveSpectrum(i, m_pElements[i], pA, pB);
+    }
+    for (int i = 0; i < kMaxElements; ++i) {
+        afLevel[i] = 0.0f;
+        if (m_pElements[i]) {
+            m_pElements[i]->ComputeLevel();
+            afLevel[i] = m_pElements[i]->m_fLevel;
+        }
+    }
+    if (m_settings.Type == 4) {
+        // Only the KeyNum loudest keys light; the lowest slot wins a tie.
+        bool abTaken[kMaxElements] = {};
+        for (int n = 0; n < m_settings.KeyNum; ++n) {
+            int nBest = -1;
+            for (int i = 0; i < kMaxElements; ++i) {
+                if (afLevel[i] > 0.0f && (nBest < 0 || afLevel[i] > afLevel[nBest]))
+                    nBest = i;
+            }
+            if (nBest < 0)
+                break;
+            abTaken[nBest] = true;
+            afLevel[nBest] = 0.0f;
+        }
+        for (int i = 0; i < kMaxElements; ++i) {
+            if (m_pElements[i] && !abTaken[i])
+                m_pElements[i]->m_fLevel = 0.0f;
+        }
+    }
+    m_fftB.UnlockSpectrum();
+    m_fftA.UnlockSpectrum();
+}
+
+void CSpectrumWnd::DrawElementsFull(CDC *pDC)
+{
+    PenTable pens;
+    BuildPens(m_settings, pens);
+    const float *pA = m_fftA.LockSpectrum();
+    const float *pB = m_fftB.LockSpectrum();
+    for (int i = 0; i < kMaxElements; ++i) {
+        const int nSlot = TraversalSlot(i);
+        if (CBandElement *pElement = m_pElements[nSlot]) {
+            GiveSpectrum(nSlot, pElement, pA, pB);
+            pElement->DrawFull(pDC, &pens);
+        }
+    }
+    m_fftB.UnlockSpectrum();
+    m_fftA.UnlockSpectrum();
+}
+
+void CSpectrumWnd::DrawAll(CDC *pDC, int bRepaint)
+{
+    if (!m_bCreated)
+        return;
+    DrawFrame(pDC);
+    if (g_bSettingsChanged || m_bFirstFrame)
+        return;
+    if (m_nState != DS_SPECTRUM) {
+        DrawBigClock(pDC, 1);
+        return;
+    }
+    DrawElementsFull(pDC);
+    if (m_settings.FclockDisp)
+        DrawSmallClock(pDC, 1);
+    if (m_settings.FwaveDisp) {
+        if (bRepaint)
+            RepaintTraces(pDC);
+        else
+            ResetTraces(pDC);
+    }
+}
+
+void CSpectrumWnd::DrawUpdate(CDC *pDC)
+{
+    if (m_nState == DS_SPECTRUM) {
+        if (m_settings.FclockDisp)
+            DrawSmallClock(pDC, 0);
+        if (m_settings.FwaveDisp && m_bTraceValid)
+            UpdateTraces(pDC);
+    }
+    ComputeLevels();
+    if (m_nState != DS_SPECTRUM)
+        DrawBigClock(pDC, 0);
+
+    PenTable pens;
+    BuildPens(m_settings, pens);
+    const float *pA = m_fftA.LockSpectrum();
+    const float *pB = m_fftB.LockSpectrum();
+    (void)pA;
+    (void)pB;
+    bool bActive = false;
+    for (int i = 0; i < kMaxElements; ++i) {
+        CBandElement *pElement = m_pElements[TraversalSlot(i)];
+        if (!pElement)
+            continue;
+        if (m_nState == DS_SPECTRUM)
+            pElement->DrawUpdate(pDC, &pens);
+        else
+            pElement->DrawUpdateSuppressed(pDC, &pens);
+        if (!pElement->IsIdle())
+            bActive = true;
+    }
+    m_fftB.UnlockSpectrum();
+    m_fftA.UnlockSpectrum();
+    if (bActive)
+        m_tLastActivity = std::time(nullptr);
+}

@@ -1,0 +1,74 @@
+#include "display/DisplayFont.h"
+
+#include "app/Settings.h"
+
+#include <QFontDatabase>
+#include <QFontInfo>
+#include <QStringList>
+
+#include <cstdlib>
+
+namespace {
+
+// Japanese Gothic faces that Linux desktops install, best first.
+const char *const kGothicFallbacks[] = {
+    "Noto Sans CJK JP", "Noto Sans JP", "IPAPGothic", "IPAGothic", "VL PGothic",
+    "TakaoPGothic", "Droid Sans Fallback",
+};
+
+QString InstalledFamily(const QString &strWanted)
+{
+    const QStringList families = QFontDatabase::families();
+    if (!strWanted.isEmpty() && families.contains(strWanted, Qt::CaseInsensitive))
+        return strWanted;
+    for (const char *pszFallback : kGothicFallbacks) {
+        if (families.contains(QString::fromLatin1(pszFallback), Qt::CaseInsensitive))
+            return QString::fromLatin1(pszFallback);
+    }
+    return QString();
+}
+
+// Heights beyond this are no font a screen can show; the clamp keeps a
+// damaged stored value (say -2147483648) from overflowing or hanging the
+// font engine.
+constexpr int kMaxPixelHeight = 2000;
+
+} // namespace
+
+QFont CreateDisplayFont(const LogFont &logFont, int nHeight)
+{
+    QFont font;
+    const QString strFamily = InstalledFamily(FaceNameText(logFont.lfFaceName));
+    if (!strFamily.isEmpty())
+        font.setFamily(strFamily);
+    font.setStyleHint(QFont::SansSerif);
+
+    if (nHeight < 0) {
+        // The character height without internal leading: Qt's pixel size.
+        const long long nPixels = -static_cast<long long>(nHeight);
+        font.setPixelSize(int(std::min<long long>(nPixels, kMaxPixelHeight)));
+    } else if (nHeight > 0) {
+        // The cell height: scale the pixel size so that ascent + descent fits.
+        font.setPixelSize(std::min(nHeight, kMaxPixelHeight));
+        const QFontInfo info(font);
+        const QFontMetrics fm(font);
+        if (fm.height() > 0 && fm.height() != nHeight) {
+            const int nScaled = std::max(1, nHeight * info.pixelSize() / fm.height());
+            font.setPixelSize(std::min(nScaled, kMaxPixelHeight));
+        }
+    } else {
+        font.setPixelSize(12);
+    }
+
+    const int nWeight = logFont.lfWeight <= 0 ? 400 : std::clamp(logFont.lfWeight, 100, 900);
+    font.setWeight(QFont::Weight(nWeight));
+    font.setItalic(logFont.lfItalic != 0);
+    font.setUnderline(logFont.lfUnderline != 0);
+    font.setStrikeOut(logFont.lfStrikeOut != 0);
+    // Draft and non-antialiased qualities give crisp one-pixel glyph edges,
+    // which suit the LED look and let a text be erased by drawing it again
+    // in the background colour.
+    if (logFont.lfQuality == 1 || logFont.lfQuality == 3)
+        font.setStyleStrategy(QFont::NoAntialias);
+    return font;
+}

@@ -1,0 +1,307 @@
+#include "platform/CDC.h"
+
+#include <QFontMetrics>
+#include <QImage>
+#include <QPolygon>
+
+#include <algorithm>
+#include <cstdlib>
+
+CDC::CDC(QImage *pImage) : m_pImage(pImage)
+{
+    Q_ASSERT(pImage && pImage->format() == QImage::Format_RGB32);
+    // Taken once, before any painter opens on the image, so that direct pixel
+    // writes and the painter share the same memory.
+    m_pBits = pImage->bits();
+    m_nStride = pImage->bytesPerLine();
+    m_nWidth = pImage->width();
+    m_nHeight = pImage->height();
+}
+
+CDC::~CDC() = default;
+
+uint32_t CDC::ToPixel(COLORREF c)
+{
+    return 0xFF000000u | (uint32_t(GetRValue(c)) << 16) | (uint32_t(GetGValue(c)) << 8) |
+           uint32_t(GetBValue(c));
+}
+
+QRect CDC::ClipBounds() const
+{
+    QRect r(0, 0, m_nWidth, m_nHeight);
+    if (!m_clip.IsNull())
+        r &= QRect(QPoint(m_clip.left, m_clip.top), QPoint(m_clip.right - 1, m_clip.bottom - 1));
+    return r;
+}
+
+void CDC::SetClipRect(const RECT &rc)
+{
+    m_clip = rc;
+    m_clip.Normalize();
+    if (m_pPainter) {
+        if (m_clip.IsNull())
+            m_pPainter->setClipping(false);
+        else
+            m_pPainter->setClipRect(QRect(m_clip.left, m_clip.top, m_clip.Width(),
+                                          m_clip.Height()));
+    }
+}
+
+QPainter &CDC::Painter()
+{
+    if (!m_pPainter) {
+        m_pPainter = std::make_unique<QPainter>(m_pImage);
+        m_pPainter->setRenderHint(QPainter::Antialiasing, false);
+        m_pPainter->setRenderHint(QPainter::SmoothPixmapTransform, false);
+        if (!m_clip.IsNull())
+            m_pPainter->setClipRect(QRect(m_clip.left, m_clip.top, m_clip.Width(),
+                                          m_clip.Height()));
+    }
+    return *m_pPainter;
+}
+
+void CDC::MarkDirty(const QRect &r)
+{
+    if (r.isEmpty())
+        return;
+    // Merge into an entry it touches (chips of one column stack up in one
+    // entry); otherwise append, and when the list is full widen the last.
+    const QRect grown = r.adjusted(-1, -1, 1, 1);
+    for (int i = m_nDirty - 1; i >= 0 && i >= m_nDirty - 4; --i) {
+        if (m_dirty[i].intersects(grown)) {
+            m_dirty[i] |= r;
+            return;
+        }
+    }
+    if (m_nDirty < kMaxDirty)
+        m_dirty[m_nDirty++] = r;
+    else
+        m_dirty[kMaxDirty - 1] |= r;
+}
+
+QRect CDC::DirtyBounds() const
+{
+    QRect r;
+    for (int i = 0; i < m_nDirty; ++i)
+        r |= m_dirty[i];
+    return r;
+}
+
+const CPen *CDC::SelectPen(const CPen *pPen)
+{
+    const CPen *pOld = m_pPen;
+    m_pPen = pPen;
+    return pOld;
+}
+
+int CDC::SetROP2(int nMode)
+{
+    const int nOld = m_nRop;
+    m_nRop = nMode;
+    return nOld;
+}
+
+void CDC::MoveTo(int x, int y)
+{
+    m_ptCurrent = {x, y};
+}
+
+void CDC::PutPixel(int x, int y, uint32_t pixel)
+{
+    auto *p = reinterpret_cast<uint32_t *>(m_pBits + y * m_nStride) + x;
+    *p = m_nRop == R2_XORPEN ? (*p ^ (pixel & 0x00FFFFFFu)) : pixel;
+}
+
+void CDC::FillSpan(int x1, int x2, int y, uint32_t pixel)
+{
+    const QRect clip = ClipBounds();
+    if (y < clip.top() || y > clip.bottom())
+        return;
+    x1 = std::max(x1, clip.left());
+    x2 = std::min(x2, clip.right());
+    if (x1 > x2)
+        return;
+    auto *p = reinterpret_cast<uint32_t *>(m_pBits + y * m_nStride);
+    if (m_nRop == R2_XORPEN) {
+        for (int x = x1; x <= x2; ++x)
+            p[x] ^= pixel & 0x00FFFFFFu;
+    } else {
+        std::fill(p + x1, p + x2 + 1, pixel);
+    }
+}
+
+void CDC::LineTo(int x, int y)
+{
+    const POINT from = m_ptCurrent;
+    m_ptCurrent = {x, y};
+    if (!m_pPen || m_pPen->IsNull())
+        return;
+    const uint32_t pixel = ToPixel(m_pPen->color);
+
+    if (from.y == y) {
+        // Horizontal: from the start up to, not including, the end.
+        if (from.x == x)
+            return;
+        const int x1 = from.x < x ? from.x : x + 1;
+        const int x2 = from.x < x ? x - 1 : from.x;
+        FillSpan(x1, x2, y, pixel);
+        MarkDirty(QRect(QPoint(x1, y), QPoint(x2, y)) & ClipBounds());
+        return;
+    }
+
+    // Bresenham from the start, stopping before the end pixel.
+    const QRect clip = ClipBounds();
+    int dx = std::abs(x - from.x), dy = -std::abs(y - from.y);
+    const int sx = from.x < x ? 1 : -1, sy = from.y < y ? 1 : -1;
+    int err = dx + dy;
+    int cx = from.x, cy = from.y;
+    int minX = cx, maxX = cx, minY = cy, maxY = cy;
+    while (cx != x || cy != y) {
+        if (clip.contains(cx, cy))
+            PutPixel(cx, cy, pixel);
+        minX = std::min(minX, cx);
+        maxX = std::max(maxX, cx);
+        minY = std::min(minY, cy);
+        maxY = std::max(maxY, cy);
+        const int e2 = 2 * err;
+        if (e2 >= dy) {
+            err += dy;
+            cx += sx;
+        }
+        if (e2 <= dx) {
+            err += dx;
+            cy += sy;
+        }
+    }
+    MarkDirty(QRect(QPoint(minX, minY), QPoint(maxX, maxY)) & clip);
+}
+
+void CDC::FillSolidRect(const RECT &rcIn, COLORREF color)
+{
+    RECT rc = rcIn;
+    rc.Normalize();
+    const QRect r = QRect(rc.left, rc.top, rc.Width(), rc.Height()) & ClipBounds();
+    if (r.isEmpty())
+        return;
+    const uint32_t pixel = ToPixel(color);
+    const int saved = m_nRop;
+    m_nRop = R2_COPYPEN; // brushes fill, they do not mix
+    for (int y = r.top(); y <= r.bottom(); ++y)
+        FillSpan(r.left(), r.right(), y, pixel);
+    m_nRop = saved;
+    MarkDirty(r);
+}
+
+void CDC::Polygon(const POINT *pPoints, int nCount)
+{
+    if (nCount < 2)
+        return;
+    QPolygon poly(nCount);
+    for (int i = 0; i < nCount; ++i)
+        poly.setPoint(i, pPoints[i].x, pPoints[i].y);
+    QPainter &p = Painter();
+    p.setBrush(QColor::fromRgb(ToPixel(m_brushColor)));
+    if (m_pPen && !m_pPen->IsNull())
+        p.setPen(QPen(QColor::fromRgb(ToPixel(m_pPen->color)), 0));
+    else
+        p.setPen(Qt::NoPen);
+    p.drawPolygon(poly);
+    MarkDirty(poly.boundingRect().adjusted(0, 0, 1, 1) & ClipBounds());
+}
+
+const QFont *CDC::SelectFont(const QFont *pFont)
+{
+    const QFont *pOld = m_pFont;
+    m_pFont = pFont;
+    return pOld;
+}
+
+COLORREF CDC::SetTextColor(COLORREF color)
+{
+    const COLORREF old = m_textColor;
+    m_textColor = color;
+    return old;
+}
+
+int CDC::SetBkMode(int nMode)
+{
+    const int nOld = m_nBkMode;
+    m_nBkMode = nMode;
+    return nOld;
+}
+
+COLORREF CDC::SetBkColor(COLORREF color)
+{
+    const COLORREF old = m_bkColor;
+    m_bkColor = color;
+    return old;
+}
+
+int CDC::SetTextAlign(int nFlags)
+{
+    const int nOld = m_nTextAlign;
+    m_nTextAlign = nFlags;
+    return nOld;
+}
+
+SIZE CDC::GetTextExtent(const QString &text) const
+{
+    const QFontMetrics fm(m_pFont ? *m_pFont : QFont());
+    return {fm.horizontalAdvance(text), fm.height()};
+}
+
+void CDC::TextOut(int x, int y, const QString &text)
+{
+    ExtTextOutClipped(x, y, RECT{}, text);
+}
+
+void CDC::ExtTextOutClipped(int x, int y, const RECT &rcClip, const QString &text)
+{
+    if (text.isEmpty())
+        return;
+    const QFont font = m_pFont ? *m_pFont : QFont();
+    const QFontMetrics fm(font);
+    const int width = fm.horizontalAdvance(text);
+
+    int left = x;
+    if ((m_nTextAlign & TA_CENTER) == TA_CENTER)
+        left = x - width / 2;
+    else if (m_nTextAlign & TA_RIGHT)
+        left = x - width;
+    int baseline = y + fm.ascent();
+    if ((m_nTextAlign & TA_BASELINE) == TA_BASELINE)
+        baseline = y;
+    else if (m_nTextAlign & TA_BOTTOM)
+        baseline = y - fm.descent();
+
+    const QRect box(left, baseline - fm.ascent(), width, fm.height());
+    QRect clip = ClipBounds();
+    if (!rcClip.IsNull()) {
+        RECT rc = rcClip;
+        rc.Normalize();
+        clip &= QRect(rc.left, rc.top, rc.Width(), rc.Height());
+    }
+
+    QPainter &p = Painter();
+    p.save();
+    p.setClipRect(clip);
+    p.setFont(font);
+    if (m_nBkMode == OPAQUE)
+        p.fillRect(box, QColor::fromRgb(ToPixel(m_bkColor)));
+    p.setPen(QColor::fromRgb(ToPixel(m_textColor)));
+    p.drawText(QPoint(left, baseline), text);
+    p.restore();
+    MarkDirty(box & clip);
+}
+
+void CDC::StretchImage(const RECT &dstIn, const QImage &image, const RECT &src)
+{
+    RECT dst = dstIn;
+    dst.Normalize();
+    if (image.isNull() || dst.Width() <= 0 || dst.Height() <= 0)
+        return;
+    QPainter &p = Painter();
+    p.drawImage(QRect(dst.left, dst.top, dst.Width(), dst.Height()), image,
+                QRect(src.left, src.top, src.right - src.left, src.bottom - src.top));
+    MarkDirty(QRect(dst.left, dst.top, dst.Width(), dst.Height()) & ClipBounds());
+}

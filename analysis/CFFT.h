@@ -64,11 +64,11 @@ public:
     // Releases the block and returns every field to its construction value.
     void FreeBuffers();
 
-    float m_fMax = 0.0f; // largest output value after the last analysis
-    float m_fMin = 0.0f; // smallest output value after the last analysis
-    int m_nHistory = 0;  // H, number of history slots
-    int m_nSize = 256;   // N, transform size in samples
-    int m_nChannel = 3;  // 0 silence, 1 left, 2 right, 3 mean of both
+    float m_fMax = 0.0f;                  // largest output value after the last analysis
+    float m_fMin = 0.0f;                  // smallest output value after the last analysis
+    int m_nHistory = 0;                   // H, number of history slots
+    int m_nSize = 256;                    // N, transform size in samples
+    int m_nChannel = 3;                   // 0 silence, 1 left, 2 right, 3 mean of both
     std::unique_ptr<std::byte[]> m_hData; // the one block holding every array below
     std::byte *m_pData = nullptr;         // base of the block while locked
     float *m_pHistory = nullptr;          // H slots of N/2 floats

@@ -8,8 +8,7 @@
 #include <limits>
 #include <utility>
 
-namespace
-{
+namespace {
 
 // ASCII A-Z only: a host passes plain ASCII switches, and no other letter
 // may compare equal to 'p' or 's' by folding.

@@ -20,8 +20,7 @@ int g_Version = 0;
 int g_bPreview = 0;
 int g_bSettingsChanged = 0;
 
-namespace
-{
+namespace {
 
 // A short name for the block inside the table below.
 constexpr DisplaySettings &ds = g_DisplaySettings;
@@ -37,13 +36,13 @@ constexpr std::array<SettingsRow, 72> kSettingsRows = {{
     Int32Row("Lmax", &ds.Lmax, -30),
     Int32Row("LPeek", &ds.LPeek, 2),
     Int32Row("CGrad", &ds.CGrad, 1),
-    Int32Row("Cframe", &ds.Cframe, 0x808080),     // grey
-    Int32Row("Coutline", &ds.Coutline, 0x808080), // grey
+    Int32Row("Cframe", &ds.Cframe, 0x808080),       // grey
+    Int32Row("Coutline", &ds.Coutline, 0x808080),   // grey
     Int32Row("Cpeekchip", &ds.Cpeekchip, 0x00FFFF), // yellow
-    Int32Row("Cbackground", &ds.Cbackground, 0),  // black
-    Int32Row("Cchip1", &ds.Cchip1, 0xFFFF00),     // cyan
-    Int32Row("Cchip2", &ds.Cchip2, 0xFF80FF),     // light violet
-    Int32Row("Cwline", &ds.Cwline, 0xC080FF),     // pink
+    Int32Row("Cbackground", &ds.Cbackground, 0),    // black
+    Int32Row("Cchip1", &ds.Cchip1, 0xFFFF00),       // cyan
+    Int32Row("Cchip2", &ds.Cchip2, 0xFF80FF),       // light violet
+    Int32Row("Cwline", &ds.Cwline, 0xC080FF),       // pink
     Int32Row("FwaveDisp", &ds.FwaveDisp, 0),
     Int32Row("FclockDisp", &ds.FclockDisp, 0),
     Int32Row("FwaveZan", &ds.FwaveZan, 0),
@@ -70,10 +69,10 @@ constexpr std::array<SettingsRow, 72> kSettingsRows = {{
     Int32Row("SaverSizeY", &ds.SaverSizeY, 151),
     Int32Row("SaverMode", &ds.SaverMode, 1),
     Int32Row("SpectFrameDraw", &ds.SpectFrameDraw, 1),
-    Int8Row("FontCharSet", &ds.Font.lfCharSet, 128),          // SHIFTJIS_CHARSET
-    Int8Row("FontOutPrecision", &ds.Font.lfOutPrecision, 3),  // OUT_STROKE_PRECIS
-    Int8Row("FontClipPrecision", &ds.Font.lfClipPrecision, 2), // CLIP_STROKE_PRECIS
-    Int8Row("FontQuality", &ds.Font.lfQuality, 1),            // DRAFT_QUALITY
+    Int8Row("FontCharSet", &ds.Font.lfCharSet, 128),               // SHIFTJIS_CHARSET
+    Int8Row("FontOutPrecision", &ds.Font.lfOutPrecision, 3),       // OUT_STROKE_PRECIS
+    Int8Row("FontClipPrecision", &ds.Font.lfClipPrecision, 2),     // CLIP_STROKE_PRECIS
+    Int8Row("FontQuality", &ds.Font.lfQuality, 1),                 // DRAFT_QUALITY
     Int8Row("FontPichAndFamily", &ds.Font.lfPitchAndFamily, 0x32), // VARIABLE_PITCH | FF_MODERN
     FaceNameRow("FontFaceName", &ds.Font.lfFaceName, "ＭＳ Ｐゴシック"),
     ColorRow("FontColor", &ds.FontColor, 0xFFFF00), // cyan
@@ -211,8 +210,9 @@ void WriteSettingsRows(std::span<const SettingsRow> rows, IProfileStore *pStore)
         if (row.nKind == kKindText)
             pStore->WriteText(strSection, strKey, *static_cast<const QString *>(row.pTarget));
         else if (row.nKind == kKindFaceName)
-            pStore->WriteText(strSection, strKey,
-                              FaceNameText(*static_cast<const char(*)[kFaceNameSize]>(row.pTarget)));
+            pStore->WriteText(
+                strSection, strKey,
+                FaceNameText(*static_cast<const char(*)[kFaceNameSize]>(row.pTarget)));
         else
             pStore->WriteNumber(strSection, strKey, NumberOf(row));
     }

@@ -22,15 +22,15 @@ constexpr int kFaceNameSize = 32; // bytes of LogFont::lfFaceName, the terminati
 // after every load or reset.
 struct LogFont
 {
-    std::int32_t lfHeight{};      // logical units; negative: character height without internal leading
+    std::int32_t lfHeight{}; // logical units; negative: character height without internal leading
     std::int32_t lfWidth{};
     std::int32_t lfEscapement{};
     std::int32_t lfOrientation{};
-    std::int32_t lfWeight{};      // 400 normal
+    std::int32_t lfWeight{}; // 400 normal
     std::uint8_t lfItalic{};
     std::uint8_t lfUnderline{};
     std::uint8_t lfStrikeOut{};
-    std::uint8_t lfCharSet{};     // 128: Shift-JIS
+    std::uint8_t lfCharSet{}; // 128: Shift-JIS
     std::uint8_t lfOutPrecision{};
     std::uint8_t lfClipPrecision{};
     std::uint8_t lfQuality{};
@@ -46,7 +46,7 @@ static_assert(sizeof(LogFont) == 60, "the font description is 60 bytes without p
 // into one value, the first-named margin in the high 16 bits.
 struct ImageEntry
 {
-    QString bmpName;          // full path; empty: the entry is free
+    QString bmpName;             // full path; empty: the entry is free
     std::int32_t bmpLeftRight{}; // AreaLeft * 65536 + AreaRight
     std::int32_t bmpTopBottom{}; // AreaTop * 65536 + AreaBottom
     std::int32_t bmpTypeEtc{};   // packed display options (see the background image list)
@@ -62,19 +62,19 @@ constexpr int kImageListSize = 6;
 // are pixels of the background picture; levels are dB.
 struct DisplaySettings
 {
-    std::int32_t Type{};       // 0 mono, 1 stereo, 2 stereo left/right, 3 stereo top/bottom, 4 keyboard
-    std::int32_t Frange{};     // 0 100~5 kHz, 1 100~10 kHz, 2 100~20 kHz
-    std::int32_t Fdiv{};       // number of frequency bands
-    std::int32_t Ldiv{};       // level-axis resolution: 0 fine, 1 standard, 2 coarse
-    std::int32_t Lmax{};       // dB
-    std::int32_t Lmin{};       // dB
-    std::int32_t KeyOn{};      // dB at which a key lights
-    std::int32_t KeyWidth{};   // stored only
-    std::int32_t KeyNum{};     // keys lit at once
-    std::int32_t LPeek{};      // 0 hold, 1 slow down, 2 up
+    std::int32_t Type{};   // 0 mono, 1 stereo, 2 stereo left/right, 3 stereo top/bottom, 4 keyboard
+    std::int32_t Frange{}; // 0 100~5 kHz, 1 100~10 kHz, 2 100~20 kHz
+    std::int32_t Fdiv{};   // number of frequency bands
+    std::int32_t Ldiv{};   // level-axis resolution: 0 fine, 1 standard, 2 coarse
+    std::int32_t Lmax{};   // dB
+    std::int32_t Lmin{};   // dB
+    std::int32_t KeyOn{};  // dB at which a key lights
+    std::int32_t KeyWidth{}; // stored only
+    std::int32_t KeyNum{};   // keys lit at once
+    std::int32_t LPeek{};    // 0 hold, 1 slow down, 2 up
     std::int32_t FwaveDisp{};
     std::int32_t FclockDisp{};
-    std::int32_t FwaveZan{};   // afterimage: 0 none, 1 faint, 2 dark
+    std::int32_t FwaveZan{}; // afterimage: 0 none, 1 faint, 2 dark
     std::int32_t FreqStrSw{};
     std::int32_t BaseKey{};    // Hz
     std::int32_t KeyDiv{};     // white keys: 21, 25, 28 or 32

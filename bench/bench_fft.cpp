@@ -49,7 +49,8 @@ CWave &MusicWave()
             const double n = double(noise >> 20) - 2048.0;
             const double l = env * (9000 * std::sin(2 * std::numbers::pi * 196.0 * t) +
                                     4000 * std::sin(2 * std::numbers::pi * 587.3 * t) +
-                                    1500 * std::sin(2 * std::numbers::pi * 2349.3 * t)) + n;
+                                    1500 * std::sin(2 * std::numbers::pi * 2349.3 * t)) +
+                             n;
             const double r = env * 7000 * std::sin(2 * std::numbers::pi * 293.7 * t + 0.5) + n;
             samples[2 * f] = int16_t(std::lround(l));
             samples[2 * f + 1] = int16_t(std::lround(r));
@@ -92,8 +93,7 @@ struct FftwR2C
         : m_nSize(n), m_pIn(fftw_alloc_real(size_t(n))),
           m_pOut(fftw_alloc_complex(size_t(n / 2 + 1))),
           m_plan(fftw_plan_dft_r2c_1d(n, m_pIn, m_pOut, FFTW_MEASURE))
-    {
-    }
+    {}
     ~FftwR2C()
     {
         fftw_destroy_plan(m_plan);

@@ -67,6 +67,7 @@ int CSpectrumWnd::CreateSpectrumWindow(const RECT &rc, QWidget *pParent)
         setParent(pParent);
     setGeometry(rc.left, rc.top, std::max(1, rc.Width()), std::max(1, rc.Height()));
     RebuildFont();
+    EnsureBackingImage(QSize(std::max(1, rc.Width()), std::max(1, rc.Height())));
 
     m_timers.SetTimer(TIMER_START, 50);
     m_timers.SetTimer(TIMER_WATCHDOG, 1000);
@@ -287,8 +288,12 @@ void CSpectrumWnd::resizeEvent(QResizeEvent *pEvent)
 {
     // The layout follows SetArea only; a new size just needs a backing image
     // of that size with the whole picture painted into it.
-    const QSize size = pEvent->size();
-    if (size.isEmpty())
+    EnsureBackingImage(pEvent->size());
+}
+
+void CSpectrumWnd::EnsureBackingImage(const QSize &size)
+{
+    if (size.isEmpty() || (m_pDC && m_image.size() == size))
         return;
     m_pDC.reset();
     m_image = QImage(size, QImage::Format_RGB32);

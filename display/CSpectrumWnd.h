@@ -1,6 +1,7 @@
 #pragma once
 
 #include "analysis/CFFT.h"
+#include "display/CChipColumn.h"
 #include "audio/CWave.h"
 #include "audio/CWaveDevice.h"
 #include "graphics/CBandElement.h"
@@ -19,10 +20,6 @@
 #include <memory>
 
 struct DisplaySettings;
-
-// Counts frame ticks in every spectrum window of the process; its parity
-// paces the falling peak of short columns.
-extern int g_nFrameCounter;
 
 // The window that does the work: it owns the capture ring and device, two
 // transform engines, up to 80 band elements and the background picture, and
@@ -125,13 +122,18 @@ public:
     // Where the next analysis window starts, chosen by FindSyncStart.
     uint32_t m_dwAnalysisStart = 0;
 
+    // The handler of every window timer, by the window's own timer id.
+    void OnTimer(int nId);
+    bool IsTimerActive(int nId) const { return m_timers.IsActive(nId); }
+
 protected:
     void paintEvent(QPaintEvent *pEvent) override;
     void resizeEvent(QResizeEvent *pEvent) override;
     void timerEvent(QTimerEvent *pEvent) override;
     void closeEvent(QCloseEvent *pEvent) override;
 
-    void OnTimer(int nId);
+    // Gives the window a backing image of this size, painted in full.
+    void EnsureBackingImage(const QSize &size);
     // The frame, background picture and waveform strip behind everything.
     void DrawFrame(CDC *pDC);
     void DrawElementsFull(CDC *pDC);

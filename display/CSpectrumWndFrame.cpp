@@ -75,8 +75,16 @@ int CSpectrumWnd::LoadBackgroundImage()
         FreeBackgroundImage();
         return 0;
     }
-    m_hBackground = ReadDibFile(pFile);
+    m_hBackground.reset();
+    bool bFileError = false;
+    m_hBackground = ReadDibFile(pFile, &bFileError);
     std::fclose(pFile);
+    if (bFileError) {
+        m_hBackground.reset();
+        return 0;
+    }
+    // A file that is no valid picture leaves no handle; the window then draws
+    // its own frame.
     m_pPalette = std::make_unique<CPalette>();
     if (!CreateDibPalette(m_hBackground, m_pPalette.get()))
         m_pPalette.reset();

@@ -4,7 +4,10 @@
 
 #include <QFontDatabase>
 #include <QFontInfo>
+#include <QFontMetrics>
 #include <QStringList>
+
+#include <algorithm>
 
 #include <cstdlib>
 

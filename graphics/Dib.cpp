@@ -18,9 +18,9 @@ constexpr uint32_t kMaskHeaderSize = 52;
 constexpr uint32_t kMaskBytes = 12;
 constexpr uint32_t BI_RGB = 0;
 constexpr uint32_t BI_BITFIELDS = 3;
-// A file is never larger than the biggest accepted picture (32 bits a pixel)
-// plus its headers and a full colour table; anything beyond is refused
-// before it is read.
+// The biggest accepted picture needs 400 MB (kMaxDibPixels at 32 bits a
+// pixel) plus headers and a colour table; a longer file is refused before
+// it is read rather than held in memory.
 constexpr long kMaxFileBytes = 512L * 1024 * 1024;
 constexpr uint32_t kBlack = 0xFF000000u;
 
@@ -31,8 +31,7 @@ uint16_t Le16(const uint8_t *p)
 
 uint32_t Le32(const uint8_t *p)
 {
-    return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) |
-           (uint32_t(p[3]) << 24);
+    return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
 }
 
 uint32_t HeaderSize(const uint8_t *pDib)
@@ -53,8 +52,7 @@ uint32_t Compression(const uint8_t *pDib)
 // Bytes of colour masks between the header and the colour table.
 uint32_t MaskBytes(const uint8_t *pDib)
 {
-    return HeaderSize(pDib) < kMaskHeaderSize && Compression(pDib) == BI_BITFIELDS ? kMaskBytes
-                                                                                    : 0;
+    return HeaderSize(pDib) < kMaskHeaderSize && Compression(pDib) == BI_BITFIELDS ? kMaskBytes : 0;
 }
 
 uint32_t ColorsByBitCount(int nBits)
@@ -145,7 +143,8 @@ bool CheckBlock(const uint8_t *p, size_t n)
 }
 
 // One colour field of a 16- or 32-bit pixel, scaled so that the field's
-// largest value gives 255 (value x 255 / largest, truncated).
+// largest value gives 255: value x 255 / largest, to the nearest integer
+// (a 5-bit 16 gives 132, a 6-bit 32 gives 130).
 struct Channel
 {
     uint32_t dwMask = 0;
@@ -163,7 +162,7 @@ struct Channel
     {
         if (dwMax == 0)
             return 0;
-        return uint32_t(uint64_t((dwPixel & dwMask) >> nShift) * 255 / dwMax);
+        return uint32_t((uint64_t((dwPixel & dwMask) >> nShift) * 255 + dwMax / 2) / dwMax);
     }
 };
 

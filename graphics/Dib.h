@@ -136,7 +136,19 @@ int DibPaletteBytes(const uint8_t *pDib);
 // The pixel array.
 const uint8_t *DibBits(const uint8_t *pDib);
 
-inline int DibWidth(const CDib &dib) { return DibWidth(dib.Lock()); }
-inline int DibHeight(const CDib &dib) { return DibHeight(dib.Lock()); }
-inline int DibColorCount(const CDib &dib) { return DibColorCount(dib.Lock()); }
-inline int DibPaletteBytes(const CDib &dib) { return DibPaletteBytes(dib.Lock()); }
+inline int DibWidth(const CDib &dib)
+{
+    return DibWidth(dib.Lock());
+}
+inline int DibHeight(const CDib &dib)
+{
+    return DibHeight(dib.Lock());
+}
+inline int DibColorCount(const CDib &dib)
+{
+    return DibColorCount(dib.Lock());
+}
+inline int DibPaletteBytes(const CDib &dib)
+{
+    return DibPaletteBytes(dib.Lock());
+}

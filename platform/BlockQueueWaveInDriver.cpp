@@ -1,15 +1,54 @@
 #include "platform/BlockQueueWaveInDriver.h"
 
-#include <QMetaObject>
+#include <QCoreApplication>
+#include <QEvent>
+#include <QObject>
 #include <QThread>
 
 #include <algorithm>
 #include <cstring>
 
-BlockQueueWaveInDriver::BlockQueueWaveInDriver() = default;
+namespace {
+QEvent::Type NoticeEventType()
+{
+    static const auto type = static_cast<QEvent::Type>(QEvent::registerEventType());
+    return type;
+}
+} // namespace
+
+// One notice on its way to the user-interface thread, stamped with the
+// generation it was posted in.
+struct BlockQueueWaveInDriver::NoticeEvent : QEvent
+{
+    NoticeEvent(Notice kind_, uint64_t generation_, WaveHeader *pHdr_)
+        : QEvent(NoticeEventType()), kind(kind_), generation(generation_), pHdr(pHdr_)
+    {}
+    Notice kind;
+    uint64_t generation;
+    WaveHeader *pHdr;
+};
+
+// Receives the notices on the thread it was created on.
+class BlockQueueWaveInDriver::Notifier : public QObject
+{
+public:
+    explicit Notifier(BlockQueueWaveInDriver *pDriver) : m_pDriver(pDriver) {}
+    bool event(QEvent *pEvent) override
+    {
+        if (pEvent->type() != NoticeEventType())
+            return QObject::event(pEvent);
+        m_pDriver->Dispatch(*static_cast<NoticeEvent *>(pEvent));
+        return true;
+    }
+
+private:
+    BlockQueueWaveInDriver *m_pDriver; // the owner
+};
+
+BlockQueueWaveInDriver::BlockQueueWaveInDriver() : m_pNotifier(std::make_unique<Notifier>(this)) {}
 
 // A derived driver closes its source in its own destructor; by now only the
-// queue and the notices remain, and the notices die with m_notifier.
+// queue and the notices remain, and the notices die with m_pNotifier.
 BlockQueueWaveInDriver::~BlockQueueWaveInDriver() = default;
 
 bool BlockQueueWaveInDriver::IsPlainPcmFormat(const WaveFormat &format, std::string *pWhy)
@@ -197,7 +236,7 @@ uint32_t BlockQueueWaveInDriver::Deliver(const uint8_t *pFrames, uint32_t nFrame
         if (filled + n == capacity) {
             m_queue.pop_front();
             pHdr->dwFlags = (pHdr->dwFlags & ~WHDR_INQUEUE) | WHDR_DONE;
-            PostData(pHdr);
+            Post(Notice::Data, pHdr);
         }
     }
     return nStored;
@@ -214,42 +253,42 @@ void BlockQueueWaveInDriver::ReportFailure(const std::string &strWhy)
         m_bRunning = false;
         StopSource();
     }
-    const uint64_t generation = m_nGeneration;
-    QMetaObject::invokeMethod(
-        &m_notifier,
-        [this, generation] {
-            if (generation == m_nGeneration && m_pClient)
-                m_pClient->OnWaveInFailed();
-        },
-        Qt::QueuedConnection);
+    Post(Notice::Failed);
 }
 
 void BlockQueueWaveInDriver::RequestPoll()
 {
-    if (m_bPollPending.exchange(true))
-        return;
-    QMetaObject::invokeMethod(
-        &m_notifier,
-        [this] {
-            // Cleared before polling, so that data arriving during the poll
-            // asks for another one.
-            m_bPollPending.store(false);
-            if (m_bOpen)
-                PollSource();
-        },
-        Qt::QueuedConnection);
+    if (!m_bPollPending.exchange(true))
+        Post(Notice::Poll);
 }
 
-void BlockQueueWaveInDriver::PostData(WaveHeader *pHdr)
+void BlockQueueWaveInDriver::Post(Notice kind, WaveHeader *pHdr)
 {
-    const uint64_t generation = m_nGeneration;
-    QMetaObject::invokeMethod(
-        &m_notifier,
-        [this, generation, pHdr] {
-            if (generation == m_nGeneration && m_pClient)
-                m_pClient->OnWaveInData(pHdr);
-        },
-        Qt::QueuedConnection);
+    // The generation is read only for user-interface notices; a poll request
+    // from another thread carries none.
+    const uint64_t generation = kind == Notice::Poll ? 0 : m_nGeneration;
+    QCoreApplication::postEvent(m_pNotifier.get(), new NoticeEvent(kind, generation, pHdr));
+}
+
+void BlockQueueWaveInDriver::Dispatch(const NoticeEvent &notice)
+{
+    switch (notice.kind) {
+    case Notice::Poll:
+        // Cleared before polling, so that data arriving during the poll asks
+        // for another one.
+        m_bPollPending.store(false);
+        if (m_bOpen)
+            PollSource();
+        break;
+    case Notice::Data:
+        if (notice.generation == m_nGeneration && m_pClient)
+            m_pClient->OnWaveInData(notice.pHdr);
+        break;
+    case Notice::Failed:
+        if (notice.generation == m_nGeneration && m_pClient)
+            m_pClient->OnWaveInFailed();
+        break;
+    }
 }
 
 void BlockQueueWaveInDriver::GiveBackQueue()
@@ -261,5 +300,5 @@ void BlockQueueWaveInDriver::GiveBackQueue()
 
 bool BlockQueueWaveInDriver::OnUiThread() const
 {
-    return QThread::currentThread() == m_notifier.thread();
+    return QThread::currentThread() == m_pNotifier->thread();
 }

@@ -2,11 +2,10 @@
 
 #include "platform/WaveInDriver.h"
 
-#include <QObject>
-
 #include <atomic>
 #include <cstdint>
 #include <deque>
+#include <memory>
 #include <string>
 
 // What every wave-input driver of ours shares: the queue of caller-supplied
@@ -97,13 +96,25 @@ protected:
     uint32_t FrameBytes() const { return m_format.nBlockAlign; }
 
 private:
-    void PostData(WaveHeader *pHdr);
+    class Notifier;
+    struct NoticeEvent;
+    enum class Notice
+    {
+        Data,
+        Failed,
+        Poll
+    };
+
+    // Posts a notice to the user-interface thread. Thread-safe.
+    void Post(Notice kind, WaveHeader *pHdr = nullptr);
+    // Runs a notice on the user-interface thread.
+    void Dispatch(const NoticeEvent &notice);
     void GiveBackQueue();
     bool OnUiThread() const;
 
-    // Lives on the user-interface thread; the queued notices are addressed to
-    // it, so destroying the driver discards any still pending.
-    QObject m_notifier;
+    // Lives on the user-interface thread; the notices are posted to it, so
+    // destroying the driver discards any still pending.
+    std::unique_ptr<Notifier> m_pNotifier;
     WaveFormat m_format;
     IWaveInClient *m_pClient = nullptr; // not owned
     std::deque<WaveHeader *> m_queue;   // the caller's headers, oldest first

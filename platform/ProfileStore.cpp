@@ -2,8 +2,7 @@
 
 #include <QMetaType>
 
-namespace
-{
+namespace {
 
 constexpr std::int64_t kNumberMin = -2147483648LL; // the signed 32-bit form of a hand edit
 constexpr std::int64_t kNumberMax = 4294967295LL;  // the unsigned form the program writes
@@ -88,8 +87,7 @@ ProfileValueState ProfileTextFromVariant(const QVariant &value, QString &strValu
 QSettingsProfileStore::QSettingsProfileStore(const QString &strOrganization,
                                              const QString &strApplication)
     : m_settings(QSettings::NativeFormat, QSettings::UserScope, strOrganization, strApplication)
-{
-}
+{}
 
 ProfileValueState QSettingsProfileStore::ReadNumber(const QString &strSection,
                                                     const QString &strKey,

@@ -5,8 +5,7 @@
 #include <algorithm>
 #include <cstring>
 
-namespace
-{
+namespace {
 // Holds the mainloop lock for one scope; the user-interface thread takes it
 // only around libpulse calls that return at once.
 class MainloopLock
@@ -51,7 +50,8 @@ bool PulseWaveInDriver::OpenSource(const WaveFormat &format)
     m_bConnected = false;
 
     const size_t frameBytes = format.nBlockAlign;
-    m_nFifoSize = std::max<size_t>(1, uint64_t(format.nSamplesPerSec) * kFifoMs / 1000) * frameBytes;
+    m_nFifoSize =
+        std::max<size_t>(1, uint64_t(format.nSamplesPerSec) * kFifoMs / 1000) * frameBytes;
     m_pFifo = std::make_unique<uint8_t[]>(m_nFifoSize);
     m_nFifoRead = m_nFifoUsed = 0;
     m_nScratchSize = std::max<size_t>(1, format.nSamplesPerSec / 10) * frameBytes;
@@ -84,65 +84,10 @@ bool PulseWaveInDriver::OpenSource(const WaveFormat &format)
                                            &PulseWaveInDriver::OnTimeout, this);
         if (!m_pTimeout)
             why = "cannot set a time limit on connecting to the sound server";
-
-        while (why.empty()) {
-            const pa_context_state_t state = pa_context_get_state(m_pContext);
-            if (state == PA_CONTEXT_READY)
-                break;
-            if (!PA_CONTEXT_IS_GOOD(state)) {
-                why = "cannot connect to the sound server: " + ContextError();
-                break;
-            }
-            if (m_bTimedOut) {
-                why = "timed out connecting to the sound server";
-                break;
-            }
-            pa_threaded_mainloop_wait(m_pMainloop);
-        }
-
-        if (why.empty()) {
-            pa_sample_spec spec;
-            spec.format = SampleFormatFor(format);
-            spec.rate = format.nSamplesPerSec;
-            spec.channels = static_cast<uint8_t>(format.nChannels);
-            // No channel map: the default one for the channel count (left and
-            // right for two), which the server mixes the source down or up to.
-            m_pStream = pa_stream_new(m_pContext, "Vexlor capture", &spec, nullptr);
-            if (!m_pStream)
-                why = "cannot create a record stream: " + ContextError();
-        }
-        if (why.empty()) {
-            pa_stream_set_state_callback(m_pStream, &PulseWaveInDriver::OnStreamState, this);
-            pa_stream_set_read_callback(m_pStream, &PulseWaveInDriver::OnStreamRead, this);
-            pa_sample_spec spec = *pa_stream_get_sample_spec(m_pStream);
-            pa_buffer_attr attr;
-            attr.maxlength = static_cast<uint32_t>(-1);
-            attr.tlength = static_cast<uint32_t>(-1);
-            attr.prebuf = static_cast<uint32_t>(-1);
-            attr.minreq = static_cast<uint32_t>(-1);
-            attr.fragsize = static_cast<uint32_t>(pa_usec_to_bytes(kFragmentMs * PA_USEC_PER_MSEC, &spec));
-            // The device name null is the server's default source. Corked
-            // until Start, as a wave input records only once started.
-            const auto flags =
-                static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY | PA_STREAM_START_CORKED);
-            if (pa_stream_connect_record(m_pStream, nullptr, &attr, flags) < 0)
-                why = "cannot record from the default source: " + ContextError();
-        }
-        while (why.empty()) {
-            const pa_stream_state_t state = pa_stream_get_state(m_pStream);
-            if (state == PA_STREAM_READY)
-                break;
-            if (!PA_STREAM_IS_GOOD(state)) {
-                why = "cannot record from the default source: " + ContextError();
-                break;
-            }
-            if (m_bTimedOut) {
-                why = "timed out opening a record stream on the sound server";
-                break;
-            }
-            pa_threaded_mainloop_wait(m_pMainloop);
-        }
-
+        if (why.empty())
+            why = WaitForContext();
+        if (why.empty())
+            why = ConnectStream(format);
         if (m_pTimeout) {
             pa_threaded_mainloop_get_api(m_pMainloop)->time_free(m_pTimeout);
             m_pTimeout = nullptr;
@@ -153,6 +98,59 @@ bool PulseWaveInDriver::OpenSource(const WaveFormat &format)
     if (!why.empty())
         return fail(why);
     return true;
+}
+
+std::string PulseWaveInDriver::WaitForContext()
+{
+    for (;;) {
+        const pa_context_state_t state = pa_context_get_state(m_pContext);
+        if (state == PA_CONTEXT_READY)
+            return {};
+        if (!PA_CONTEXT_IS_GOOD(state))
+            return "cannot connect to the sound server: " + ContextError();
+        if (m_bTimedOut)
+            return "timed out connecting to the sound server";
+        pa_threaded_mainloop_wait(m_pMainloop);
+    }
+}
+
+std::string PulseWaveInDriver::ConnectStream(const WaveFormat &format)
+{
+    pa_sample_spec spec;
+    spec.format = SampleFormatFor(format);
+    spec.rate = format.nSamplesPerSec;
+    spec.channels = static_cast<uint8_t>(format.nChannels);
+    // No channel map: the default one for the channel count (left and right
+    // for two), to which the server maps the source's channels.
+    m_pStream = pa_stream_new(m_pContext, "Vexlor capture", &spec, nullptr);
+    if (!m_pStream)
+        return "cannot create a record stream: " + ContextError();
+    pa_stream_set_state_callback(m_pStream, &PulseWaveInDriver::OnStreamState, this);
+    pa_stream_set_read_callback(m_pStream, &PulseWaveInDriver::OnStreamRead, this);
+
+    pa_buffer_attr attr;
+    attr.maxlength = static_cast<uint32_t>(-1);
+    attr.tlength = static_cast<uint32_t>(-1);
+    attr.prebuf = static_cast<uint32_t>(-1);
+    attr.minreq = static_cast<uint32_t>(-1);
+    attr.fragsize = static_cast<uint32_t>(pa_usec_to_bytes(kFragmentMs * PA_USEC_PER_MSEC, &spec));
+    // The device name null is the server's default source. Corked until
+    // Start, as a wave input records only once started.
+    const auto flags =
+        static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY | PA_STREAM_START_CORKED);
+    if (pa_stream_connect_record(m_pStream, nullptr, &attr, flags) < 0)
+        return "cannot record from the default source: " + ContextError();
+
+    for (;;) {
+        const pa_stream_state_t state = pa_stream_get_state(m_pStream);
+        if (state == PA_STREAM_READY)
+            return {};
+        if (!PA_STREAM_IS_GOOD(state))
+            return "cannot record from the default source: " + ContextError();
+        if (m_bTimedOut)
+            return "timed out opening a record stream on the sound server";
+        pa_threaded_mainloop_wait(m_pMainloop);
+    }
 }
 
 void PulseWaveInDriver::CloseSource()
@@ -284,6 +282,8 @@ std::string PulseWaveInDriver::ContextError() const
 {
     if (!m_pContext)
         return "no connection";
+    // The lock is recursive, so callers that hold it already may call this.
+    MainloopLock lock(m_pMainloop);
     return pa_strerror(pa_context_errno(m_pContext));
 }
 

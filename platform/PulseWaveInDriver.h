@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <string>
 
 struct pa_threaded_mainloop;
 struct pa_context;
@@ -61,6 +62,11 @@ private:
     static void OnTimeout(pa_mainloop_api *pApi, pa_time_event *pEvent, const timeval *pTime,
                           void *pUser);
 
+    // Steps of OpenSource, with the mainloop lock held. Each waits for the
+    // server until the time limit and returns the reason of a failure, or
+    // nothing.
+    std::string WaitForContext();
+    std::string ConnectStream(const WaveFormat &format);
     // Mainloop thread: appends to the FIFO, dropping the oldest bytes when full.
     void PushFifo(const uint8_t *pData, size_t nBytes);
     // Mainloop thread, with the mainloop lock held: the stream or the context
@@ -70,6 +76,7 @@ private:
     // Frees the stream, the context and the mainloop, in that order. Safe to
     // call on a partly built connection and when the server is gone.
     void TearDown();
+    // The context's last error in words. Not from the mainloop thread.
     std::string ContextError() const;
 
     pa_threaded_mainloop *m_pMainloop = nullptr; // owned, freed by TearDown

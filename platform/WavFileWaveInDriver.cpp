@@ -7,8 +7,7 @@
 #include <cstdio>
 #include <cstring>
 
-namespace
-{
+namespace {
 constexpr uint16_t kTagPcm = 0x0001;
 constexpr uint16_t kTagFloat = 0x0003;
 constexpr uint16_t kTagExtensible = 0xFFFE;
@@ -24,8 +23,7 @@ uint16_t Le16(const uint8_t *p)
 
 uint32_t Le32(const uint8_t *p)
 {
-    return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) |
-           (uint32_t(p[3]) << 24);
+    return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
 }
 
 int16_t FromReal(double x)
@@ -257,8 +255,7 @@ void WavFileWaveInDriver::PollSource()
     const uint64_t rate = Format().nSamplesPerSec;
     const uint64_t ns = static_cast<uint64_t>(m_clock.nsecsElapsed());
     // Split so that the product cannot overflow.
-    const uint64_t due =
-        m_nDueBase + ns / 1000000000 * rate + ns % 1000000000 * rate / 1000000000;
+    const uint64_t due = m_nDueBase + ns / 1000000000 * rate + ns % 1000000000 * rate / 1000000000;
     if (due <= m_nProduced)
         return;
     uint64_t n = due - m_nProduced;
@@ -332,8 +329,8 @@ void WavFileWaveInDriver::Skip(uint64_t nFrames)
     // the rest is at most one second, so the products stay small.
     const uint64_t seconds = nFrames / outRate;
     const uint64_t rest = nFrames % outRate;
-    uint64_t frame = (m_nSrcFrame + seconds % m_clip.nFrames * (inRate % m_clip.nFrames)) %
-                     m_clip.nFrames;
+    uint64_t frame =
+        (m_nSrcFrame + seconds % m_clip.nFrames * (inRate % m_clip.nFrames)) % m_clip.nFrames;
     const uint64_t remainder = m_nSrcRemainder + rest * inRate;
     frame = (frame + remainder / outRate % m_clip.nFrames) % m_clip.nFrames;
     m_nSrcFrame = static_cast<uint32_t>(frame);

@@ -27,10 +27,10 @@ struct WavClip
     QByteArray bytes;          // the whole file
     qsizetype nDataOffset = 0; // offset of frame 0 in bytes
     uint32_t nFrames = 0;
-    uint32_t nRate = 0;          // frames per second
-    uint16_t nFileChannels = 0;  // channels per frame in the file
-    uint16_t nBlockAlign = 0;    // bytes per frame in the file
-    uint16_t nSampleBytes = 0;   // bytes per sample in the file
+    uint32_t nRate = 0;         // frames per second
+    uint16_t nFileChannels = 0; // channels per frame in the file
+    uint16_t nBlockAlign = 0;   // bytes per frame in the file
+    uint16_t nSampleBytes = 0;  // bytes per sample in the file
     Encoding encoding = Encoding::Signed16;
 
     // One or two: of a file with more channels only the first two are used.
@@ -89,7 +89,7 @@ private:
 
     QString m_strPath;
     WavClip m_clip;
-    QTimer m_timer; // ticks on the user-interface thread while running
+    QTimer m_timer;           // ticks on the user-interface thread while running
     QElapsedTimer m_clock;    // running since the last Start
     uint64_t m_nDueBase = 0;  // output frames produced before the last Start
     uint64_t m_nProduced = 0; // output frames produced since Open

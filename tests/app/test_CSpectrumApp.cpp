@@ -12,8 +12,7 @@
 #include <memory>
 #include <vector>
 
-namespace
-{
+namespace {
 
 std::string Show(const QStringList &args)
 {
@@ -30,6 +29,7 @@ TEST(MatchSwitch, FollowsTheSwitchRules)
         QString strWord;
         bool bExpected;
     };
+    // clang-format off
     const std::vector<Case> cases = {
         {"/p", "p", true},
         {"-p", "p", true},
@@ -61,6 +61,7 @@ TEST(MatchSwitch, FollowsTheSwitchRules)
         {"/scr", "scr", true},
         {"/scrx", "scr", false},
     };
+    // clang-format on
     for (const Case &c : cases)
         EXPECT_EQ(MatchSwitch(c.strArg, c.strWord), c.bExpected)
             << c.strArg.toStdString() << " ~ " << c.strWord.toStdString();
@@ -74,6 +75,7 @@ TEST(ChooseRunMode, FollowsTheFiveSteps)
         RunMode eMode;
         qint64 nHostWindow;
     };
+    // clang-format off
     const std::vector<Case> cases = {
         {{}, RunMode::Settings, 0},
         {{"/c"}, RunMode::Settings, 0},
@@ -105,6 +107,7 @@ TEST(ChooseRunMode, FollowsTheFiveSteps)
         {{"/x", "/s"}, RunMode::None, 0}, // only the first argument chooses
         {{"1234", "/p"}, RunMode::None, 0},
     };
+    // clang-format on
     for (const Case &c : cases) {
         const RunChoice choice = ChooseRunMode(c.args);
         EXPECT_EQ(choice.eMode, c.eMode) << Show(c.args);
@@ -121,6 +124,7 @@ TEST(RunModeHandleArgument, IsReadLikeAtol)
         QString strArg;
         qint64 nExpected;
     };
+    // clang-format off
     const std::vector<Case> cases = {
         {"1234", 1234},
         {" -12abc", -12},
@@ -141,6 +145,7 @@ TEST(RunModeHandleArgument, IsReadLikeAtol)
         {"99999999999999999999", kMax}, // out of range saturates, as strtol does
         {"-99999999999999999999", kMin},
     };
+    // clang-format on
     for (const Case &c : cases)
         EXPECT_EQ(ReadHandleArgument(c.strArg), c.nExpected) << c.strArg.toStdString();
 }
@@ -153,8 +158,7 @@ TEST(RunModeProgramName, IsTheFileBaseNameWithoutExtension)
     EXPECT_EQ(ProgramBaseName("/opt/my.saver.scr"), "my.saver");
 }
 
-namespace
-{
+namespace {
 
 // Records which run mode start-up chose and what the settings held by then.
 // The store is an in-memory one handed over at start-up.
@@ -163,8 +167,7 @@ class RecordingApp : public CSpectrumApp
 public:
     RecordingApp(QStringList args, std::unique_ptr<MemoryProfileStore> pStore)
         : CSpectrumApp(std::move(args), QStringLiteral("vexlor")), m_pStore(std::move(pStore))
-    {
-    }
+    {}
 
     void RunSettingsDialog() override
     {
@@ -207,8 +210,7 @@ class MemoryStoreApp : public CSpectrumApp
 public:
     MemoryStoreApp(QStringList args, std::unique_ptr<MemoryProfileStore> pStore)
         : CSpectrumApp(std::move(args), QStringLiteral("vexlor")), m_pStore(std::move(pStore))
-    {
-    }
+    {}
 
 protected:
     std::unique_ptr<IProfileStore> CreateProfileStore() const override

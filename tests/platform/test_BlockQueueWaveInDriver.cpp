@@ -8,8 +8,7 @@
 #include <thread>
 #include <vector>
 
-namespace
-{
+namespace {
 // A driver whose frames come from the test: Push hands frames to Deliver at
 // once; Queue keeps them until the next PollSource.
 class ScriptedDriver : public BlockQueueWaveInDriver
@@ -118,10 +117,7 @@ class BlockQueueTest : public ::testing::Test
 {
 protected:
     void SetUp() override { DeliverPostedNotices(); }
-    void OpenStereo()
-    {
-        ASSERT_TRUE(m_driver.Open(Format(8000, 16, 2), &m_client));
-    }
+    void OpenStereo() { ASSERT_TRUE(m_driver.Open(Format(8000, 16, 2), &m_client)); }
     void Queue(Block &block)
     {
         ASSERT_TRUE(m_driver.PrepareHeader(&block.hdr));
@@ -427,10 +423,18 @@ TEST(BlockQueueFormat, AcceptsPlainPcmOnly)
     WaveFormat adpcm = Format(22050, 16, 2);
     adpcm.wFormatTag = 2;
     const Case cases[] = {
-        {Format(11025, 16, 2), true}, {Format(22050, 16, 2), true}, {Format(44100, 16, 2), true},
-        {Format(22050, 8, 1), true},  {Format(1000, 8, 2), true},   {Format(192000, 16, 1), true},
-        {Format(999, 16, 2), false},  {Format(192001, 16, 2), false}, {Format(22050, 16, 3), false},
-        {Format(22050, 16, 0), false}, {Format(22050, 32, 2), false}, {misaligned, false},
+        {Format(11025, 16, 2), true},
+        {Format(22050, 16, 2), true},
+        {Format(44100, 16, 2), true},
+        {Format(22050, 8, 1), true},
+        {Format(1000, 8, 2), true},
+        {Format(192000, 16, 1), true},
+        {Format(999, 16, 2), false},
+        {Format(192001, 16, 2), false},
+        {Format(22050, 16, 3), false},
+        {Format(22050, 16, 0), false},
+        {Format(22050, 32, 2), false},
+        {misaligned, false},
         {adpcm, false},
     };
     for (const Case &c : cases) {

@@ -16,8 +16,7 @@
 #include <cstdio>
 #include <vector>
 
-namespace
-{
+namespace {
 
 const QString kSection = QStringLiteral("Config");
 constexpr std::uint32_t kUntouched = 0xDEADBEEF;
@@ -152,9 +151,9 @@ TEST(MemoryProfileStore, KeepsValuesPerSectionAndLogsWritesInOrder)
     store.WriteNumber(QStringLiteral("Other"), QStringLiteral("FontCharSet"), 3u);
     store.SetRaw(kSection, QStringLiteral("Planted"), QStringLiteral("9"));
 
-    EXPECT_EQ(store.WriteLog(), (QStringList{QStringLiteral("Config/FontCharSet"),
-                                             QStringLiteral("Config/BmpName"),
-                                             QStringLiteral("Other/FontCharSet")}));
+    EXPECT_EQ(store.WriteLog(),
+              (QStringList{QStringLiteral("Config/FontCharSet"), QStringLiteral("Config/BmpName"),
+                           QStringLiteral("Other/FontCharSet")}));
     EXPECT_EQ(store.Count(), 4);
     EXPECT_EQ(store.FlushCount(), 0);
     store.Flush();
@@ -221,7 +220,8 @@ TEST_F(QSettingsProfileStoreTest, RoundTripThroughTheFile)
         store.WriteNumber(kSection, QStringLiteral("Type"), 0u);
         store.WriteText(kSection, QStringLiteral("BmpName"), strName);
         store.WriteText(kSection, QStringLiteral("bmpName1"), QString());
-        store.WriteText(kSection, QStringLiteral("FontFaceName"), QStringLiteral("ＭＳ Ｐゴシック"));
+        store.WriteText(kSection, QStringLiteral("FontFaceName"),
+                        QStringLiteral("ＭＳ Ｐゴシック"));
         store.Flush();
     }
 
@@ -259,18 +259,17 @@ TEST_F(QSettingsProfileStoreTest, RoundTripThroughTheFile)
 
 TEST_F(QSettingsProfileStoreTest, HandEditedValuesReadAsTheyShould)
 {
-    ASSERT_TRUE(WriteAll(ConfPath(QStringLiteral("vexlor")),
-                         "[Config]\n"
-                         "Lmin=-60\n"
-                         "Fdiv=abc\n"
-                         "Ldiv=1.5\n"
-                         "LPeek=\n"
-                         "Lmax=1, 2\n"
-                         "KeyOn=4294967296\n"
-                         "BmpName=@ByteArray(sp.bmp)\n"
-                         "bmpName2=1, 2\n"
-                         "[Other]\n"
-                         "Type=3\n"));
+    ASSERT_TRUE(WriteAll(ConfPath(QStringLiteral("vexlor")), "[Config]\n"
+                                                             "Lmin=-60\n"
+                                                             "Fdiv=abc\n"
+                                                             "Ldiv=1.5\n"
+                                                             "LPeek=\n"
+                                                             "Lmax=1, 2\n"
+                                                             "KeyOn=4294967296\n"
+                                                             "BmpName=@ByteArray(sp.bmp)\n"
+                                                             "bmpName2=1, 2\n"
+                                                             "[Other]\n"
+                                                             "Type=3\n"));
     QSettingsProfileStore store(QStringLiteral("tanuwel"), QStringLiteral("vexlor"));
     std::uint32_t dwValue = kUntouched;
     EXPECT_EQ(store.ReadNumber(kSection, QStringLiteral("Lmin"), dwValue),
@@ -341,7 +340,7 @@ TEST_F(QSettingsProfileStoreTest, ReadingAMissingFileCreatesNothing)
 // The default location comes from the environment when QSettings is first
 // used, so it is checked in a fresh process: this test runs itself again
 // with VEXLOR_PROFILE_CHILD set, and that run writes one value.
-TEST(QSettingsProfileStore, DefaultFileIsTanuwelConfUnderTheUserConfigFolder)
+TEST(QSettingsProfileStoreLocation, DefaultFileIsTanuwelConfUnderTheUserConfigFolder)
 {
     if (qEnvironmentVariableIsSet("VEXLOR_PROFILE_CHILD")) {
         QSettingsProfileStore store(QStringLiteral("tanuwel"), QStringLiteral("vexlor"));
@@ -373,7 +372,7 @@ TEST(QSettingsProfileStore, DefaultFileIsTanuwelConfUnderTheUserConfigFolder)
         QProcess child;
         child.setProcessEnvironment(env);
         child.start(QCoreApplication::applicationFilePath(),
-                    {QStringLiteral("--gtest_filter=QSettingsProfileStore."
+                    {QStringLiteral("--gtest_filter=QSettingsProfileStoreLocation."
                                     "DefaultFileIsTanuwelConfUnderTheUserConfigFolder")});
         ASSERT_TRUE(child.waitForFinished(60000));
         EXPECT_EQ(child.exitStatus(), QProcess::NormalExit);

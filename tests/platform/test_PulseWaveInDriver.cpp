@@ -13,8 +13,7 @@
 // These tests need no sound server: they point libpulse at sockets where no
 // server answers. Recording from a live server is the end-to-end test's part.
 
-namespace
-{
+namespace {
 // Sets PULSE_SERVER for one test and puts the old value back.
 class PulseServerOverride
 {

@@ -11,8 +11,7 @@
 #include <limits>
 #include <vector>
 
-namespace
-{
+namespace {
 // Little-endian writers for building WAV files byte by byte.
 void Put16(QByteArray &b, uint16_t v)
 {
@@ -57,8 +56,8 @@ struct WavSpec
     uint16_t bits = 16;
     bool bExtensible = false; // tag then goes into the sub-format GUID
     bool bBadGuid = false;
-    QByteArray extraChunk;          // a whole chunk put before "fmt "
-    int64_t dataSizeOverride = -1;  // the size written into the data chunk header
+    QByteArray extraChunk;         // a whole chunk put before "fmt "
+    int64_t dataSizeOverride = -1; // the size written into the data chunk header
 };
 
 QByteArray MakeWav(const WavSpec &spec, const QByteArray &samples)
@@ -76,8 +75,9 @@ QByteArray MakeWav(const WavSpec &spec, const QByteArray &samples)
         Put16(fmt, spec.bits); // valid bits
         Put32(fmt, spec.channels == 1 ? 0x4 : 0x3);
         Put32(fmt, spec.tag);
-        const uint8_t tail[12] = {0x00, 0x00, 0x10, 0x00, 0x80, 0x00,
-                                  0x00, 0xAA, 0x00, 0x38, 0x9B, spec.bBadGuid ? uint8_t(0x72) : uint8_t(0x71)};
+        const uint8_t tail[12] = {0x00, 0x00, 0x10, 0x00,
+                                  0x80, 0x00, 0x00, 0xAA,
+                                  0x00, 0x38, 0x9B, spec.bBadGuid ? uint8_t(0x72) : uint8_t(0x71)};
         fmt.append(reinterpret_cast<const char *>(tail), 12);
     }
     QByteArray body = "WAVE";
@@ -86,7 +86,8 @@ QByteArray MakeWav(const WavSpec &spec, const QByteArray &samples)
     Put32(body, uint32_t(fmt.size()));
     body += fmt;
     body += "data";
-    Put32(body, spec.dataSizeOverride >= 0 ? uint32_t(spec.dataSizeOverride) : uint32_t(samples.size()));
+    Put32(body,
+          spec.dataSizeOverride >= 0 ? uint32_t(spec.dataSizeOverride) : uint32_t(samples.size()));
     body += samples;
     if (samples.size() % 2)
         body.append('\0');
@@ -187,7 +188,8 @@ TEST_F(WavFileTest, SixteenBitStereoAtTheSameRatePassesThroughUnchanged)
     WavSpec spec;
     spec.channels = 2;
     const std::vector<int> values = {0, 1, -1, 32767, -32768, 1234, -4321, 77};
-    const auto out = Samples16Of(Record(Write(MakeWav(spec, Samples16(values))), Format(8000, 16, 2), 4));
+    const auto out =
+        Samples16Of(Record(Write(MakeWav(spec, Samples16(values))), Format(8000, 16, 2), 4));
     EXPECT_EQ(out, values);
 }
 
@@ -197,7 +199,7 @@ TEST_F(WavFileTest, EightBitMonoIsWidenedAndDoubledIntoBothChannels)
     spec.bits = 8;
     const QByteArray samples("\x00\x01\x7F\x80\x81\xFF", 6);
     // (u - 128) * 256 for u = 0, 1, 127, 128, 129, 255.
-    const std::vector<int> expected = {-32768, -32768, -32512, -32512, -256, -256,
+    const std::vector<int> expected = {-32768, -32768, -32512, -32512, -256,  -256,
                                        0,      0,      256,    256,    32512, 32512};
     EXPECT_EQ(Samples16Of(Record(Write(MakeWav(spec, samples)), Format(8000, 16, 2), 6)), expected);
 }
@@ -206,7 +208,7 @@ TEST_F(WavFileTest, TwentyFourBitSamplesKeepTheirTopSixteenBits)
 {
     WavSpec spec;
     spec.bits = 24;
-    const std::vector<int32_t> values = {0x7FFFFF, -0x800000, 0x000100, 0x0000FF,
+    const std::vector<int32_t> values = {0x7FFFFF, -0x800000, 0x000100,  0x0000FF,
                                          -1,       0x123456,  -0x123456, -256};
     QByteArray samples;
     for (int32_t v : values)
@@ -238,13 +240,16 @@ TEST_F(WavFileTest, FloatSamplesAreScaledRoundedAndClamped)
     spec.tag = 3;
     spec.bits = 32;
     const float nan = std::numeric_limits<float>::quiet_NaN();
-    const std::vector<float> values = {0.0f, 0.5f, -0.5f, 1.0f, -1.0f, 2.0f, -3.0f, -0.7f, 0.25f, nan};
+    const std::vector<float> values = {0.0f, 0.5f,  -0.5f, 1.0f,  -1.0f,
+                                       2.0f, -3.0f, -0.7f, 0.25f, nan};
     QByteArray samples;
     for (float x : values)
         PutF32(samples, x);
     // x * 32768 to the nearest integer, into -32768..32767; -0.7 * 32768 = -22937.6.
-    const std::vector<int> expected = {0, 16384, -16384, 32767, -32768, 32767, -32768, -22938, 8192, 0};
-    EXPECT_EQ(Samples16Of(Record(Write(MakeWav(spec, samples)), Format(8000, 16, 1), 10)), expected);
+    const std::vector<int> expected = {0,     16384,  -16384, 32767, -32768,
+                                       32767, -32768, -22938, 8192,  0};
+    EXPECT_EQ(Samples16Of(Record(Write(MakeWav(spec, samples)), Format(8000, 16, 1), 10)),
+              expected);
 }
 
 TEST_F(WavFileTest, DoubleFloatSamplesAreRead)
@@ -319,7 +324,8 @@ TEST_F(WavFileTest, EightBitOutputIsTheTopByteOffsetBy128)
 TEST_F(WavFileTest, UnknownChunksOfOddLengthAreSkipped)
 {
     WavSpec spec;
-    spec.extraChunk = QByteArray("LIST", 4) + QByteArray("\x03\x00\x00\x00", 4) + "abc" + QByteArray(1, '\0');
+    spec.extraChunk =
+        QByteArray("LIST", 4) + QByteArray("\x03\x00\x00\x00", 4) + "abc" + QByteArray(1, '\0');
     const std::vector<int> values = {11, -22, 33};
     EXPECT_EQ(Samples16Of(Record(Write(MakeWav(spec, Samples16(values))), Format(8000, 16, 1), 3)),
               values);
@@ -329,7 +335,8 @@ TEST_F(WavFileTest, TheFileLoopsForEver)
 {
     WavSpec spec;
     const std::vector<int> values = {10, 20, 30, 40, 50};
-    const auto out = Samples16Of(Record(Write(MakeWav(spec, Samples16(values))), Format(8000, 16, 1), 23));
+    const auto out =
+        Samples16Of(Record(Write(MakeWav(spec, Samples16(values))), Format(8000, 16, 1), 23));
     ASSERT_EQ(out.size(), 23u);
     for (size_t i = 0; i < out.size(); ++i)
         EXPECT_EQ(out[i], values[i % 5]) << "frame " << i;
@@ -340,7 +347,8 @@ TEST_F(WavFileTest, DoublingTheRateInterpolatesHalfwayAndAcrossTheLoop)
     WavSpec spec;
     spec.rate = 11025;
     const std::vector<int> values = {0, 1000, -2000, 4000};
-    const auto out = Samples16Of(Record(Write(MakeWav(spec, Samples16(values))), Format(22050, 16, 1), 10));
+    const auto out =
+        Samples16Of(Record(Write(MakeWav(spec, Samples16(values))), Format(22050, 16, 1), 10));
     // Output frame n lies at file frame n / 2; the last file frame leads back to the first.
     const std::vector<int> expected = {0, 500, 1000, -500, -2000, 1000, 4000, 2000, 0, 500};
     EXPECT_EQ(out, expected);
@@ -356,7 +364,8 @@ TEST_F(WavFileTest, HalvingTheRateTakesEverySecondFrame)
         values.push_back(i * 100);
         values.push_back(-i * 100);
     }
-    const auto out = Samples16Of(Record(Write(MakeWav(spec, Samples16(values))), Format(22050, 16, 2), 9));
+    const auto out =
+        Samples16Of(Record(Write(MakeWav(spec, Samples16(values))), Format(22050, 16, 2), 9));
     for (int k = 0; k < 9; ++k) {
         const int frame = (2 * k) % 12;
         EXPECT_EQ(out[2 * k], frame * 100) << "frame " << k;
@@ -372,7 +381,8 @@ TEST_F(WavFileTest, AnUnrelatedRateInterpolatesLinearly)
     for (int i = 0; i < 37; ++i)
         values.push_back(int(20000 * std::sin(0.37 * i * i)));
     const int n = 300;
-    const auto out = Samples16Of(Record(Write(MakeWav(spec, Samples16(values))), Format(11025, 16, 1), n));
+    const auto out =
+        Samples16Of(Record(Write(MakeWav(spec, Samples16(values))), Format(11025, 16, 1), n));
     for (int k = 0; k < n; ++k) {
         const double pos = double(k) * 8000.0 / 11025.0;
         const int i = int(std::floor(pos));
@@ -490,12 +500,14 @@ TEST_F(WavFileTest, FilesThatAreNotPlayableWAVsFailWithAReason)
     WavSpec adpcm;
     adpcm.tag = 2;
     adpcm.bits = 4;
-    EXPECT_NE(OpenError(MakeWav(adpcm, samples)).find("unsupported sample format (format tag 0x0002)"),
-              std::string::npos);
+    EXPECT_NE(
+        OpenError(MakeWav(adpcm, samples)).find("unsupported sample format (format tag 0x0002)"),
+        std::string::npos);
     WavSpec twelve;
     twelve.bits = 12;
-    EXPECT_NE(OpenError(MakeWav(twelve, samples)).find("unsupported sample format (12-bit integer)"),
-              std::string::npos);
+    EXPECT_NE(
+        OpenError(MakeWav(twelve, samples)).find("unsupported sample format (12-bit integer)"),
+        std::string::npos);
     WavSpec noChannels;
     noChannels.channels = 0;
     EXPECT_NE(OpenError(MakeWav(noChannels, samples)).find("no channels"), std::string::npos);

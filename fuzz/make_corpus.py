@@ -1,0 +1,94 @@
+#!/usr/bin/env python3
+"""Writes the seed bitmaps of fuzz_dib into corpus/dib/: one small valid file
+for each kind the reader accepts. Run from anywhere; rewrites the files."""
+import os
+import struct
+
+OUT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "corpus", "dib")
+
+
+def rows_bytes(rows, bits):
+    """rows: bottom-up file order; each row a list of pixel values."""
+    out = b""
+    for row in rows:
+        if bits in (1, 4):
+            per = 8 // bits
+            data = bytearray((len(row) * bits + 7) // 8)
+            for x, v in enumerate(row):
+                data[x // per] |= v << (8 - bits * (x % per + 1))
+            data = bytes(data)
+        elif bits == 8:
+            data = bytes(row)
+        elif bits == 16:
+            data = b"".join(struct.pack("<H", v) for v in row)
+        elif bits == 24:
+            data = b"".join(struct.pack("<BBB", b, g, r) for (r, g, b) in row)
+        else:
+            data = b"".join(struct.pack("<I", v) for v in row)
+        data += b"\0" * (-len(data) % 4)
+        out += data
+    return out
+
+
+def info_header(w, h, bits, compression=0, used=0, size=40, masks=()):
+    hdr = struct.pack("<IiiHHIIiiII", size, w, h, 1, bits, compression, 0, 2835, 2835, used, 0)
+    hdr += b"".join(struct.pack("<I", m) for m in masks)
+    return hdr + b"\0" * (size - len(hdr))
+
+
+def core_header(w, h, bits):
+    return struct.pack("<IHHHH", 12, w, h, 1, bits)
+
+
+def quad(r, g, b):
+    return struct.pack("<BBBB", b, g, r, 0)
+
+
+def triple(r, g, b):
+    return struct.pack("<BBB", b, g, r)
+
+
+def bmp(header, table, pixels):
+    offset = 14 + len(header) + len(table)
+    return b"BM" + struct.pack("<IHHI", offset + len(pixels), 0, 0, offset) + header + table + pixels
+
+
+def write(name, data):
+    with open(os.path.join(OUT, name), "wb") as f:
+        f.write(data)
+
+
+def main():
+    os.makedirs(OUT, exist_ok=True)
+    write("bits1.bmp", bmp(info_header(10, 2, 1), quad(0, 0, 0) + quad(255, 255, 255),
+                           rows_bytes([[1, 0, 1, 1, 0, 0, 1, 0, 0, 1], [0] * 9 + [1]], 1)))
+    write("bits4.bmp", bmp(info_header(3, 2, 4), b"".join(quad(i * 16, 0, 255 - i * 16) for i in range(16)),
+                           rows_bytes([[5, 15, 9], [0, 9, 5]], 4)))
+    write("bits8_used0.bmp", bmp(info_header(4, 2, 8), b"".join(quad(i, 255 - i, i // 2) for i in range(256)),
+                                 rows_bytes([[0, 1, 2, 255], [128, 64, 32, 16]], 8)))
+    write("bits8_used5.bmp", bmp(info_header(3, 2, 8, used=5), b"".join(quad(i * 50, i, 0) for i in range(5)),
+                                 rows_bytes([[0, 4, 2], [1, 3, 0]], 8)))
+    write("bits16_555.bmp", bmp(info_header(3, 2, 16), b"",
+                                rows_bytes([[0x7C00, 0x03E0, 0x001F], [0x4210, 0, 0x7FFF]], 16)))
+    write("bits16_565.bmp", bmp(info_header(3, 2, 16, compression=3), struct.pack("<III", 0xF800, 0x07E0, 0x001F),
+                                rows_bytes([[0xF800, 0x07E0, 0x001F], [0x0400, 0xFFFF, 0]], 16)))
+    write("bits24.bmp", bmp(info_header(3, 2, 24), b"",
+                            rows_bytes([[(255, 255, 255), (128, 128, 128), (100, 100, 0)],
+                                        [(255, 0, 0), (0, 255, 0), (0, 0, 255)]], 24)))
+    write("bits24_topdown.bmp", bmp(info_header(3, -2, 24), b"",
+                                    rows_bytes([[(255, 0, 0), (0, 255, 0), (0, 0, 255)],
+                                                [(255, 255, 255), (128, 128, 128), (100, 100, 0)]], 24)))
+    write("bits32.bmp", bmp(info_header(2, 2, 32), b"",
+                            rows_bytes([[0x00102030, 0xFF405060], [0x00FFFFFF, 0]], 32)))
+    write("bits32_v5_masks.bmp", bmp(info_header(2, 1, 32, compression=3, size=124,
+                                                 masks=(0xFF, 0xFF00, 0xFF0000)), b"",
+                                     rows_bytes([[0x44332211, 0x000000FF]], 32)))
+    write("core1.bmp", bmp(core_header(3, 2, 1), triple(1, 2, 3) + triple(250, 251, 252),
+                           rows_bytes([[1, 0, 1], [0, 1, 0]], 1)))
+    write("core8.bmp", bmp(core_header(2, 2, 8), b"".join(triple(i, i, 255 - i) for i in range(256)),
+                           rows_bytes([[0, 255], [7, 9]], 8)))
+    write("core24.bmp", bmp(core_header(2, 1, 24), b"", rows_bytes([[(1, 2, 3), (4, 5, 6)]], 24)))
+
+
+if __name__ == "__main__":
+    main()

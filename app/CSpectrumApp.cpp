@@ -1,5 +1,18 @@
 #include "app/CSpectrumApp.h"
 
+#include "audio/CWaveDevice.h"
+#include "display/CSpectrumWnd.h"
+#include "platform/DemoSignal.h"
+#include "platform/PulseWaveInDriver.h"
+#include "platform/WavFileWaveInDriver.h"
+#include "platform/X11HostWindow.h"
+
+#include <QCoreApplication>
+#include <QTimer>
+#include <QWindow>
+
+#include <cstdio>
+
 #include "app/Settings.h"
 #include "platform/ProfileStore.h"
 
@@ -96,8 +109,9 @@ QString ProgramBaseName(const QString &strProgramPath)
     return QFileInfo(strProgramPath).completeBaseName();
 }
 
-CSpectrumApp::CSpectrumApp(QStringList args, QString strProfileName)
-    : m_args(std::move(args)), m_strProfileName(std::move(strProfileName))
+CSpectrumApp::CSpectrumApp(QStringList args, QString strProfileName, ExtraOptions options)
+    : m_args(std::move(args)), m_strProfileName(std::move(strProfileName)),
+      m_options(std::move(options))
 {
     g_bSettingsChanged = 0;
 }
@@ -116,6 +130,10 @@ bool CSpectrumApp::InitInstance()
 
     // Settings are read once, in every mode, an unrecognised command line included.
     LoadSettings();
+
+    InstallSoundSource();
+    if (m_options.bWindow)
+        return StartWindow();
 
     const RunChoice choice = ChooseRunMode(m_args);
     switch (choice.eMode) {
@@ -154,11 +172,38 @@ std::unique_ptr<IProfileStore> CSpectrumApp::CreateProfileStore() const
 
 bool CSpectrumApp::StartPreview(qint64 nHostWindow)
 {
-    // The spectrum window is not part of the program yet, so there is nothing
-    // to show inside the host window: the mode ends here, as it does when the
-    // window cannot be created.
-    Q_UNUSED(nHostWindow);
-    return false;
+    // The host's client area comes from the X server: Qt sees a foreign
+    // window as 0 x 0.
+    auto pHost = std::make_shared<X11HostWindow>(uint64_t(nHostWindow));
+    int w = 0, h = 0;
+    if (!pHost->ClientSize(&w, &h) || w <= 0 || h <= 0)
+        return false;
+    QWindow *pHostWindow = QWindow::fromWinId(WId(nHostWindow));
+    if (!pHostWindow)
+        return false;
+
+    auto *pWnd = new CSpectrumWnd(1);
+    pWnd->SetArea(RECT{3, 15, w - 3, h - 15});
+    pWnd->m_bPreview = 1;
+    if (!pWnd->CreateSpectrumWindow(RECT{0, 0, w, h}, nullptr)) {
+        delete pWnd;
+        return false;
+    }
+    pWnd->winId(); // a native window, so that it can live inside the host's
+    pWnd->windowHandle()->setParent(pHostWindow);
+    pWnd->setGeometry(0, 0, w, h);
+    pWnd->show();
+
+    // The preview lives as long as its host window. Exit rather than quit:
+    // with an embedded window quit() was seen not to end the event loop.
+    auto *pWatch = new QTimer(pWnd);
+    QObject::connect(pWatch, &QTimer::timeout, pWnd, [pHost] {
+        if (!pHost->Exists())
+            QCoreApplication::exit(0);
+    });
+    pWatch->start(500);
+    ArmSnapshot(pWnd);
+    return true;
 }
 
 bool CSpectrumApp::StartSaver()
@@ -166,4 +211,67 @@ bool CSpectrumApp::StartSaver()
     // The screen-saver window is not part of the program yet: the mode ends
     // here, as it does when the window cannot be created.
     return false;
+}
+
+bool CSpectrumApp::StartWindow()
+{
+    const QSize size = m_options.windowSize;
+    auto *pWnd = new CSpectrumWnd(1);
+    pWnd->m_bAreaFollowsSize = 1;
+    pWnd->SetArea(RECT{0, 0, size.width(), size.height()});
+    if (!pWnd->CreateSpectrumWindow(RECT{0, 0, size.width(), size.height()}, nullptr)) {
+        delete pWnd;
+        return false;
+    }
+    pWnd->setWindowTitle(QStringLiteral("Vexlor"));
+    pWnd->show();
+    ArmSnapshot(pWnd);
+    return true;
+}
+
+void CSpectrumApp::InstallSoundSource()
+{
+    if (!m_options.strInput.isEmpty()) {
+        const QString strPath = m_options.strInput;
+        SetWaveInDriverFactory([strPath] { return std::make_unique<WavFileWaveInDriver>(strPath); });
+        return;
+    }
+    bool bDemo = m_options.bDemo;
+    if (!bDemo && m_options.bWindow) {
+        // A window for people to look at: when no sound server answers, show
+        // the built-in signal rather than a device error.
+        PulseWaveInDriver probe;
+        const WaveFormat format{1, 2, 22050, 88200, 4, 16, 0};
+        if (probe.Open(format, nullptr)) {
+            probe.Close();
+        } else {
+            std::fprintf(stderr, "%s: no sound server answered (%s); showing the built-in "
+                                 "demo signal\n",
+                         qPrintable(m_strProfileName), probe.LastError().c_str());
+            bDemo = true;
+        }
+    }
+    if (bDemo) {
+        const QByteArray demo = SynthesizeDemoWav();
+        SetWaveInDriverFactory([demo] {
+            return std::make_unique<WavFileWaveInDriver>(demo, QStringLiteral("demo"));
+        });
+        return;
+    }
+    SetWaveInDriverFactory([] { return std::make_unique<PulseWaveInDriver>(); });
+}
+
+void CSpectrumApp::ArmSnapshot(CSpectrumWnd *pWnd)
+{
+    if (m_options.strSnapshot.isEmpty())
+        return;
+    const QString strPath = m_options.strSnapshot;
+    QTimer::singleShot(int(m_options.dAfterSeconds * 1000), pWnd, [pWnd, strPath] {
+        if (!pWnd->BackingImage().save(strPath, "PNG")) {
+            std::fprintf(stderr, "vexlor: cannot write %s\n", qPrintable(strPath));
+            QCoreApplication::exit(1);
+            return;
+        }
+        QCoreApplication::exit(0);
+    });
 }

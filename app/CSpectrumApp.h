@@ -1,5 +1,7 @@
 #pragma once
 
+#include "app/CommandLine.h"
+
 #include <QString>
 #include <QStringList>
 #include <QStringView>
@@ -8,6 +10,7 @@
 #include <memory>
 
 class IProfileStore;
+class CSpectrumWnd;
 
 // The first level under the per-user software key where the settings live.
 inline constexpr char kRegistryCompanyKey[] = "tanuwel";
@@ -55,7 +58,7 @@ class CSpectrumApp
 public:
     // args: the command-line arguments after the program name.
     // strProfileName: the application name the settings are stored under.
-    CSpectrumApp(QStringList args, QString strProfileName);
+    CSpectrumApp(QStringList args, QString strProfileName, ExtraOptions options = {});
     virtual ~CSpectrumApp() = default;
     CSpectrumApp(const CSpectrumApp &) = delete;
     CSpectrumApp &operator=(const CSpectrumApp &) = delete;
@@ -78,8 +81,16 @@ protected:
     virtual bool StartPreview(qint64 nHostWindow);
     // Shows the full-screen screen saver; true when it runs.
     virtual bool StartSaver();
+    // The display in an ordinary top-level window (--window); true when it runs.
+    virtual bool StartWindow();
 
 private:
+    // Chooses where every capture device of the process records from.
+    void InstallSoundSource();
+    // With --snapshot: writes the window's picture after the delay and ends.
+    void ArmSnapshot(CSpectrumWnd *pWnd);
+
     QStringList m_args;
     QString m_strProfileName;
+    ExtraOptions m_options;
 };

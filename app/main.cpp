@@ -2,6 +2,8 @@
 
 #include <QApplication>
 
+#include <cstdio>
+
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
@@ -14,7 +16,18 @@ int main(int argc, char *argv[])
     QCoreApplication::setApplicationName(strName);
 
     // QApplication has taken out the options that are its own (-platform, -display, ...).
-    CSpectrumApp theApp(QCoreApplication::arguments().mid(1), strName);
+    QStringList args = QCoreApplication::arguments().mid(1);
+    ExtraOptions options;
+    QString strError;
+    if (!ParseExtraOptions(args, &options, &strError)) {
+        std::fprintf(stderr, "%s: %s\n", qPrintable(strName), qPrintable(strError));
+        return 2;
+    }
+    if (options.bHelp) {
+        std::fputs(qPrintable(ExtraOptionsHelp(strName)), stdout);
+        return 0;
+    }
+    CSpectrumApp theApp(args, strName, options);
     if (!theApp.InitInstance())
         return 0;
     return QApplication::exec();

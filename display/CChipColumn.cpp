@@ -92,10 +92,18 @@ SIZE CChipColumn::SetGeometry(POINT position, SIZE size, int nAngle)
 
     m_mapLocal.SetOrigin(position.x, position.y);
     switch (nAngle) {
-    case 0: m_mapLocal.SetAngle0(); break;
-    case 90: m_mapLocal.SetAngle90(); break;
-    case 180: m_mapLocal.SetAngle180(); break;
-    default: m_mapLocal.SetAngle270(); break;
+    case 0:
+        m_mapLocal.SetAngle0();
+        break;
+    case 90:
+        m_mapLocal.SetAngle90();
+        break;
+    case 180:
+        m_mapLocal.SetAngle180();
+        break;
+    default:
+        m_mapLocal.SetAngle270();
+        break;
     }
     const int nSignW = size.cx < 0 ? -1 : 1;
     const int nSignL = size.cy < 0 ? -1 : 1;
@@ -204,7 +212,7 @@ void CChipColumn::DrawUpdate(CDC *pDC, const PenTable *pPens)
     const DisplaySettings &s = *m_pSettings;
     int h = ChipsForLevel(m_fLevel, s.Lmin, s.Lmax, m_nChips) - 1;
     if (h < m_nTop)
-        h += (m_nTop - h) / 2; // the bar rises at once and falls half the way per frame
+        h += (m_nTop - h + 1) / 2; // the bar rises at once and falls half the way per frame
     const int nLit = std::min(h + 1, m_nChips);
     const int t = nLit - 1;
     const int p = std::max(NextPeak(t), t);

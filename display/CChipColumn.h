@@ -33,7 +33,12 @@ void BuildPens(const DisplaySettings &settings, PenTable &pens);
 class CChipColumn : public CBandElement
 {
 public:
-    enum ChipState { CHIP_UNLIT = 0, CHIP_LIT = 1, CHIP_PEAK = 2 };
+    enum ChipState
+    {
+        CHIP_UNLIT = 0,
+        CHIP_LIT = 1,
+        CHIP_PEAK = 2
+    };
 
     CChipColumn();
     ~CChipColumn() override;
@@ -63,10 +68,10 @@ public:
     RECT ChipRect(int i) const;
 
     int m_nChips = 0;
-    int m_nPitch = 0;      // rows from one chip to the next: thickness + gap
+    int m_nPitch = 0; // rows from one chip to the next: thickness + gap
     int m_bRotatedLabel = 0;
     std::unique_ptr<int[]> m_pChipStates; // m_nChips entries; replaced only by SetGeometry
-    int m_nPeakCounter = 0; // hold countdown, or the bouncing peak's velocity
+    int m_nPeakCounter = 0;               // hold countdown, or the bouncing peak's velocity
     // Chip metrics from Ldiv, fixed when the column is placed.
     int m_nThickness = 0;
     int m_nGap = 0;

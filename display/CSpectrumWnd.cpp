@@ -289,6 +289,8 @@ void CSpectrumWnd::resizeEvent(QResizeEvent *pEvent)
     // The layout follows SetArea only; a new size just needs a backing image
     // of that size with the whole picture painted into it.
     EnsureBackingImage(pEvent->size());
+    if (m_bAreaFollowsSize && m_rcArea != RECT{0, 0, width(), height()})
+        SetArea(RECT{0, 0, width(), height()});
 }
 
 void CSpectrumWnd::EnsureBackingImage(const QSize &size)

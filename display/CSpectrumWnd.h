@@ -115,6 +115,9 @@ public:
     RECT m_rcWave;
     RECT m_rcClock;
     int m_bAutoDelete = 0;
+    // In a window of its own the display's area is the whole client area and
+    // follows every resize.
+    int m_bAreaFollowsSize = 0;
 
     // The row of the rate and size table in use, for the analysis window.
     int m_nRate = 11025;

@@ -70,9 +70,9 @@ void CBandElement::ComputeLevel() {}
 // The rows are lines through the area mapper, each leaving out its end pixel
 // as the device does. When the mapper only swaps or mirrors axes, those lines
 // tile a rectangle of the device exactly, and one rectangle fill puts down
-// the same pixels many times faster than a line per row. The line walk stays
-// for any other mapper and for mixing raster operations, which a fill does
-// not honour.
+// the same pixels in one call instead of one per row (a chip is a handful of
+// rows, a column a few hundred chips). The line walk stays for any other
+// mapper and for mixing raster operations, which a fill does not honour.
 void CBandElement::FillRows(CDC *pDC, RECT rc, const CPen *pPen)
 {
     if (!pDC)
@@ -85,17 +85,16 @@ void CBandElement::FillRows(CDC *pDC, RECT rc, const CPen *pPen)
         return;
     }
 
-    // First row's line a -> b, last row's start c.
+    // First row's line a -> b, last row's start c. The mapping is exact in
+    // whole pixels here, so the last row's end is c + (b - a).
     int ax = rc.left, ay = rc.top;
     int bx = rc.right, by = rc.top;
     int cx = rc.left, cy = rc.bottom;
-    int ex = rc.right, ey = rc.bottom;
     m_mapArea.MapXY(ax, ay);
     m_mapArea.MapXY(bx, by);
     m_mapArea.MapXY(cx, cy);
-    m_mapArea.MapXY(ex, ey);
     // The line walk would leave the current position at the last row's end.
-    pDC->MoveTo(ex, ey);
+    pDC->MoveTo(cx + bx - ax, cy + by - ay);
     if (!pPen || pPen->IsNull() || (ax == bx && ay == by))
         return;
 

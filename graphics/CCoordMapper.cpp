@@ -1,13 +1,14 @@
 #include "graphics/CCoordMapper.h"
 
-#include <cmath>
-
 namespace {
 
-// Rounds to the nearest integer, halves upwards.
+// Rounds to the nearest integer, halves upwards: floor(v + 0.5) for any
+// value in the int range, without a library call on the drawing path.
 inline int Nearest(double v)
 {
-    return static_cast<int>(std::floor(v + 0.5));
+    const double t = v + 0.5;
+    const int i = static_cast<int>(t);
+    return t < i ? i - 1 : i;
 }
 
 inline void SetBoth(CCoordMapper &map, double a, double b, double c, double d)

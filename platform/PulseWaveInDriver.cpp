@@ -116,13 +116,13 @@ std::string PulseWaveInDriver::WaitForContext()
 
 std::string PulseWaveInDriver::ConnectStream(const WaveFormat &format)
 {
-    pa_sample_spec spec;
-    spec.format = SampleFormatFor(format);
-    spec.rate = format.nSamplesPerSec;
-    spec.channels = static_cast<uint8_t>(format.nChannels);
+    pa_sample_spec sampleFormat;
+    sampleFormat.format = SampleFormatFor(format);
+    sampleFormat.rate = format.nSamplesPerSec;
+    sampleFormat.channels = static_cast<uint8_t>(format.nChannels);
     // No channel map: the default one for the channel count (left and right
     // for two), to which the server maps the source's channels.
-    m_pStream = pa_stream_new(m_pContext, "Vexlor capture", &spec, nullptr);
+    m_pStream = pa_stream_new(m_pContext, "Vexlor capture", &sampleFormat, nullptr);
     if (!m_pStream)
         return "cannot create a record stream: " + ContextError();
     pa_stream_set_state_callback(m_pStream, &PulseWaveInDriver::OnStreamState, this);
@@ -133,7 +133,8 @@ std::string PulseWaveInDriver::ConnectStream(const WaveFormat &format)
     attr.tlength = static_cast<uint32_t>(-1);
     attr.prebuf = static_cast<uint32_t>(-1);
     attr.minreq = static_cast<uint32_t>(-1);
-    attr.fragsize = static_cast<uint32_t>(pa_usec_to_bytes(kFragmentMs * PA_USEC_PER_MSEC, &spec));
+    attr.fragsize =
+        static_cast<uint32_t>(pa_usec_to_bytes(kFragmentMs * PA_USEC_PER_MSEC, &sampleFormat));
     // The device name null is the server's default source. Corked until
     // Start, as a wave input records only once started.
     const auto flags =

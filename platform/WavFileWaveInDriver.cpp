@@ -76,6 +76,12 @@ WavFileWaveInDriver::WavFileWaveInDriver(QString strPath) : m_strPath(std::move(
     QObject::connect(&m_timer, &QTimer::timeout, &m_timer, [this] { PollSource(); });
 }
 
+WavFileWaveInDriver::WavFileWaveInDriver(QByteArray wavBytes, QString strName)
+    : WavFileWaveInDriver(std::move(strName))
+{
+    m_wavBytes = std::move(wavBytes);
+}
+
 WavFileWaveInDriver::~WavFileWaveInDriver()
 {
     CloseQuietly();
@@ -216,7 +222,10 @@ bool WavFileWaveInDriver::ParseWav(QByteArray bytes, const std::string &strName,
 bool WavFileWaveInDriver::OpenSource(const WaveFormat &format)
 {
     std::string error;
-    if (!LoadWav(m_strPath, &m_clip, &error)) {
+    const bool bLoaded = m_wavBytes.isEmpty()
+                             ? LoadWav(m_strPath, &m_clip, &error)
+                             : ParseWav(m_wavBytes, m_strPath.toStdString(), &m_clip, &error);
+    if (!bLoaded) {
         SetLastError(error);
         return false;
     }

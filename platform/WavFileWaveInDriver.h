@@ -59,6 +59,9 @@ public:
     // The file is read at Open; a file that cannot be played makes Open fail
     // with the reason in LastError ("<path>: not a WAV file (no RIFF header)").
     explicit WavFileWaveInDriver(QString strPath);
+    // Plays WAV data held in memory (the built-in demo signal); strName names
+    // it in messages.
+    WavFileWaveInDriver(QByteArray wavBytes, QString strName);
     ~WavFileWaveInDriver() override;
 
     bool IsFormatSupported(const WaveFormat &format) override;
@@ -88,6 +91,7 @@ private:
     void Skip(uint64_t nFrames);
 
     QString m_strPath;
+    QByteArray m_wavBytes; // in-memory WAV data; empty: read m_strPath at Open
     WavClip m_clip;
     QTimer m_timer;           // ticks on the user-interface thread while running
     QElapsedTimer m_clock;    // running since the last Start

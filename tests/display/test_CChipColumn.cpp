@@ -10,7 +10,45 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
+#include <new>
 #include <vector>
+
+// Counts allocations made through operator new while a test asks for it, to
+// show that the per-frame path allocates nothing.
+namespace {
+bool g_bCountAllocations = false;
+int g_nAllocations = 0;
+} // namespace
+
+void *operator new(std::size_t nSize)
+{
+    if (g_bCountAllocations)
+        ++g_nAllocations;
+    if (void *p = std::malloc(nSize ? nSize : 1))
+        return p;
+    throw std::bad_alloc();
+}
+void *operator new[](std::size_t nSize)
+{
+    return ::operator new(nSize);
+}
+void operator delete(void *p) noexcept
+{
+    std::free(p);
+}
+void operator delete[](void *p) noexcept
+{
+    std::free(p);
+}
+void operator delete(void *p, std::size_t) noexcept
+{
+    std::free(p);
+}
+void operator delete[](void *p, std::size_t) noexcept
+{
+    std::free(p);
+}
 
 namespace {
 
@@ -81,16 +119,25 @@ POINT ToArea(const Geometry &geo, int ex, int ey)
         dy = -dy;
     int ax = dx, ay = dy;
     switch (geo.nAngle) {
-    case 90: ax = -dy; ay = dx; break;
-    case 180: ax = -dx; ay = -dy; break;
-    case 270: ax = dy; ay = -dx; break;
-    default: break;
+    case 90:
+        ax = -dy;
+        ay = dx;
+        break;
+    case 180:
+        ax = -dx;
+        ay = -dy;
+        break;
+    case 270:
+        ax = dy;
+        ay = -dx;
+        break;
+    default:
+        break;
     }
     return {ax + geo.origin.x, ay + geo.origin.y};
 }
 
-// An image painted the way the design describes a full repaint, worked out
-// from the geometry alone.
+// The picture a full repaint should leave, worked out from the geometry alone.
 class ExpectedPicture
 {
 public:
@@ -251,8 +298,7 @@ TEST_F(ChipColumnTest, DecibelsCountChipsFromTheLowerLimit)
     EXPECT_EQ(CChipColumn::ChipsForLevel(float(at45 * 0.9999), -60, -30, 20), 9);
     EXPECT_EQ(CChipColumn::ChipsForLevel(0.0f, -60, -30, 20), 0);
     // Below the lower limit nothing is lit.
-    EXPECT_EQ(CChipColumn::ChipsForLevel(float(32767.0 * std::pow(10.0, -4.0)), -60, -30, 20),
-              0);
+    EXPECT_EQ(CChipColumn::ChipsForLevel(float(32767.0 * std::pow(10.0, -4.0)), -60, -30, 20), 0);
     // Twice full scale, +6.02 dB: 66.02 / 1.5 = 44, past the top of the stack.
     EXPECT_EQ(CChipColumn::ChipsForLevel(65534.0f, -60, -30, 20), 44);
 }
@@ -289,10 +335,10 @@ TEST_F(ChipColumnTest, ChipCountAndUsedLengthFollowLdiv)
         int nLdiv, nFreqStrSw, nLength, nChips, nUsed;
     };
     const Case cases[] = {
-        {0, 0, 100, 49, 99}, // (100 - 2 - 1) / 2 + 1; 2 x 49 + 2 - 1
-        {1, 0, 100, 24, 98}, // (100 - 4 - 2) / 4 + 1; 4 x 24 + 4 - 2
-        {2, 0, 100, 19, 97}, // (100 - 4 - 3) / 5 + 1; 5 x 19 + 4 - 2
-        {3, 0, 100, 16, 98}, // (100 - 4 - 4) / 6 + 1; 6 x 16 + 4 - 2
+        {0, 0, 100, 49, 99},  // (100 - 2 - 1) / 2 + 1; 2 x 49 + 2 - 1
+        {1, 0, 100, 24, 98},  // (100 - 4 - 2) / 4 + 1; 4 x 24 + 4 - 2
+        {2, 0, 100, 19, 97},  // (100 - 4 - 3) / 5 + 1; 5 x 19 + 4 - 2
+        {3, 0, 100, 16, 98},  // (100 - 4 - 4) / 6 + 1; 6 x 16 + 4 - 2
         {2, 1, 100, 17, 100}, // a 13-row label strip: (100 - 4 - 3 - 13) / 5 + 1
         {2, 0, 102, 20, 102},
     };
@@ -301,6 +347,7 @@ TEST_F(ChipColumnTest, ChipCountAndUsedLengthFollowLdiv)
         m_settings.FreqStrSw = c.nFreqStrSw;
         CChipColumn col;
         col.m_pSettings = &m_settings;
+        EXPECT_EQ(col.m_nKind, 0);
         const SIZE used = col.SetGeometry({0, 0}, {20, c.nLength}, 0);
         EXPECT_EQ(col.m_nChips, c.nChips) << "Ldiv " << c.nLdiv;
         EXPECT_EQ(used, (SIZE{20, c.nUsed})) << "Ldiv " << c.nLdiv;
@@ -308,23 +355,6 @@ TEST_F(ChipColumnTest, ChipCountAndUsedLengthFollowLdiv)
         EXPECT_EQ(col.m_nLabelStrip, c.nFreqStrSw ? 13 : 0);
         for (int i = 0; i < col.m_nChips; ++i)
             ASSERT_EQ(col.ChipState(i), CChipColumn::CHIP_UNLIT);
-    }
-}
-
-TEST_F(ChipColumnTest, ChipRowsFollowThicknessGapAndMargin)
-{
-    m_settings.FreqStrSw = 1; // strip of 13 rows at angle 0
-    for (int nLdiv = 0; nLdiv < 4; ++nLdiv) {
-        m_settings.Ldiv = nLdiv;
-        const Metrics &mt = kMetrics[nLdiv];
-        m_col.SetGeometry({7, 11}, {20, 150}, 0);
-        for (int i = 0; i < m_col.m_nChips; ++i) {
-            const RECT rc = m_col.ChipRect(i);
-            ASSERT_EQ(rc.top, 11 + 13 + mt.m + i * (mt.t + mt.gap)) << nLdiv;
-            ASSERT_EQ(rc.bottom, rc.top + mt.t - 1) << nLdiv;
-        }
-        // The last chip ends a margin below the used length.
-        EXPECT_EQ(m_col.ChipRect(m_col.m_nChips - 1).bottom, 11 + m_col.m_size.cy - mt.m - 1);
     }
 }
 
@@ -372,9 +402,9 @@ TEST_F(ChipColumnTest, AngleSetsAlignmentRotationAndReturnedSigns)
     const int top = CDC::TA_CENTER | CDC::TA_TOP;
     const int bottom = CDC::TA_CENTER | CDC::TA_BOTTOM;
     const Case cases[] = {
-        {0, {20, 100}, top, 0, 13},      {0, {20, -100}, bottom, 0, 13},
-        {90, {20, 100}, bottom, 1, 24},  {180, {20, 100}, bottom, 0, 13},
-        {180, {20, -100}, top, 0, 13},   {270, {-20, 100}, bottom, 1, 24},
+        {0, {20, 100}, top, 0, 13},     {0, {20, -100}, bottom, 0, 13},
+        {90, {20, 100}, bottom, 1, 24}, {180, {20, 100}, bottom, 0, 13},
+        {180, {20, -100}, top, 0, 13},  {270, {-20, 100}, bottom, 1, 24},
     };
     for (const Case &c : cases) {
         CChipColumn col;
@@ -437,10 +467,10 @@ TEST_F(ChipColumnTest, ATooShortColumnHasNoChipsAndStaysIdle)
 TEST_F(ChipColumnTest, FullRepaintPaintsExactlyTheDescribedPixels)
 {
     const Geometry geometries[] = {
-        {0, {30, 5}, {23, 200}},     // mono and side by side
-        {0, {30, 5}, {5, 120}},      // narrow
-        {0, {40, 130}, {23, -110}},  // top/bottom, lower half
-        {90, {200, 20}, {19, 150}},  // left/right, left half
+        {0, {30, 5}, {23, 200}},      // mono and side by side
+        {0, {30, 5}, {5, 120}},       // narrow
+        {0, {40, 130}, {23, -110}},   // top/bottom, lower half
+        {90, {200, 20}, {19, 150}},   // left/right, left half
         {270, {120, 20}, {-19, 150}}, // left/right, right half
         {180, {150, 220}, {23, 150}},
     };
@@ -485,8 +515,7 @@ TEST_F(ChipColumnTest, FullRepaintPaintsExactlyTheDescribedPixels)
                     }
                     ASSERT_EQ(CountDifferences(m_image, expected.m_image), 0)
                         << "Ldiv " << nLdiv << " frame " << nFrame << " strip " << nStrip
-                        << " angle " << geo.nAngle << " size " << geo.size.cx << ","
-                        << geo.size.cy;
+                        << " angle " << geo.nAngle << " size " << geo.size.cx << "," << geo.size.cy;
                     EXPECT_EQ(col.m_nTop, n - 4);
                     EXPECT_EQ(col.m_nPeak, n - 4);
                     for (int i = 0; i < n; ++i) {
@@ -556,7 +585,10 @@ protected:
     }
 
     // Text pixels are the only greys: white antialiased on black.
-    static bool IsText(COLORREF c) { return c != kBlack && GetRValue(c) == GetGValue(c) && GetGValue(c) == GetBValue(c); }
+    static bool IsText(COLORREF c)
+    {
+        return c != kBlack && GetRValue(c) == GetGValue(c) && GetGValue(c) == GetBValue(c);
+    }
 
     // Counts text pixels inside and outside an area rectangle (inclusive),
     // and finds the middle of all the ink in area coordinates.
@@ -837,9 +869,29 @@ TEST_F(ChipColumnTest, SuppressedUpdateChangesStatesButNoPixels)
     EXPECT_EQ(m_dc.DirtyCount(), 0);
 }
 
-TEST_F(ChipColumnTest, TheColumnIsAChipColumnKind)
+TEST_F(ChipColumnTest, TheFramePathAllocatesNothing)
 {
-    EXPECT_EQ(m_col.m_nKind, 0);
-    const CBandElement *pBase = &m_col;
-    EXPECT_EQ(pBase->m_nKind, 0);
+    PlaceTwenty();
+    const float bins[4] = {100.0f, 2000.0f, 50.0f, 7.0f};
+    m_col.SetSpectrum(bins, 2000.0f);
+    m_col.SetBins({0, 4, {}});
+    BuildPens(m_settings, m_pens);
+    m_col.DrawFull(&m_dc, &m_pens);
+    g_nAllocations = 0;
+    g_bCountAllocations = true;
+    for (int f = 0; f < 60; ++f) {
+        ++g_nFrameCounter;
+        m_col.ComputeLevel();
+        if (f % 7 == 0)
+            m_col.m_fLevel = 0.0f; // let the bar fall now and then
+        m_col.DrawUpdate(&m_dc, &m_pens);
+        m_col.DrawUpdateSuppressed(&m_dc, &m_pens);
+    }
+    g_bCountAllocations = false;
+    EXPECT_EQ(g_nAllocations, 0);
+    // The counter does count: placing the column allocates its chip states.
+    g_bCountAllocations = true;
+    m_col.SetGeometry({30, 5}, {23, 200}, 0);
+    g_bCountAllocations = false;
+    EXPECT_GE(g_nAllocations, 1);
 }

@@ -83,12 +83,12 @@ int CountDifferences(const QImage &a, const QImage &b)
 }
 
 const RECT kFillRects[] = {
-    {10, 20, 30, 25},   // ordinary
-    {30, 25, 10, 20},   // given the other way round
-    {12, 5, 12, 9},     // zero width: lines of no length
-    {3, 7, 18, 7},      // one row
-    {-20, -5, 15, 40},  // partly off the image
-    {0, 0, 1, 1},       // a single pixel per row
+    {10, 20, 30, 25},         // ordinary
+    {30, 25, 10, 20},         // given the other way round
+    {12, 5, 12, 9},           // zero width: lines of no length
+    {3, 7, 18, 7},            // one row
+    {-20, -5, 15, 40},        // partly off the image
+    {0, 0, 1, 1},             // a single pixel per row
     {-300, -300, -250, -260}, // wholly off the image
 };
 
@@ -216,20 +216,6 @@ TEST_F(BandElementTest, BandLevelStaysWithinFourteenPercentOfTheMaximum)
     }
 }
 
-TEST_F(BandElementTest, SeedingRepeatsTheJitterSequence)
-{
-    const float bins[1] = {500.0f};
-    m_elem.SetSpectrum(bins, 500.0f);
-    m_elem.SetBins({0, 1, {}});
-    CBandElement::SeedJitter(7);
-    float first[20];
-    for (float &f : first)
-        f = m_elem.BandLevel();
-    CBandElement::SeedJitter(7);
-    for (float f : first)
-        EXPECT_FLOAT_EQ(m_elem.BandLevel(), f);
-}
-
 TEST_F(BandElementTest, LabelExtentFollowsTheFontAndTheAngle)
 {
     m_settings.Font.lfHeight = -11;
@@ -291,8 +277,7 @@ TEST_F(BandElementDrawTest, FillRowsPaintsEveryRowLeavingOutTheRightEnd)
     for (int y = 0; y < m_image.height(); ++y) {
         for (int x = 0; x < m_image.width(); ++x) {
             const bool inside = x >= 15 && x <= 34 && y >= 76 && y <= 80;
-            ASSERT_EQ(PixelAt(m_image, x, y), inside ? m_pen.color : RGB(0, 0, 0))
-                << x << "," << y;
+            ASSERT_EQ(PixelAt(m_image, x, y), inside ? m_pen.color : RGB(0, 0, 0)) << x << "," << y;
         }
     }
 }
@@ -320,14 +305,6 @@ TEST_F(BandElementDrawTest, FillRowsWithAnEmptyPenPaintsNothing)
     EXPECT_EQ(m_dc.DirtyCount(), 0);
 }
 
-TEST_F(BandElementDrawTest, FillRowsRestoresThePreviouslySelectedPen)
-{
-    const CPen other(RGB(1, 2, 3));
-    m_dc.SelectPen(&other);
-    m_elem.FillRows(&m_dc, {5, 10, 25, 14}, &m_pen);
-    EXPECT_EQ(m_dc.SelectPen(nullptr), &other);
-}
-
 // The fast fill and the line per row must agree on every pixel, the current
 // position and the area reported as drawn, for every rotation and mirroring.
 TEST_F(BandElementDrawTest, FastFillMatchesTheLinePerRowForEveryRotationAndMirror)
@@ -339,10 +316,18 @@ TEST_F(BandElementDrawTest, FastFillMatchesTheLinePerRowForEveryRotationAndMirro
                 CCoordMapper map;
                 map.SetOrigin(40, 30);
                 switch (angle) {
-                case 0: map.SetAngle0(); break;
-                case 90: map.SetAngle90(); break;
-                case 180: map.SetAngle180(); break;
-                default: map.SetAngle270(); break;
+                case 0:
+                    map.SetAngle0();
+                    break;
+                case 90:
+                    map.SetAngle90();
+                    break;
+                case 180:
+                    map.SetAngle180();
+                    break;
+                default:
+                    map.SetAngle270();
+                    break;
                 }
                 map.Compose(sx, 0, 0, sy);
                 map.tx = 17;
@@ -356,14 +341,12 @@ TEST_F(BandElementDrawTest, FastFillMatchesTheLinePerRowForEveryRotationAndMirro
                     m_elem.FillRows(&dcFast, rc, &m_pen);
                     ReferenceFillRows(dcSlow, map, rc, &m_pen);
                     const auto where = [&] {
-                        return ::testing::Message() << "angle " << angle << " mirror " << sx
-                                                    << "," << sy << " rect " << rc.left << ","
-                                                    << rc.top << "," << rc.right << ","
-                                                    << rc.bottom;
+                        return ::testing::Message()
+                               << "angle " << angle << " mirror " << sx << "," << sy << " rect "
+                               << rc.left << "," << rc.top << "," << rc.right << "," << rc.bottom;
                     };
                     EXPECT_EQ(CountDifferences(fast, slow), 0) << where();
-                    EXPECT_EQ(dcFast.GetCurrentPosition(), dcSlow.GetCurrentPosition())
-                        << where();
+                    EXPECT_EQ(dcFast.GetCurrentPosition(), dcSlow.GetCurrentPosition()) << where();
                     EXPECT_EQ(dcFast.DirtyBounds(), dcSlow.DirtyBounds()) << where();
                 }
             }
@@ -438,10 +421,18 @@ TEST_F(BandElementDrawTest, DrawFrameOutlinesTheClosedRectangle)
         for (int x = 0; x < m_image.width(); ++x) {
             const bool inBox = x >= 15 && x <= 35 && y >= 50 && y <= 80;
             const bool onRing = inBox && (x == 15 || x == 35 || y == 50 || y == 80);
-            ASSERT_EQ(PixelAt(m_image, x, y), onRing ? pen.color : RGB(0, 0, 0))
-                << x << "," << y;
+            ASSERT_EQ(PixelAt(m_image, x, y), onRing ? pen.color : RGB(0, 0, 0)) << x << "," << y;
         }
     }
+}
+
+TEST_F(BandElementDrawTest, DrawFrameWithAnEmptyPenPaintsNothing)
+{
+    const QImage before = m_image.copy();
+    const CPen empty;
+    m_elem.DrawFrame(&m_dc, {5, 10, 25, 40}, &empty);
+    m_elem.DrawFrame(&m_dc, {5, 10, 25, 40}, nullptr);
+    EXPECT_EQ(CountDifferences(m_image, before), 0);
 }
 
 TEST_F(BandElementDrawTest, DrawLabelWritesTheTextAtTheMappedPoint)
@@ -462,8 +453,7 @@ TEST_F(BandElementDrawTest, DrawLabelWritesTheTextAtTheMappedPoint)
             if (PixelAt(m_image, x, y) == RGB(0, 0, 0))
                 continue;
             // Antialiased ink may overhang the advance by a pixel.
-            const bool inBox =
-                x >= 29 && x <= 30 + extent.cx && y >= 40 && y < 40 + extent.cy;
+            const bool inBox = x >= 29 && x <= 30 + extent.cx && y >= 40 && y < 40 + extent.cy;
             (inBox ? inside : outside) += 1;
         }
     }

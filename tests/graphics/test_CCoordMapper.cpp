@@ -4,15 +4,29 @@
 
 namespace {
 
-enum Preset { kAngle0, kAngle90, kAngle180, kAngle270 };
+enum Preset
+{
+    kAngle0,
+    kAngle90,
+    kAngle180,
+    kAngle270
+};
 
 void Apply(CCoordMapper &map, Preset preset)
 {
     switch (preset) {
-    case kAngle0: map.SetAngle0(); break;
-    case kAngle90: map.SetAngle90(); break;
-    case kAngle180: map.SetAngle180(); break;
-    case kAngle270: map.SetAngle270(); break;
+    case kAngle0:
+        map.SetAngle0();
+        break;
+    case kAngle90:
+        map.SetAngle90();
+        break;
+    case kAngle180:
+        map.SetAngle180();
+        break;
+    case kAngle270:
+        map.SetAngle270();
+        break;
     }
 }
 
@@ -34,10 +48,14 @@ POINT Unmapped(const CCoordMapper &map, int x, int y)
 POINT Rotated(Preset preset, int x, int y)
 {
     switch (preset) {
-    case kAngle0: return {x, y};
-    case kAngle90: return {-y, x};
-    case kAngle180: return {-x, -y};
-    case kAngle270: return {y, -x};
+    case kAngle0:
+        return {x, y};
+    case kAngle90:
+        return {-y, x};
+    case kAngle180:
+        return {-x, -y};
+    case kAngle270:
+        return {y, -x};
     }
     return {};
 }
@@ -179,12 +197,9 @@ TEST(CCoordMapperTest, ComposeWithADiagonalMirrorsBeforeTheRotation)
     };
     // Mirror first, then rotate: (x, y) -> (sx x, sy y) -> rotation.
     const Case cases[] = {
-        {kAngle0, -1, 1, {3, 4}, {-3, 4}},
-        {kAngle0, 1, -1, {3, 4}, {3, -4}},
-        {kAngle0, -1, -1, {3, 4}, {-3, -4}},
-        {kAngle90, -1, 1, {1, 2}, {-2, -1}},
-        {kAngle90, 1, -1, {1, 2}, {2, 1}},
-        {kAngle270, -1, 1, {1, 2}, {2, 1}},
+        {kAngle0, -1, 1, {3, 4}, {-3, 4}},   {kAngle0, 1, -1, {3, 4}, {3, -4}},
+        {kAngle0, -1, -1, {3, 4}, {-3, -4}}, {kAngle90, -1, 1, {1, 2}, {-2, -1}},
+        {kAngle90, 1, -1, {1, 2}, {2, 1}},   {kAngle270, -1, 1, {1, 2}, {2, 1}},
         {kAngle180, 1, -1, {5, 6}, {-5, 6}},
     };
     for (const Case &c : cases) {
@@ -192,8 +207,7 @@ TEST(CCoordMapperTest, ComposeWithADiagonalMirrorsBeforeTheRotation)
         map.SetOrigin(100, 200);
         Apply(map, c.preset);
         map.Compose(c.sx, 0, 0, c.sy);
-        EXPECT_EQ(Mapped(map, 100 + c.in.x, 200 + c.in.y),
-                  (POINT{100 + c.out.x, 200 + c.out.y}))
+        EXPECT_EQ(Mapped(map, 100 + c.in.x, 200 + c.in.y), (POINT{100 + c.out.x, 200 + c.out.y}))
             << "preset " << c.preset << " signs " << c.sx << "," << c.sy;
         EXPECT_TRUE(map.IsAxisAligned());
         for (const POINT &pt : kPoints) {

@@ -48,7 +48,7 @@ QByteArray Samples16(const std::vector<int> &values)
     return b;
 }
 
-struct WavSpec
+struct WavLayout
 {
     uint16_t tag = 1;
     uint16_t channels = 1;
@@ -60,34 +60,34 @@ struct WavSpec
     int64_t dataSizeOverride = -1; // the size written into the data chunk header
 };
 
-QByteArray MakeWav(const WavSpec &spec, const QByteArray &samples)
+QByteArray MakeWav(const WavLayout &layout, const QByteArray &samples)
 {
-    const uint16_t blockAlign = uint16_t(spec.channels * spec.bits / 8);
+    const uint16_t blockAlign = uint16_t(layout.channels * layout.bits / 8);
     QByteArray fmt;
-    Put16(fmt, spec.bExtensible ? 0xFFFE : spec.tag);
-    Put16(fmt, spec.channels);
-    Put32(fmt, spec.rate);
-    Put32(fmt, spec.rate * blockAlign);
+    Put16(fmt, layout.bExtensible ? 0xFFFE : layout.tag);
+    Put16(fmt, layout.channels);
+    Put32(fmt, layout.rate);
+    Put32(fmt, layout.rate * blockAlign);
     Put16(fmt, blockAlign);
-    Put16(fmt, spec.bits);
-    if (spec.bExtensible) {
+    Put16(fmt, layout.bits);
+    if (layout.bExtensible) {
         Put16(fmt, 22);
-        Put16(fmt, spec.bits); // valid bits
-        Put32(fmt, spec.channels == 1 ? 0x4 : 0x3);
-        Put32(fmt, spec.tag);
-        const uint8_t tail[12] = {0x00, 0x00, 0x10, 0x00,
-                                  0x80, 0x00, 0x00, 0xAA,
-                                  0x00, 0x38, 0x9B, spec.bBadGuid ? uint8_t(0x72) : uint8_t(0x71)};
+        Put16(fmt, layout.bits); // valid bits
+        Put32(fmt, layout.channels == 1 ? 0x4 : 0x3);
+        Put32(fmt, layout.tag);
+        const uint8_t tail[12] = {
+            0x00, 0x00, 0x10, 0x00, 0x80, 0x00,
+            0x00, 0xAA, 0x00, 0x38, 0x9B, layout.bBadGuid ? uint8_t(0x72) : uint8_t(0x71)};
         fmt.append(reinterpret_cast<const char *>(tail), 12);
     }
     QByteArray body = "WAVE";
-    body += spec.extraChunk;
+    body += layout.extraChunk;
     body += "fmt ";
     Put32(body, uint32_t(fmt.size()));
     body += fmt;
     body += "data";
-    Put32(body,
-          spec.dataSizeOverride >= 0 ? uint32_t(spec.dataSizeOverride) : uint32_t(samples.size()));
+    Put32(body, layout.dataSizeOverride >= 0 ? uint32_t(layout.dataSizeOverride)
+                                             : uint32_t(samples.size()));
     body += samples;
     if (samples.size() % 2)
         body.append('\0');
@@ -185,29 +185,30 @@ protected:
 
 TEST_F(WavFileTest, SixteenBitStereoAtTheSameRatePassesThroughUnchanged)
 {
-    WavSpec spec;
-    spec.channels = 2;
+    WavLayout layout;
+    layout.channels = 2;
     const std::vector<int> values = {0, 1, -1, 32767, -32768, 1234, -4321, 77};
     const auto out =
-        Samples16Of(Record(Write(MakeWav(spec, Samples16(values))), Format(8000, 16, 2), 4));
+        Samples16Of(Record(Write(MakeWav(layout, Samples16(values))), Format(8000, 16, 2), 4));
     EXPECT_EQ(out, values);
 }
 
 TEST_F(WavFileTest, EightBitMonoIsWidenedAndDoubledIntoBothChannels)
 {
-    WavSpec spec;
-    spec.bits = 8;
+    WavLayout layout;
+    layout.bits = 8;
     const QByteArray samples("\x00\x01\x7F\x80\x81\xFF", 6);
     // (u - 128) * 256 for u = 0, 1, 127, 128, 129, 255.
     const std::vector<int> expected = {-32768, -32768, -32512, -32512, -256,  -256,
                                        0,      0,      256,    256,    32512, 32512};
-    EXPECT_EQ(Samples16Of(Record(Write(MakeWav(spec, samples)), Format(8000, 16, 2), 6)), expected);
+    EXPECT_EQ(Samples16Of(Record(Write(MakeWav(layout, samples)), Format(8000, 16, 2), 6)),
+              expected);
 }
 
 TEST_F(WavFileTest, TwentyFourBitSamplesKeepTheirTopSixteenBits)
 {
-    WavSpec spec;
-    spec.bits = 24;
+    WavLayout layout;
+    layout.bits = 24;
     const std::vector<int32_t> values = {0x7FFFFF, -0x800000, 0x000100,  0x0000FF,
                                          -1,       0x123456,  -0x123456, -256};
     QByteArray samples;
@@ -217,13 +218,14 @@ TEST_F(WavFileTest, TwentyFourBitSamplesKeepTheirTopSixteenBits)
     for (int32_t v : values)
         expected.push_back(int(std::floor(v / 256.0)));
     EXPECT_EQ(expected[4], -1); // rounding down, not towards zero
-    EXPECT_EQ(Samples16Of(Record(Write(MakeWav(spec, samples)), Format(8000, 16, 1), 8)), expected);
+    EXPECT_EQ(Samples16Of(Record(Write(MakeWav(layout, samples)), Format(8000, 16, 1), 8)),
+              expected);
 }
 
 TEST_F(WavFileTest, ThirtyTwoBitIntegersKeepTheirTopSixteenBits)
 {
-    WavSpec spec;
-    spec.bits = 32;
+    WavLayout layout;
+    layout.bits = 32;
     const std::vector<int64_t> values = {2147483647, -2147483648LL, 65536, 65535, -1, 0x12345678};
     QByteArray samples;
     for (int64_t v : values)
@@ -231,14 +233,15 @@ TEST_F(WavFileTest, ThirtyTwoBitIntegersKeepTheirTopSixteenBits)
     std::vector<int> expected;
     for (int64_t v : values)
         expected.push_back(int(std::floor(double(v) / 65536.0)));
-    EXPECT_EQ(Samples16Of(Record(Write(MakeWav(spec, samples)), Format(8000, 16, 1), 6)), expected);
+    EXPECT_EQ(Samples16Of(Record(Write(MakeWav(layout, samples)), Format(8000, 16, 1), 6)),
+              expected);
 }
 
 TEST_F(WavFileTest, FloatSamplesAreScaledRoundedAndClamped)
 {
-    WavSpec spec;
-    spec.tag = 3;
-    spec.bits = 32;
+    WavLayout layout;
+    layout.tag = 3;
+    layout.bits = 32;
     const float nan = std::numeric_limits<float>::quiet_NaN();
     const std::vector<float> values = {0.0f, 0.5f,  -0.5f, 1.0f,  -1.0f,
                                        2.0f, -3.0f, -0.7f, 0.25f, nan};
@@ -248,34 +251,35 @@ TEST_F(WavFileTest, FloatSamplesAreScaledRoundedAndClamped)
     // x * 32768 to the nearest integer, into -32768..32767; -0.7 * 32768 = -22937.6.
     const std::vector<int> expected = {0,     16384,  -16384, 32767, -32768,
                                        32767, -32768, -22938, 8192,  0};
-    EXPECT_EQ(Samples16Of(Record(Write(MakeWav(spec, samples)), Format(8000, 16, 1), 10)),
+    EXPECT_EQ(Samples16Of(Record(Write(MakeWav(layout, samples)), Format(8000, 16, 1), 10)),
               expected);
 }
 
 TEST_F(WavFileTest, DoubleFloatSamplesAreRead)
 {
-    WavSpec spec;
-    spec.tag = 3;
-    spec.bits = 64;
-    spec.channels = 2;
+    WavLayout layout;
+    layout.tag = 3;
+    layout.bits = 64;
+    layout.channels = 2;
     QByteArray samples;
     for (double x : {0.125, -0.125, 0.9999, -0.00001})
         PutF64(samples, x);
     // 0.9999 * 32768 = 32764.7232; -0.00001 * 32768 = -0.32768.
     const std::vector<int> expected = {4096, -4096, 32765, 0};
-    EXPECT_EQ(Samples16Of(Record(Write(MakeWav(spec, samples)), Format(8000, 16, 2), 2)), expected);
+    EXPECT_EQ(Samples16Of(Record(Write(MakeWav(layout, samples)), Format(8000, 16, 2), 2)),
+              expected);
 }
 
 TEST_F(WavFileTest, ExtensibleFormatsNameTheirSamplesInTheSubFormat)
 {
-    WavSpec pcm;
+    WavLayout pcm;
     pcm.bExtensible = true;
     pcm.channels = 2;
     const std::vector<int> values = {300, -300, 5, 6};
     EXPECT_EQ(Samples16Of(Record(Write(MakeWav(pcm, Samples16(values))), Format(8000, 16, 2), 2)),
               values);
 
-    WavSpec real;
+    WavLayout real;
     real.bExtensible = true;
     real.tag = 3;
     real.bits = 32;
@@ -285,7 +289,7 @@ TEST_F(WavFileTest, ExtensibleFormatsNameTheirSamplesInTheSubFormat)
     EXPECT_EQ(Samples16Of(Record(Write(MakeWav(real, samples), "f.wav"), Format(8000, 16, 1), 2)),
               (std::vector<int>{24576, -2048}));
 
-    WavSpec unknown = pcm;
+    WavLayout unknown = pcm;
     unknown.bBadGuid = true;
     EXPECT_NE(OpenError(MakeWav(unknown, Samples16(values))).find("unknown extensible sub-format"),
               std::string::npos);
@@ -293,29 +297,31 @@ TEST_F(WavFileTest, ExtensibleFormatsNameTheirSamplesInTheSubFormat)
 
 TEST_F(WavFileTest, OfMoreThanTwoChannelsTheFirstTwoArePlayed)
 {
-    WavSpec spec;
-    spec.channels = 4;
+    WavLayout layout;
+    layout.channels = 4;
     const std::vector<int> values = {1, 2, 3, 4, -5, -6, -7, -8};
-    EXPECT_EQ(Samples16Of(Record(Write(MakeWav(spec, Samples16(values))), Format(8000, 16, 2), 2)),
-              (std::vector<int>{1, 2, -5, -6}));
+    EXPECT_EQ(
+        Samples16Of(Record(Write(MakeWav(layout, Samples16(values))), Format(8000, 16, 2), 2)),
+        (std::vector<int>{1, 2, -5, -6}));
 }
 
 TEST_F(WavFileTest, StereoIsAveragedForAMonoInput)
 {
-    WavSpec spec;
-    spec.channels = 2;
+    WavLayout layout;
+    layout.channels = 2;
     const std::vector<int> values = {3, 4, -3, -4, 1000, -1000, 32767, 32767, -32768, -32767};
     // The mean to the nearest integer, halves away from zero.
     const std::vector<int> expected = {4, -4, 0, 32767, -32768};
-    EXPECT_EQ(Samples16Of(Record(Write(MakeWav(spec, Samples16(values))), Format(8000, 16, 1), 5)),
-              expected);
+    EXPECT_EQ(
+        Samples16Of(Record(Write(MakeWav(layout, Samples16(values))), Format(8000, 16, 1), 5)),
+        expected);
 }
 
 TEST_F(WavFileTest, EightBitOutputIsTheTopByteOffsetBy128)
 {
-    WavSpec spec;
+    WavLayout layout;
     const std::vector<int> values = {0, -1, 255, 256, -256, -257, 32767, -32768};
-    const auto out = Record(Write(MakeWav(spec, Samples16(values))), Format(8000, 8, 1), 8);
+    const auto out = Record(Write(MakeWav(layout, Samples16(values))), Format(8000, 8, 1), 8);
     ASSERT_EQ(out.size(), values.size());
     for (size_t i = 0; i < values.size(); ++i)
         EXPECT_EQ(int(out[i]), int(std::floor(values[i] / 256.0)) + 128) << "sample " << values[i];
@@ -323,20 +329,21 @@ TEST_F(WavFileTest, EightBitOutputIsTheTopByteOffsetBy128)
 
 TEST_F(WavFileTest, UnknownChunksOfOddLengthAreSkipped)
 {
-    WavSpec spec;
-    spec.extraChunk =
+    WavLayout layout;
+    layout.extraChunk =
         QByteArray("LIST", 4) + QByteArray("\x03\x00\x00\x00", 4) + "abc" + QByteArray(1, '\0');
     const std::vector<int> values = {11, -22, 33};
-    EXPECT_EQ(Samples16Of(Record(Write(MakeWav(spec, Samples16(values))), Format(8000, 16, 1), 3)),
-              values);
+    EXPECT_EQ(
+        Samples16Of(Record(Write(MakeWav(layout, Samples16(values))), Format(8000, 16, 1), 3)),
+        values);
 }
 
 TEST_F(WavFileTest, TheFileLoopsForEver)
 {
-    WavSpec spec;
+    WavLayout layout;
     const std::vector<int> values = {10, 20, 30, 40, 50};
     const auto out =
-        Samples16Of(Record(Write(MakeWav(spec, Samples16(values))), Format(8000, 16, 1), 23));
+        Samples16Of(Record(Write(MakeWav(layout, Samples16(values))), Format(8000, 16, 1), 23));
     ASSERT_EQ(out.size(), 23u);
     for (size_t i = 0; i < out.size(); ++i)
         EXPECT_EQ(out[i], values[i % 5]) << "frame " << i;
@@ -344,11 +351,11 @@ TEST_F(WavFileTest, TheFileLoopsForEver)
 
 TEST_F(WavFileTest, DoublingTheRateInterpolatesHalfwayAndAcrossTheLoop)
 {
-    WavSpec spec;
-    spec.rate = 11025;
+    WavLayout layout;
+    layout.rate = 11025;
     const std::vector<int> values = {0, 1000, -2000, 4000};
     const auto out =
-        Samples16Of(Record(Write(MakeWav(spec, Samples16(values))), Format(22050, 16, 1), 10));
+        Samples16Of(Record(Write(MakeWav(layout, Samples16(values))), Format(22050, 16, 1), 10));
     // Output frame n lies at file frame n / 2; the last file frame leads back to the first.
     const std::vector<int> expected = {0, 500, 1000, -500, -2000, 1000, 4000, 2000, 0, 500};
     EXPECT_EQ(out, expected);
@@ -356,16 +363,16 @@ TEST_F(WavFileTest, DoublingTheRateInterpolatesHalfwayAndAcrossTheLoop)
 
 TEST_F(WavFileTest, HalvingTheRateTakesEverySecondFrame)
 {
-    WavSpec spec;
-    spec.rate = 44100;
-    spec.channels = 2;
+    WavLayout layout;
+    layout.rate = 44100;
+    layout.channels = 2;
     std::vector<int> values;
     for (int i = 0; i < 12; ++i) {
         values.push_back(i * 100);
         values.push_back(-i * 100);
     }
     const auto out =
-        Samples16Of(Record(Write(MakeWav(spec, Samples16(values))), Format(22050, 16, 2), 9));
+        Samples16Of(Record(Write(MakeWav(layout, Samples16(values))), Format(22050, 16, 2), 9));
     for (int k = 0; k < 9; ++k) {
         const int frame = (2 * k) % 12;
         EXPECT_EQ(out[2 * k], frame * 100) << "frame " << k;
@@ -375,14 +382,14 @@ TEST_F(WavFileTest, HalvingTheRateTakesEverySecondFrame)
 
 TEST_F(WavFileTest, AnUnrelatedRateInterpolatesLinearly)
 {
-    WavSpec spec;
-    spec.rate = 8000;
+    WavLayout layout;
+    layout.rate = 8000;
     std::vector<int> values;
     for (int i = 0; i < 37; ++i)
         values.push_back(int(20000 * std::sin(0.37 * i * i)));
     const int n = 300;
     const auto out =
-        Samples16Of(Record(Write(MakeWav(spec, Samples16(values))), Format(11025, 16, 1), n));
+        Samples16Of(Record(Write(MakeWav(layout, Samples16(values))), Format(11025, 16, 1), n));
     for (int k = 0; k < n; ++k) {
         const double pos = double(k) * 8000.0 / 11025.0;
         const int i = int(std::floor(pos));
@@ -395,20 +402,21 @@ TEST_F(WavFileTest, AnUnrelatedRateInterpolatesLinearly)
 
 TEST_F(WavFileTest, ADataChunkCutShortPlaysTheFramesThatAreThere)
 {
-    WavSpec spec;
-    spec.dataSizeOverride = 2000; // claims 1000 frames, the file holds 3
+    WavLayout layout;
+    layout.dataSizeOverride = 2000; // claims 1000 frames, the file holds 3
     const std::vector<int> values = {7, 8, 9};
-    EXPECT_EQ(Samples16Of(Record(Write(MakeWav(spec, Samples16(values))), Format(8000, 16, 1), 7)),
-              (std::vector<int>{7, 8, 9, 7, 8, 9, 7}));
+    EXPECT_EQ(
+        Samples16Of(Record(Write(MakeWav(layout, Samples16(values))), Format(8000, 16, 1), 7)),
+        (std::vector<int>{7, 8, 9, 7, 8, 9, 7}));
 }
 
 TEST_F(WavFileTest, StoppedTimeDoesNotCountAndPlayGoesOnWhereItStopped)
 {
-    WavSpec spec;
+    WavLayout layout;
     std::vector<int> values;
     for (int i = 0; i < 8000; ++i)
         values.push_back(i - 4000);
-    WavFileWaveInDriver driver(Write(MakeWav(spec, Samples16(values))));
+    WavFileWaveInDriver driver(Write(MakeWav(layout, Samples16(values))));
     RecordingClient client;
     std::vector<uint8_t> memory(size_t(8000) * 2);
     WaveHeader hdr;
@@ -442,10 +450,10 @@ TEST_F(WavFileTest, StoppedTimeDoesNotCountAndPlayGoesOnWhereItStopped)
 
 TEST_F(WavFileTest, FramesArriveAtTheRequestedRate)
 {
-    WavSpec spec;
-    spec.rate = 48000;
-    spec.channels = 2;
-    const QString path = Write(MakeWav(spec, Samples16(std::vector<int>(96, 100))));
+    WavLayout layout;
+    layout.rate = 48000;
+    layout.channels = 2;
+    const QString path = Write(MakeWav(layout, Samples16(std::vector<int>(96, 100))));
     WavFileWaveInDriver driver(path);
     RecordingClient client;
     const uint32_t rate = 11025;
@@ -473,11 +481,11 @@ TEST_F(WavFileTest, FramesArriveAtTheRequestedRate)
 
 TEST_F(WavFileTest, ReopeningStartsAgainAtTheBeginning)
 {
-    WavSpec spec;
+    WavLayout layout;
     std::vector<int> values;
     for (int i = 0; i < 100; ++i)
         values.push_back(i);
-    WavFileWaveInDriver driver(Write(MakeWav(spec, Samples16(values))));
+    WavFileWaveInDriver driver(Write(MakeWav(layout, Samples16(values))));
     const auto first = Samples16Of(Record(driver, Format(8000, 16, 1), 30));
     EXPECT_FALSE(driver.IsOpen());
     const auto second = Samples16Of(Record(driver, Format(8000, 16, 1), 30));
@@ -487,7 +495,7 @@ TEST_F(WavFileTest, ReopeningStartsAgainAtTheBeginning)
 
 TEST_F(WavFileTest, FilesThatAreNotPlayableWAVsFailWithAReason)
 {
-    WavSpec good;
+    WavLayout good;
     const QByteArray samples = Samples16({1, 2, 3});
 
     EXPECT_NE(OpenError("hello, world, this is text").find("not a WAV file (no RIFF header)"),
@@ -497,21 +505,21 @@ TEST_F(WavFileTest, FilesThatAreNotPlayableWAVsFailWithAReason)
     avi.replace(8, 4, "AVI ");
     EXPECT_NE(OpenError(avi).find("not a WAV file (the RIFF form is not WAVE)"), std::string::npos);
 
-    WavSpec adpcm;
+    WavLayout adpcm;
     adpcm.tag = 2;
     adpcm.bits = 4;
     EXPECT_NE(
         OpenError(MakeWav(adpcm, samples)).find("unsupported sample format (format tag 0x0002)"),
         std::string::npos);
-    WavSpec twelve;
+    WavLayout twelve;
     twelve.bits = 12;
     EXPECT_NE(
         OpenError(MakeWav(twelve, samples)).find("unsupported sample format (12-bit integer)"),
         std::string::npos);
-    WavSpec noChannels;
+    WavLayout noChannels;
     noChannels.channels = 0;
     EXPECT_NE(OpenError(MakeWav(noChannels, samples)).find("no channels"), std::string::npos);
-    WavSpec noRate;
+    WavLayout noRate;
     noRate.rate = 0;
     EXPECT_NE(OpenError(MakeWav(noRate, samples)).find("sample rate 0"), std::string::npos);
 
@@ -538,13 +546,13 @@ TEST_F(WavFileTest, FilesThatAreNotPlayableWAVsFailWithAReason)
 
 TEST_F(WavFileTest, EveryTruncationFailsCleanlyUntilAFrameIsThere)
 {
-    WavSpec spec;
-    spec.channels = 2;
-    spec.bits = 24;
+    WavLayout layout;
+    layout.channels = 2;
+    layout.bits = 24;
     QByteArray samples;
     for (int v : {1, 2, 3, 4})
         Put24(samples, v << 8);
-    const QByteArray whole = MakeWav(spec, samples);
+    const QByteArray whole = MakeWav(layout, samples);
     const int headerBytes = 12 + 8 + 16 + 8; // RIFF, fmt chunk, data chunk header
     ASSERT_EQ(whole.size(), headerBytes + 12);
     for (int length = 0; length <= whole.size(); ++length) {

@@ -212,7 +212,7 @@ void CChipColumn::DrawUpdate(CDC *pDC, const PenTable *pPens)
     const DisplaySettings &s = *m_pSettings;
     int h = ChipsForLevel(m_fLevel, s.Lmin, s.Lmax, m_nChips) - 1;
     if (h < m_nTop)
-        h += (m_nTop - h + 1) / 2; // the bar rises at once and falls half the way per frame
+        h += (m_nTop - h) / 2; // the bar rises at once and falls half the way per frame
     const int nLit = std::min(h + 1, m_nChips);
     const int t = nLit - 1;
     const int p = std::max(NextPeak(t), t);

@@ -17,3 +17,6 @@ echo "== sanitizer build (ASan + UBSan)"
 ./scripts/build.sh asan
 ASAN_OPTIONS=detect_leaks=0:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
     ctest --test-dir build/asan --timeout 600
+
+echo "== fuzzing the bitmap reader (60 s)"
+./scripts/fuzz.sh 60

@@ -109,8 +109,10 @@ int CSpectrumWnd::CaptureTrace(int nSlot)
     uint32_t dwStart = 0, dwEnd = 0;
     FindSyncStart(&dwStart, &dwEnd);
 
+    // Without the waveform strip nobody draws the points; the strip starts
+    // from a reset ring whenever it is switched on.
     const int64_t len = m_wave.m_dwFrames;
-    for (int i = 0; i < nCount; ++i) {
+    for (int i = 0; m_settings.FwaveDisp && i < nCount; ++i) {
         const int64_t frame = WrapBelow(int64_t(dwEnd) - nCount + i, len);
         int16_t l = 0, r = 0;
         const int s = m_wave.GetStereoSample(uint32_t(frame), &l, &r, 0);

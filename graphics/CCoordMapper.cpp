@@ -17,6 +17,7 @@ inline void SetBoth(CCoordMapper &map, double a, double b, double c, double d)
     map.m[1] = map.q[1] = b;
     map.m[2] = map.q[2] = c;
     map.m[3] = map.q[3] = d;
+    map.RefreshUnit();
 }
 
 inline bool IsUnit(double v)
@@ -25,6 +26,14 @@ inline bool IsUnit(double v)
 }
 
 } // namespace
+
+void CCoordMapper::RefreshUnit()
+{
+    m_bUnit = (IsUnit(m[0]) && m[1] == 0.0 && m[2] == 0.0 && IsUnit(m[3])) ||
+              (m[0] == 0.0 && IsUnit(m[1]) && IsUnit(m[2]) && m[3] == 0.0);
+    for (int i = 0; i < 4; ++i)
+        m_anUnit[i] = m_bUnit ? int(m[i]) : 0;
+}
 
 void CCoordMapper::Reset()
 {
@@ -72,6 +81,7 @@ void CCoordMapper::Compose(double a, double b, double c, double d)
     m[1] = n1;
     m[2] = n2;
     m[3] = n3;
+    RefreshUnit();
     // A singular product leaves the inverse as it was: there is none to take.
     const double det = n0 * n3 - n1 * n2;
     if (det == 0.0)
@@ -84,6 +94,15 @@ void CCoordMapper::Compose(double a, double b, double c, double d)
 
 void CCoordMapper::MapXY(int &x, int &y) const
 {
+    if (m_bUnit) {
+        // Entries of 0 and +-1 map whole pixels to whole pixels exactly; the
+        // drawing path comes here for every chip.
+        const int ix = x - ox, iy = y - oy;
+        const int nx = m_anUnit[0] * ix + m_anUnit[2] * iy + tx + ox;
+        y = m_anUnit[1] * ix + m_anUnit[3] * iy + ty + oy;
+        x = nx;
+        return;
+    }
     const double dx = double(x) - ox;
     const double dy = double(y) - oy;
     const int nx = Nearest(m[0] * dx + m[2] * dy) + tx + ox;
@@ -132,6 +151,5 @@ void CCoordMapper::SetupForRect(RECT &rc)
 
 bool CCoordMapper::IsAxisAligned() const
 {
-    return (IsUnit(m[0]) && m[1] == 0.0 && m[2] == 0.0 && IsUnit(m[3])) ||
-           (m[0] == 0.0 && IsUnit(m[1]) && IsUnit(m[2]) && m[3] == 0.0);
+    return m_bUnit;
 }

@@ -32,6 +32,9 @@ public:
     // Whether the linear part only swaps or mirrors axes (every preset and
     // diagonal composition): then rectangles map to rectangles.
     bool IsAxisAligned() const;
+    // Recomputes the cached whole-number form of the linear part; every
+    // operation that changes m calls it.
+    void RefreshUnit();
 
     double m[4] = {1, 0, 0, 1};
     double q[4] = {1, 0, 0, 1};
@@ -39,4 +42,9 @@ public:
     int ty = 0;
     int ox = 0;
     int oy = 0;
+
+private:
+    // The linear part as whole numbers while its entries are 0 and +-1 only.
+    bool m_bUnit = true;
+    int m_anUnit[4] = {1, 0, 0, 1};
 };

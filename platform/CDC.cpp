@@ -16,6 +16,7 @@ CDC::CDC(QImage *pImage) : m_pImage(pImage)
     m_nStride = pImage->bytesPerLine();
     m_nWidth = pImage->width();
     m_nHeight = pImage->height();
+    m_rcClipBounds = QRect(0, 0, m_nWidth, m_nHeight);
 }
 
 CDC::~CDC() = default;
@@ -26,18 +27,14 @@ uint32_t CDC::ToPixel(COLORREF c)
            uint32_t(GetBValue(c));
 }
 
-QRect CDC::ClipBounds() const
-{
-    QRect r(0, 0, m_nWidth, m_nHeight);
-    if (!m_clip.IsNull())
-        r &= QRect(QPoint(m_clip.left, m_clip.top), QPoint(m_clip.right - 1, m_clip.bottom - 1));
-    return r;
-}
-
 void CDC::SetClipRect(const RECT &rc)
 {
     m_clip = rc;
     m_clip.Normalize();
+    m_rcClipBounds = QRect(0, 0, m_nWidth, m_nHeight);
+    if (!m_clip.IsNull())
+        m_rcClipBounds &= QRect(QPoint(m_clip.left, m_clip.top),
+                                QPoint(m_clip.right - 1, m_clip.bottom - 1));
     if (m_pPainter) {
         if (m_clip.IsNull())
             m_pPainter->setClipping(false);
@@ -64,19 +61,40 @@ void CDC::MarkDirty(const QRect &r)
 {
     if (r.isEmpty())
         return;
-    // Merge into an entry it touches (chips of one column stack up in one
-    // entry); otherwise append, and when the list is full widen the last.
-    const QRect grown = r.adjusted(-1, -1, 1, 1);
-    for (int i = m_nDirty - 1; i >= 0 && i >= m_nDirty - 4; --i) {
-        if (m_dirty[i].intersects(grown)) {
+    // Changes come column by column (a column's chips, a clock, a trace): a
+    // rectangle that shares pixel columns with an entry and lies within a few
+    // rows of it joins that entry, so a column's changes gather in one or two
+    // entries and little that did not change is copied to the screen. The
+    // entry hit last is tried first: the chips of one column come in a row.
+    constexpr int kJoinRows = 24;
+    auto joins = [&](const QRect &d) {
+        return r.left() <= d.right() && d.left() <= r.right() &&
+               r.top() <= d.bottom() + kJoinRows && d.top() <= r.bottom() + kJoinRows;
+    };
+    if (m_nLastDirty < m_nDirty && joins(m_dirty[m_nLastDirty])) {
+        m_dirty[m_nLastDirty] |= r;
+        return;
+    }
+    for (int i = m_nDirty - 1; i >= 0; --i) {
+        if (joins(m_dirty[i])) {
+            m_dirty[i] |= r;
+            m_nLastDirty = i;
+            return;
+        }
+    }
+    if (m_nDirty < kMaxDirty) {
+        m_nLastDirty = m_nDirty;
+        m_dirty[m_nDirty++] = r;
+        return;
+    }
+    // Full: join an entry of the same pixel columns, else the last one.
+    for (int i = m_nDirty - 1; i >= 0; --i) {
+        if (r.left() <= m_dirty[i].right() && m_dirty[i].left() <= r.right()) {
             m_dirty[i] |= r;
             return;
         }
     }
-    if (m_nDirty < kMaxDirty)
-        m_dirty[m_nDirty++] = r;
-    else
-        m_dirty[kMaxDirty - 1] |= r;
+    m_dirty[kMaxDirty - 1] |= r;
 }
 
 QRect CDC::DirtyBounds() const
@@ -114,7 +132,7 @@ void CDC::PutPixel(int x, int y, uint32_t pixel)
 
 void CDC::FillSpan(int x1, int x2, int y, uint32_t pixel)
 {
-    const QRect clip = ClipBounds();
+    const QRect &clip = m_rcClipBounds;
     if (y < clip.top() || y > clip.bottom())
         return;
     x1 = std::max(x1, clip.left());
@@ -127,6 +145,20 @@ void CDC::FillSpan(int x1, int x2, int y, uint32_t pixel)
             p[x] ^= pixel & 0x00FFFFFFu;
     } else {
         std::fill(p + x1, p + x2 + 1, pixel);
+    }
+}
+
+void CDC::FillColumn(int x, int y1, int y2, uint32_t pixel)
+{
+    const QRect &clip = m_rcClipBounds;
+    if (x < clip.left() || x > clip.right())
+        return;
+    y1 = std::max(y1, clip.top());
+    y2 = std::min(y2, clip.bottom());
+    uint8_t *pRow = m_pBits + qsizetype(y1) * m_nStride + qsizetype(x) * 4;
+    for (int y = y1; y <= y2; ++y, pRow += m_nStride) {
+        auto *p = reinterpret_cast<uint32_t *>(pRow);
+        *p = m_nRop == R2_XORPEN ? (*p ^ (pixel & 0x00FFFFFFu)) : pixel;
     }
 }
 
@@ -146,6 +178,15 @@ void CDC::LineTo(int x, int y)
         const int x2 = from.x < x ? x - 1 : from.x;
         FillSpan(x1, x2, y, pixel);
         MarkDirty(QRect(QPoint(x1, y), QPoint(x2, y)) & ClipBounds());
+        return;
+    }
+
+    if (from.x == x) {
+        // Vertical: the same rule along y.
+        const int y1 = from.y < y ? from.y : y + 1;
+        const int y2 = from.y < y ? y - 1 : from.y;
+        FillColumn(x, y1, y2, pixel);
+        MarkDirty(QRect(QPoint(x, y1), QPoint(x, y2)) & ClipBounds());
         return;
     }
 
@@ -178,18 +219,21 @@ void CDC::LineTo(int x, int y)
 
 void CDC::FillSolidRect(const RECT &rcIn, COLORREF color)
 {
-    RECT rc = rcIn;
-    rc.Normalize();
-    const QRect r = QRect(rc.left, rc.top, rc.Width(), rc.Height()) & ClipBounds();
-    if (r.isEmpty())
+    // Clipped once, then written row by row: brushes fill, they do not mix.
+    const QRect &clip = m_rcClipBounds;
+    const int x1 = std::max(std::min(rcIn.left, rcIn.right), clip.left());
+    const int x2 = std::min(std::max(rcIn.left, rcIn.right) - 1, clip.right());
+    const int y1 = std::max(std::min(rcIn.top, rcIn.bottom), clip.top());
+    const int y2 = std::min(std::max(rcIn.top, rcIn.bottom) - 1, clip.bottom());
+    if (x1 > x2 || y1 > y2)
         return;
     const uint32_t pixel = ToPixel(color);
-    const int saved = m_nRop;
-    m_nRop = R2_COPYPEN; // brushes fill, they do not mix
-    for (int y = r.top(); y <= r.bottom(); ++y)
-        FillSpan(r.left(), r.right(), y, pixel);
-    m_nRop = saved;
-    MarkDirty(r);
+    uint8_t *pRow = m_pBits + qsizetype(y1) * m_nStride;
+    for (int y = y1; y <= y2; ++y, pRow += m_nStride) {
+        auto *p = reinterpret_cast<uint32_t *>(pRow);
+        std::fill(p + x1, p + x2 + 1, pixel);
+    }
+    MarkDirty(QRect(QPoint(x1, y1), QPoint(x2, y2)));
 }
 
 void CDC::Polygon(const POINT *pPoints, int nCount)

@@ -77,13 +77,13 @@ public:
     // Limits every following drawing operation; a null rectangle removes the limit.
     void SetClipRect(const RECT &rc);
 
-    // What was drawn since the last TakeDirty, as a few rectangles in device
-    // pixels. Nearby areas are merged so that the list stays short.
-    static constexpr int kMaxDirty = 32;
+    // What was drawn since the last ClearDirty, as a few rectangles in device
+    // pixels: drawing that shares pixel columns and lies close is merged.
+    static constexpr int kMaxDirty = 128;
     int DirtyCount() const { return m_nDirty; }
     const QRect &DirtyAt(int i) const { return m_dirty[i]; }
     QRect DirtyBounds() const;
-    void ClearDirty() { m_nDirty = 0; }
+    void ClearDirty() { m_nDirty = m_nLastDirty = 0; }
 
 private:
     static uint32_t ToPixel(COLORREF c);
@@ -91,7 +91,8 @@ private:
     void FillSpan(int x1, int x2, int y, uint32_t pixel); // x1..x2 inclusive, clipped
     void MarkDirty(const QRect &r);
     QPainter &Painter();
-    QRect ClipBounds() const;
+    QRect ClipBounds() const { return m_rcClipBounds; }
+    void FillColumn(int x, int y1, int y2, uint32_t pixel); // y1..y2 inclusive, clipped
 
     QImage *m_pImage;
     uint8_t *m_pBits = nullptr;
@@ -109,8 +110,10 @@ private:
     COLORREF m_bkColor = 0xFFFFFF;
     int m_nTextAlign = TA_LEFT | TA_TOP;
     RECT m_clip; // null: no clip beyond the image
+    QRect m_rcClipBounds; // the image's rectangle limited by m_clip, kept up to date
     std::unique_ptr<QPainter> m_pPainter;
 
     QRect m_dirty[kMaxDirty];
     int m_nDirty = 0;
+    int m_nLastDirty = 0;
 };

@@ -6,4 +6,4 @@
 // file in memory: a bass line, chords with harmonics, a melody and drum hits,
 // so that every part of the spectrum moves. Used when no sound server
 // answers, and for snapshots and benchmarks. nSeconds long at nRate.
-QByteArray SynthesizeDemoWav(int nSeconds = 8, int nRate = 44100);
+QByteArray SynthesizeDemoWav(int nSeconds = 8, int nRate = 22050);

@@ -21,6 +21,14 @@
 
 struct DisplaySettings;
 
+// Local time of day as the clocks show it.
+struct ClockTime
+{
+    int nHour = 0;
+    int nMinute = 0;
+    int nSecond = 0;
+};
+
 // The window that does the work: it owns the capture ring and device, two
 // transform engines, up to 80 band elements and the background picture, and
 // drives them from window timers on the user-interface thread. Timer handlers
@@ -74,6 +82,10 @@ public:
     void DrawBigClock(CDC *pDC, int bFull);
     // The big clock's colour for local second s, advancing the fade counters.
     COLORREF BigClockColor(int nSecond);
+    // Where the clocks take the time from; null restores the system clock.
+    // For tests, which need to walk through chosen seconds.
+    using ClockSource = ClockTime (*)();
+    static void SetClockSource(ClockSource pSource);
 
     // Runs the full paint algorithm into the backing image, as an invalidation
     // with erase does, and schedules the copy to the screen.

@@ -19,17 +19,17 @@ int Clamp255(int v)
     return std::clamp(v, 0, 255);
 }
 
-struct LocalTime
-{
-    int nHour;
-    int nMinute;
-    int nSecond;
-};
-
-LocalTime Now()
+ClockTime SystemTime()
 {
     const QTime t = QTime::currentTime();
     return {t.hour(), t.minute(), t.second()};
+}
+
+CSpectrumWnd::ClockSource g_pClockSource = SystemTime;
+
+ClockTime Now()
+{
+    return g_pClockSource();
 }
 
 QString SmallClockText(int nHour, int nMinute)
@@ -47,6 +47,11 @@ QString BigClockText(int nHour, int nMinute)
 }
 
 } // namespace
+
+void CSpectrumWnd::SetClockSource(ClockSource pSource)
+{
+    g_pClockSource = pSource ? pSource : SystemTime;
+}
 
 COLORREF Shade(COLORREF c, int nMul, int nDiv, int nOffset)
 {
@@ -141,7 +146,7 @@ void CSpectrumWnd::DrawSmallClock(CDC *pDC, int bFull)
     RECT rc = m_rcClock;
     MapRectToDevice(rc);
     rc.Normalize();
-    const LocalTime now = Now();
+    const ClockTime now = Now();
     const int nOldAlign = pDC->SetTextAlign(CDC::TA_RIGHT | CDC::TA_BOTTOM);
     if (bFull) {
         pDC->ExtTextOutClipped(rc.right, rc.bottom, rc, SmallClockText(now.nHour, now.nMinute));
@@ -203,7 +208,7 @@ COLORREF CSpectrumWnd::BigClockColor(int s)
 void CSpectrumWnd::DrawBigClock(CDC *pDC, int bFull)
 {
     const DisplaySettings &st = m_settings;
-    const LocalTime now = Now();
+    const ClockTime now = Now();
     const QString strTime = BigClockText(now.nHour, now.nMinute);
     const COLORREF color = BigClockColor(now.nSecond);
     const bool bError = m_nState == DS_MEMORYERROR || m_nState == DS_DEVICEERROR;

@@ -105,20 +105,6 @@ QRect CDC::DirtyBounds() const
     return r;
 }
 
-const CPen *CDC::SelectPen(const CPen *pPen)
-{
-    const CPen *pOld = m_pPen;
-    m_pPen = pPen;
-    return pOld;
-}
-
-int CDC::SetROP2(int nMode)
-{
-    const int nOld = m_nRop;
-    m_nRop = nMode;
-    return nOld;
-}
-
 void CDC::MoveTo(int x, int y)
 {
     m_ptCurrent = {x, y};
@@ -251,41 +237,6 @@ void CDC::Polygon(const POINT *pPoints, int nCount)
         p.setPen(Qt::NoPen);
     p.drawPolygon(poly);
     MarkDirty(poly.boundingRect().adjusted(0, 0, 1, 1) & ClipBounds());
-}
-
-const QFont *CDC::SelectFont(const QFont *pFont)
-{
-    const QFont *pOld = m_pFont;
-    m_pFont = pFont;
-    return pOld;
-}
-
-COLORREF CDC::SetTextColor(COLORREF color)
-{
-    const COLORREF old = m_textColor;
-    m_textColor = color;
-    return old;
-}
-
-int CDC::SetBkMode(int nMode)
-{
-    const int nOld = m_nBkMode;
-    m_nBkMode = nMode;
-    return nOld;
-}
-
-COLORREF CDC::SetBkColor(COLORREF color)
-{
-    const COLORREF old = m_bkColor;
-    m_bkColor = color;
-    return old;
-}
-
-int CDC::SetTextAlign(int nFlags)
-{
-    const int nOld = m_nTextAlign;
-    m_nTextAlign = nFlags;
-    return nOld;
 }
 
 SIZE CDC::GetTextExtent(const QString &text) const

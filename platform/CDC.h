@@ -8,6 +8,7 @@
 #include <QString>
 
 #include <memory>
+#include <utility>
 
 class QImage;
 
@@ -45,8 +46,8 @@ public:
     QImage *Image() const { return m_pImage; }
 
     // Returns the previously selected pen. A null or empty pen draws nothing.
-    const CPen *SelectPen(const CPen *pPen);
-    int SetROP2(int nMode);
+    const CPen *SelectPen(const CPen *pPen) { return std::exchange(m_pPen, pPen); }
+    int SetROP2(int nMode) { return std::exchange(m_nRop, nMode); }
     void MoveTo(int x, int y);
     void MoveTo(POINT pt) { MoveTo(pt.x, pt.y); }
     void LineTo(int x, int y);
@@ -59,11 +60,11 @@ public:
     // Outline with the current pen, interior with the brush colour.
     void Polygon(const POINT *pPoints, int nCount);
 
-    const QFont *SelectFont(const QFont *pFont);
-    COLORREF SetTextColor(COLORREF color);
-    int SetBkMode(int nMode);
-    COLORREF SetBkColor(COLORREF color);
-    int SetTextAlign(int nFlags);
+    const QFont *SelectFont(const QFont *pFont) { return std::exchange(m_pFont, pFont); }
+    COLORREF SetTextColor(COLORREF color) { return std::exchange(m_textColor, color); }
+    int SetBkMode(int nMode) { return std::exchange(m_nBkMode, nMode); }
+    COLORREF SetBkColor(COLORREF color) { return std::exchange(m_bkColor, color); }
+    int SetTextAlign(int nFlags) { return std::exchange(m_nTextAlign, nFlags); }
     int GetTextAlign() const { return m_nTextAlign; }
     void TextOut(int x, int y, const QString &text);
     // Text clipped to rc, as an output call with the clipping option.

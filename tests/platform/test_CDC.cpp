@@ -1,0 +1,146 @@
+#include "platform/CDC.h"
+
+#include <gtest/gtest.h>
+
+#include <QImage>
+
+namespace {
+
+constexpr QRgb kBlack = 0xFF000000u;
+
+struct Canvas
+{
+    QImage image{20, 12, QImage::Format_RGB32};
+    CDC dc{&image};
+    Canvas() { image.fill(kBlack); }
+    int Count(QRgb c) const
+    {
+        int n = 0;
+        for (int y = 0; y < image.height(); ++y)
+            for (int x = 0; x < image.width(); ++x)
+                n += image.pixel(x, y) == c;
+        return n;
+    }
+};
+
+const QRgb kRed = qRgb(255, 0, 0);
+
+} // namespace
+
+TEST(CDCLines, LeaveOutTheirEndPixelInEveryDirection)
+{
+    struct Case
+    {
+        POINT from, to;
+        int nPixels;
+    };
+    // Horizontal, vertical, both ways, a diagonal and a shallow slope.
+    for (const Case c : {Case{{2, 3}, {9, 3}, 7}, Case{{9, 3}, {2, 3}, 7}, Case{{4, 1}, {4, 8}, 7},
+                         Case{{4, 8}, {4, 1}, 7}, Case{{1, 1}, {6, 6}, 5},
+                         Case{{0, 0}, {10, 3}, 10}}) {
+        Canvas cv;
+        const CPen pen(RGB(255, 0, 0));
+        cv.dc.SelectPen(&pen);
+        cv.dc.MoveTo(c.from);
+        cv.dc.LineTo(c.to);
+        EXPECT_EQ(cv.Count(kRed), c.nPixels);
+        EXPECT_EQ(cv.image.pixel(c.from.x, c.from.y), kRed);
+        EXPECT_EQ(cv.image.pixel(c.to.x, c.to.y), kBlack);
+        EXPECT_EQ(cv.dc.GetCurrentPosition(), c.to);
+    }
+}
+
+TEST(CDCLines, EmptyPenDrawsNothingButMoves)
+{
+    Canvas cv;
+    const CPen empty;
+    cv.dc.SelectPen(&empty);
+    cv.dc.MoveTo(1, 1);
+    cv.dc.LineTo(8, 1);
+    EXPECT_EQ(cv.Count(kBlack), 240);
+    EXPECT_EQ(cv.dc.GetCurrentPosition(), (POINT{8, 1}));
+}
+
+TEST(CDCLines, XorDrawnTwiceRestoresThePicture)
+{
+    Canvas cv;
+    cv.dc.FillSolidRect(RECT{0, 0, 10, 12}, RGB(0, 0, 255));
+    const CPen white(RGB(255, 255, 255));
+    cv.dc.SelectPen(&white);
+    cv.dc.SetROP2(CDC::R2_XORPEN);
+    for (int pass = 0; pass < 2; ++pass) {
+        cv.dc.MoveTo(0, 5);
+        cv.dc.LineTo(19, 5);
+        if (pass == 0) {
+            EXPECT_EQ(cv.image.pixel(3, 5), qRgb(255, 255, 0)); // blue ^ white
+            EXPECT_EQ(cv.image.pixel(15, 5), qRgb(255, 255, 255)); // black ^ white
+        }
+    }
+    EXPECT_EQ(cv.image.pixel(3, 5), qRgb(0, 0, 255));
+    EXPECT_EQ(cv.image.pixel(15, 5), kBlack);
+}
+
+TEST(CDCFill, RectanglesCoverLeftToRightMinusOneAndAreClipped)
+{
+    Canvas cv;
+    cv.dc.FillSolidRect(RECT{2, 3, 6, 5}, RGB(255, 0, 0));
+    EXPECT_EQ(cv.Count(kRed), 4 * 2);
+    EXPECT_EQ(cv.image.pixel(5, 4), kRed);
+    EXPECT_EQ(cv.image.pixel(6, 4), kBlack);
+    // Given upside down, and partly outside the image.
+    Canvas cv2;
+    cv2.dc.FillSolidRect(RECT{25, 14, 18, 10}, RGB(255, 0, 0));
+    EXPECT_EQ(cv2.Count(kRed), 2 * 2);
+    // Inside a clip rectangle only.
+    Canvas cv3;
+    cv3.dc.SetClipRect(RECT{4, 4, 8, 8});
+    cv3.dc.FillSolidRect(RECT{0, 0, 20, 12}, RGB(255, 0, 0));
+    EXPECT_EQ(cv3.Count(kRed), 16);
+    const CPen pen(RGB(255, 0, 0));
+    cv3.dc.SelectPen(&pen);
+    cv3.dc.MoveTo(0, 10);
+    cv3.dc.LineTo(19, 10);
+    EXPECT_EQ(cv3.Count(kRed), 16);
+}
+
+TEST(CDCText, AlignmentPlacesTheTextAroundItsReferencePoint)
+{
+    QImage image(200, 60, QImage::Format_RGB32);
+    image.fill(kBlack);
+    CDC dc(&image);
+    QFont font;
+    font.setPixelSize(20);
+    dc.SelectFont(&font);
+    dc.SetBkMode(CDC::TRANSPARENT);
+    dc.SetTextColor(RGB(255, 255, 255));
+    dc.SetTextAlign(CDC::TA_RIGHT | CDC::TA_BOTTOM);
+    dc.TextOut(100, 40, QStringLiteral("88"));
+    int minX = 1000, maxX = -1, minY = 1000, maxY = -1;
+    for (int y = 0; y < 60; ++y) {
+        for (int x = 0; x < 200; ++x) {
+            if (image.pixel(x, y) != kBlack) {
+                minX = std::min(minX, x);
+                maxX = std::max(maxX, x);
+                minY = std::min(minY, y);
+                maxY = std::max(maxY, y);
+            }
+        }
+    }
+    ASSERT_GE(maxX, 0);
+    EXPECT_LT(maxX, 100); // ends left of the reference point
+    EXPECT_LT(maxY, 40);  // sits above it
+    EXPECT_GT(minX, 100 - dc.GetTextExtent(QStringLiteral("88")).cx - 2);
+}
+
+TEST(CDCDirty, ChangesGatherByColumnAndStayApart)
+{
+    Canvas cv;
+    cv.dc.FillSolidRect(RECT{1, 1, 3, 2}, RGB(255, 0, 0));
+    cv.dc.FillSolidRect(RECT{1, 5, 3, 6}, RGB(255, 0, 0)); // same column: joins
+    cv.dc.FillSolidRect(RECT{10, 1, 12, 2}, RGB(255, 0, 0)); // another column
+    ASSERT_EQ(cv.dc.DirtyCount(), 2);
+    EXPECT_EQ(cv.dc.DirtyAt(0), QRect(QPoint(1, 1), QPoint(2, 5)));
+    EXPECT_EQ(cv.dc.DirtyAt(1), QRect(QPoint(10, 1), QPoint(11, 1)));
+    cv.dc.ClearDirty();
+    EXPECT_EQ(cv.dc.DirtyCount(), 0);
+}

@@ -2,7 +2,9 @@
 
 #include "app/Settings.h"
 #include "display/CChipColumn.h"
+#include "display/CKeyElement.h"
 #include "display/DisplayFont.h"
+#include "platform/BackingImage.h"
 
 #include <QCloseEvent>
 #include <QPaintEvent>
@@ -298,7 +300,7 @@ void CSpectrumWnd::EnsureBackingImage(const QSize &size)
     if (size.isEmpty() || (m_pDC && m_image.size() == size))
         return;
     m_pDC.reset();
-    m_image = QImage(size, QImage::Format_RGB32);
+    m_image = CreateBackingImage(size);
     m_image.fill(Qt::black);
     m_pDC = std::make_unique<CDC>(&m_image);
     PaintAll();
@@ -363,10 +365,18 @@ void CSpectrumWnd::ComputeLevels()
     m_fftA.UnlockSpectrum();
 }
 
+void CSpectrumWnd::BuildElementPens(PenTable &pens) const
+{
+    if (m_settings.Type == 4)
+        BuildKeyPens(pens);
+    else
+        BuildPens(m_settings, pens);
+}
+
 void CSpectrumWnd::DrawElementsFull(CDC *pDC)
 {
     PenTable pens;
-    BuildPens(m_settings, pens);
+    BuildElementPens(pens);
     const float *pA = m_fftA.LockSpectrum();
     const float *pB = m_fftB.LockSpectrum();
     for (int i = 0; i < kMaxElements; ++i) {
@@ -415,7 +425,7 @@ void CSpectrumWnd::DrawUpdate(CDC *pDC)
         DrawBigClock(pDC, 0);
 
     PenTable pens;
-    BuildPens(m_settings, pens);
+    BuildElementPens(pens);
     const float *pA = m_fftA.LockSpectrum();
     const float *pB = m_fftB.LockSpectrum();
     (void)pA;

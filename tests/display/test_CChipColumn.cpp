@@ -33,6 +33,18 @@ void *operator new[](std::size_t nSize)
 {
     return ::operator new(nSize);
 }
+// The non-throwing forms too: every form that the deletes below may free
+// must come from malloc (the sanitizer build checks that they match).
+void *operator new(std::size_t nSize, const std::nothrow_t &) noexcept
+{
+    if (g_bCountAllocations)
+        ++g_nAllocations;
+    return std::malloc(nSize ? nSize : 1);
+}
+void *operator new[](std::size_t nSize, const std::nothrow_t &tag) noexcept
+{
+    return ::operator new(nSize, tag);
+}
 void operator delete(void *p) noexcept
 {
     std::free(p);

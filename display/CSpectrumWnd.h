@@ -71,6 +71,8 @@ public:
     RECT GraphRect() const;
     int FrameWidth() const;
     void MapBands(int nRate, int nSize, int nCount);
+    // The keyboard's bins and gains, one semitone per key slot below nCount.
+    void MapKeys(int nRate, int nSize, int nCount);
 
     // Analysis window and trace.
     int FindSyncStart(uint32_t *pStart, uint32_t *pEnd);
@@ -137,8 +139,9 @@ public:
     // Where the next analysis window starts, chosen by FindSyncStart.
     uint32_t m_dwAnalysisStart = 0;
 
-    // The handler of every window timer, by the window's own timer id.
-    void OnTimer(int nId);
+    // The handler of every window timer, by the window's own timer id. A
+    // subclass handles the ids it sets itself and hands every other id on.
+    virtual void OnTimer(int nId);
     bool IsTimerActive(int nId) const { return m_timers.IsActive(nId); }
 
 protected:
@@ -166,6 +169,9 @@ protected:
     void RepaintTraces(CDC *pDC);
     void ResetTraces(CDC *pDC);
     int EffectiveFdiv() const;
+    // Places the keys of display type 4 in the graph rectangle G (logical
+    // coordinates, after the clock and wave strips), maps and links them.
+    void BuildKeyboard(RECT G, int nRate, int nSize);
     void MapRectToDevice(RECT &rc) const;
 
     CWindowTimers m_timers;
@@ -177,6 +183,10 @@ protected:
     QFont m_bigMessageFont;
     int m_nBigFontHeight = -1;
     COLORREF m_lastBigClockColor = 0;
+
+private:
+    // The pen table of the display type: key colours or chip colours.
+    void BuildElementPens(PenTable &pens) const;
 };
 
 // The slot the window visits i-th when drawing: five interleaved passes over

@@ -96,6 +96,10 @@ void CSpectrumWnd::BuildLayout(int nRate, int nSize)
 
     const int W = G.right - G.left;
     const int H = G.top - G.bottom;
+    if (nType == 4) {
+        BuildKeyboard(G, nRate, nSize);
+        return;
+    }
     POINT origin;
     SIZE size;
     POINT step;
@@ -264,7 +268,11 @@ void CSpectrumWnd::MapBands(int nRate, int nSize, int nCount)
         }
         if (CBandElement *pElement = m_pElements[k]) {
             pElement->SetBins(desc);
-            pElement->m_fGain = float((nFirst + nBins / 2) * 0.4 / (nSize / 2) + 1.0);
+            // From 1 at 0 Hz to 1.4 at half the rate, by the band's middle bin
+            // (both halvings are whole-number ones).
+            const int nMiddleBin = nFirst + nBins / 2;
+            const int nHalfSize = nSize / 2;
+            pElement->m_fGain = float(nMiddleBin * 0.4 / nHalfSize + 1.0);
         }
     }
 }

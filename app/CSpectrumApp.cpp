@@ -1,5 +1,6 @@
 #include "app/CSpectrumApp.h"
 
+#include "app/CSaverWnd.h"
 #include "audio/CWaveDevice.h"
 #include "display/CSpectrumWnd.h"
 #include "platform/DemoSignal.h"
@@ -8,16 +9,23 @@
 #include "platform/X11HostWindow.h"
 
 #include <QCoreApplication>
+#include <QSocketNotifier>
 #include <QTimer>
 #include <QWindow>
 
+#include <cerrno>
+#include <csignal>
 #include <cstdio>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 #include "app/Settings.h"
 #include "platform/ProfileStore.h"
 
 #include <QFileInfo>
 
+#include <functional>
 #include <limits>
 #include <utility>
 
@@ -36,7 +44,85 @@ bool IsCSpace(char16_t ch)
     return ch == u' ' || ch == u'\t' || ch == u'\n' || ch == u'\v' || ch == u'\f' || ch == u'\r';
 }
 
+// The termination signals' pipe: the handler writes, the event loop reads.
+int g_anTerminationPipe[2] = {-1, -1};
+
+extern "C" void OnTerminationSignal(int)
+{
+    // Only async-signal-safe calls here; errno belongs to the code interrupted.
+    const int nSavedErrno = errno;
+    const char ch = 1;
+    [[maybe_unused]] const ssize_t n = ::write(g_anTerminationPipe[1], &ch, 1);
+    errno = nSavedErrno;
+}
+
+bool MakeSignalPipe(int anFds[2])
+{
+    if (::pipe(anFds) != 0)
+        return false;
+    for (int i = 0; i < 2; ++i) {
+        // Non-blocking: a full pipe must never stop the handler, and the
+        // reader empties it without waiting.
+        ::fcntl(anFds[i], F_SETFL, ::fcntl(anFds[i], F_GETFL) | O_NONBLOCK);
+        ::fcntl(anFds[i], F_SETFD, FD_CLOEXEC);
+    }
+    return true;
+}
+
+// Puts pWnd (a native window of its own) inside the foreign window pHost,
+// filling its w x h client area, shows it, and ends the process with exit
+// code 0 when the host goes. fnResized, when given, hears of a new host size
+// after pWnd has taken it.
+void EmbedInHost(QWidget *pWnd, const std::shared_ptr<X11HostWindow> &pHost, QWindow *pHostWindow,
+                 int w, int h, std::function<void(int, int)> fnResized = {})
+{
+    pWnd->winId(); // a native window, so that it can live inside the host's
+    pWnd->windowHandle()->setParent(pHostWindow);
+    pWnd->setGeometry(0, 0, w, h);
+    pWnd->show();
+
+    // Exit rather than quit: with an embedded window quit() was seen not to
+    // end the event loop.
+    auto *pWatch = new QTimer(pWnd);
+    QObject::connect(pWatch, &QTimer::timeout, pWnd, [pWnd, pHost, fnResized] {
+        int nWidth = 0, nHeight = 0;
+        if (!pHost->ClientSize(&nWidth, &nHeight)) {
+            QCoreApplication::exit(0);
+            return;
+        }
+        if (fnResized && nWidth > 0 && nHeight > 0 && QSize(nWidth, nHeight) != pWnd->size()) {
+            pWnd->setGeometry(0, 0, nWidth, nHeight);
+            fnResized(nWidth, nHeight);
+        }
+    });
+    pWatch->start(500);
+}
+
 } // namespace
+
+bool EndOnTerminationSignals()
+{
+    if (g_anTerminationPipe[0] >= 0)
+        return true;
+    if (!MakeSignalPipe(g_anTerminationPipe))
+        return false;
+    // Owned by the application object.
+    auto *pNotifier = new QSocketNotifier(g_anTerminationPipe[0], QSocketNotifier::Read,
+                                          QCoreApplication::instance());
+    QObject::connect(pNotifier, &QSocketNotifier::activated, pNotifier, [] {
+        char buffer[64];
+        while (::read(g_anTerminationPipe[0], buffer, sizeof buffer) > 0) {
+        }
+        QCoreApplication::exit(0);
+    });
+    struct sigaction action = {};
+    action.sa_handler = OnTerminationSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    ::sigaction(SIGTERM, &action, nullptr);
+    ::sigaction(SIGINT, &action, nullptr);
+    return true;
+}
 
 bool MatchSwitch(QStringView strArg, QStringView strWord)
 {
@@ -135,6 +221,14 @@ bool CSpectrumApp::InitInstance()
     if (m_options.bWindow)
         return StartWindow();
 
+    // XScreenSaver's conventions come before the host switches they stand beside.
+    const HostWindowChoice host =
+        ChooseHostWindow(m_options, m_args, qEnvironmentVariable("XSCREENSAVER_WINDOW"));
+    if (host.bHosted) {
+        const quint64 nWindow = host.nWindow ? host.nWindow : X11HostWindow::DefaultRoot();
+        return nWindow != 0 && StartHostedSaver(nWindow);
+    }
+
     const RunChoice choice = ChooseRunMode(m_args);
     switch (choice.eMode) {
     case RunMode::Settings:
@@ -189,28 +283,45 @@ bool CSpectrumApp::StartPreview(qint64 nHostWindow)
         delete pWnd;
         return false;
     }
-    pWnd->winId(); // a native window, so that it can live inside the host's
-    pWnd->windowHandle()->setParent(pHostWindow);
-    pWnd->setGeometry(0, 0, w, h);
-    pWnd->show();
-
-    // The preview lives as long as its host window. Exit rather than quit:
-    // with an embedded window quit() was seen not to end the event loop.
-    auto *pWatch = new QTimer(pWnd);
-    QObject::connect(pWatch, &QTimer::timeout, pWnd, [pHost] {
-        if (!pHost->Exists())
-            QCoreApplication::exit(0);
-    });
-    pWatch->start(500);
+    // The preview lives as long as its host window.
+    EmbedInHost(pWnd, pHost, pHostWindow, w, h);
     ArmSnapshot(pWnd);
     return true;
 }
 
 bool CSpectrumApp::StartSaver()
 {
-    // The screen-saver window is not part of the program yet: the mode ends
-    // here, as it does when the window cannot be created.
-    return false;
+    auto *pWnd = new CSaverWnd(1);
+    if (!pWnd->CreateSaverWindow()) {
+        delete pWnd;
+        return false;
+    }
+    ArmSnapshot(pWnd);
+    return true;
+}
+
+bool CSpectrumApp::StartHostedSaver(quint64 nHostWindow)
+{
+    // As for the preview, the host's size comes from the X server.
+    auto pHost = std::make_shared<X11HostWindow>(uint64_t(nHostWindow));
+    int w = 0, h = 0;
+    if (!pHost->ClientSize(&w, &h) || w <= 0 || h <= 0)
+        return false;
+    QWindow *pHostWindow = QWindow::fromWinId(WId(nHostWindow));
+    if (!pHostWindow)
+        return false;
+
+    auto *pWnd = new CSaverWnd(1);
+    if (!pWnd->CreateHostedSaverWindow(w, h)) {
+        delete pWnd;
+        return false;
+    }
+    // XScreenSaver's preview pane may change size; its full-screen window
+    // does not, and when it goes the hack goes with it.
+    EmbedInHost(pWnd, pHost, pHostWindow, w, h,
+                [pWnd](int nWidth, int nHeight) { pWnd->SetScreenSize(nWidth, nHeight); });
+    ArmSnapshot(pWnd);
+    return true;
 }
 
 bool CSpectrumApp::StartWindow()

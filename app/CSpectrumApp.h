@@ -50,6 +50,12 @@ RunChoice ChooseRunMode(const QStringList &args);
 // application name under which the settings are stored.
 QString ProgramBaseName(const QString &strProgramPath);
 
+// Makes SIGTERM and SIGINT end the event loop with exit code 0 (XScreenSaver
+// ends its hacks with SIGTERM). The handler only writes to a pipe, which the
+// event loop watches. Call once, on the user-interface thread, after the
+// QCoreApplication exists. False when the pipe cannot be made.
+bool EndOnTerminationSignals();
+
 // The application object: fixes where the settings live, reads them, and
 // starts the run mode the command line asks for. Runs on the user-interface
 // thread before the event loop starts.
@@ -83,6 +89,10 @@ protected:
     virtual bool StartSaver();
     // The display in an ordinary top-level window (--window); true when it runs.
     virtual bool StartWindow();
+    // The saver's display inside a window that XScreenSaver hosts (nHostWindow
+    // > 0, the root window included), ended by the host: by SIGTERM or by the
+    // window going away. True when it runs.
+    virtual bool StartHostedSaver(quint64 nHostWindow);
 
 private:
     // Chooses where every capture device of the process records from.

@@ -52,6 +52,16 @@ bool ParseExtraOptions(QStringList &args, ExtraOptions *pOptions, QString *pErro
                 *pError = QStringLiteral("--input: no such file: %1").arg(pOptions->strInput);
                 return false;
             }
+        } else if (a == u"-root" || a == u"--root") {
+            pOptions->bRoot = true;
+        } else if (a == u"-window-id" || a == u"--window-id") {
+            QString strValue;
+            if (!takeValue(i, a, &strValue))
+                return false;
+            if (!ReadWindowId(strValue, &pOptions->nWindowId)) {
+                *pError = QStringLiteral("%1: not a window id: '%2'").arg(a, strValue);
+                return false;
+            }
         } else if (a == u"--demo") {
             pOptions->bDemo = true;
         } else if (a == u"--snapshot") {
@@ -87,6 +97,58 @@ bool ParseExtraOptions(QStringList &args, ExtraOptions *pOptions, QString *pErro
     return true;
 }
 
+bool ReadWindowId(QStringView strText, quint64 *pId)
+{
+    int nBase = 10;
+    if (strText.startsWith(u"0x") || strText.startsWith(u"0X")) {
+        strText = strText.sliced(2);
+        nBase = 16;
+    }
+    if (strText.isEmpty())
+        return false;
+    quint64 nValue = 0;
+    for (const QChar ch : strText) {
+        const char16_t c = ch.unicode();
+        int nDigit = -1;
+        if (c >= u'0' && c <= u'9')
+            nDigit = c - u'0';
+        else if (nBase == 16 && c >= u'a' && c <= u'f')
+            nDigit = c - u'a' + 10;
+        else if (nBase == 16 && c >= u'A' && c <= u'F')
+            nDigit = c - u'A' + 10;
+        if (nDigit < 0)
+            return false;
+        nValue = nValue * quint64(nBase) + quint64(nDigit);
+        if (nValue > 0xFFFFFFFFu)
+            return false; // X ids are 32-bit values
+    }
+    if (nValue == 0)
+        return false;
+    *pId = nValue;
+    return true;
+}
+
+HostWindowChoice ChooseHostWindow(const ExtraOptions &options, const QStringList &args,
+                                  const QString &strEnvWindow)
+{
+    HostWindowChoice choice;
+    if (options.nWindowId != 0) {
+        choice.bHosted = true;
+        choice.nWindow = options.nWindowId;
+        return choice;
+    }
+    quint64 nEnvWindow = 0;
+    const bool bEnvWindow = ReadWindowId(strEnvWindow.trimmed(), &nEnvWindow);
+    if (options.bRoot) {
+        choice.bHosted = true;
+        choice.nWindow = bEnvWindow ? nEnvWindow : 0;
+    } else if (args.isEmpty() && bEnvWindow) {
+        choice.bHosted = true;
+        choice.nWindow = nEnvWindow;
+    }
+    return choice;
+}
+
 QString ExtraOptionsHelp(const QString &strProgram)
 {
     return QStringLiteral(
@@ -95,6 +157,12 @@ QString ExtraOptionsHelp(const QString &strProgram)
                "  /s                  full-screen screen saver\n"
                "  /p <window id>      live preview inside the host window\n"
                "  /c, or nothing      settings dialog\n"
+               "\n"
+               "For XScreenSaver:\n"
+               "  -root               draw into the window named by XSCREENSAVER_WINDOW\n"
+               "                      (the root window without it)\n"
+               "  -window-id ID       draw into window ID (decimal or 0x hex)\n"
+               "  (no argument)       with XSCREENSAVER_WINDOW set: as -root\n"
                "\n"
                "Options:\n"
                "  --window [WxH]      the display in an ordinary window (default 800x300)\n"

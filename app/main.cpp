@@ -30,5 +30,8 @@ int main(int argc, char *argv[])
     CSpectrumApp theApp(args, strName, options);
     if (!theApp.InitInstance())
         return 0;
+    // A window runs: SIGTERM (XScreenSaver's way of ending a hack) and Ctrl+C
+    // end the event loop, so the process exits cleanly with code 0.
+    EndOnTerminationSignals();
     return QApplication::exec();
 }

@@ -128,7 +128,7 @@ public:
     }
 
     std::string m_strCalls;
-    int m_nStartResult = -1; // -1: the real (not yet existing) windows; else the result to give
+    int m_nStartResult = -1; // -1: the real windows; else the result to give
     mutable std::unique_ptr<MemoryProfileStore> m_pStore; // handed over at start-up
     MemoryProfileStore *m_pRawStore;                      // then owned by the store slot
 
@@ -181,7 +181,6 @@ TEST(SpectrumAppInit, LoadsTheSettingsThenStartsTheChosenMode)
         {{"/p", "1234"}, -1, false, "preview:1234:3:1"},
         {{"/p"}, 1, false, ""}, {{"/p", "0"}, 1, false, ""}, {{"/p", "-5"}, 1, false, ""}, // no host
         {{"/S"}, 1, true, "saver:0:3:0"}, {{"/s"}, 0, false, "saver:0:3:0"},
-        {{"/s"}, -1, false, "saver:0:3:0"},
         // Unrecognised: nothing starts, but the settings are read all the same.
         {{"/scr"}, 1, false, ""}, {{"/C"}, 1, false, ""}, {{"c"}, 1, false, ""},
     };

@@ -14,7 +14,7 @@ for n in $(seq 90 140); do
 done
 [ -n "$display" ] || { echo "run_with_xvfb: no free display number" >&2; exit 1; }
 
-Xvfb ":$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+Xvfb ":$display" -screen 0 1024x768x24 -nolisten tcp -noreset >/dev/null 2>&1 &
 xvfb_pid=$!
 trap 'kill "$xvfb_pid" 2>/dev/null; wait "$xvfb_pid" 2>/dev/null' EXIT
 for _ in $(seq 1 100); do

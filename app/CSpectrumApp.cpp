@@ -264,16 +264,32 @@ std::unique_ptr<IProfileStore> CSpectrumApp::CreateProfileStore() const
                                                    m_strProfileName);
 }
 
+namespace {
+
+// A window of another program to draw into, with its real client size: that
+// comes from the X server, as Qt sees a foreign window as 0 x 0. False when
+// the window does not exist or has no area.
+bool FindHostWindow(uint64_t nId, std::shared_ptr<X11HostWindow> *ppHost, QWindow **ppWindow,
+                    int *pWidth, int *pHeight)
+{
+    auto pHost = std::make_shared<X11HostWindow>(nId);
+    if (!pHost->ClientSize(pWidth, pHeight) || *pWidth <= 0 || *pHeight <= 0)
+        return false;
+    *ppWindow = QWindow::fromWinId(WId(nId));
+    if (!*ppWindow)
+        return false;
+    *ppHost = std::move(pHost);
+    return true;
+}
+
+} // namespace
+
 bool CSpectrumApp::StartPreview(qint64 nHostWindow)
 {
-    // The host's client area comes from the X server: Qt sees a foreign
-    // window as 0 x 0.
-    auto pHost = std::make_shared<X11HostWindow>(uint64_t(nHostWindow));
+    std::shared_ptr<X11HostWindow> pHost;
+    QWindow *pHostWindow = nullptr;
     int w = 0, h = 0;
-    if (!pHost->ClientSize(&w, &h) || w <= 0 || h <= 0)
-        return false;
-    QWindow *pHostWindow = QWindow::fromWinId(WId(nHostWindow));
-    if (!pHostWindow)
+    if (!FindHostWindow(uint64_t(nHostWindow), &pHost, &pHostWindow, &w, &h))
         return false;
 
     auto *pWnd = new CSpectrumWnd(1);
@@ -302,13 +318,10 @@ bool CSpectrumApp::StartSaver()
 
 bool CSpectrumApp::StartHostedSaver(quint64 nHostWindow)
 {
-    // As for the preview, the host's size comes from the X server.
-    auto pHost = std::make_shared<X11HostWindow>(uint64_t(nHostWindow));
+    std::shared_ptr<X11HostWindow> pHost;
+    QWindow *pHostWindow = nullptr;
     int w = 0, h = 0;
-    if (!pHost->ClientSize(&w, &h) || w <= 0 || h <= 0)
-        return false;
-    QWindow *pHostWindow = QWindow::fromWinId(WId(nHostWindow));
-    if (!pHostWindow)
+    if (!FindHostWindow(uint64_t(nHostWindow), &pHost, &pHostWindow, &w, &h))
         return false;
 
     auto *pWnd = new CSaverWnd(1);

@@ -19,7 +19,9 @@ const char *const kGothicFallbacks[] = {
     "TakaoPGothic", "Droid Sans Fallback",
 };
 
-QString InstalledFamily(const QString &strWanted)
+} // namespace
+
+QString InstalledJapaneseFamily(const QString &strWanted)
 {
     const QStringList families = QFontDatabase::families();
     if (!strWanted.isEmpty() && families.contains(strWanted, Qt::CaseInsensitive))
@@ -31,6 +33,8 @@ QString InstalledFamily(const QString &strWanted)
     return QString();
 }
 
+namespace {
+
 // Heights beyond this are no font a screen can show; the clamp keeps a
 // damaged stored value (say -2147483648) from overflowing or hanging the
 // font engine.
@@ -41,7 +45,7 @@ constexpr int kMaxPixelHeight = 2000;
 QFont CreateDisplayFont(const LogFont &logFont, int nHeight)
 {
     QFont font;
-    const QString strFamily = InstalledFamily(FaceNameText(logFont.lfFaceName));
+    const QString strFamily = InstalledJapaneseFamily(FaceNameText(logFont.lfFaceName));
     if (!strFamily.isEmpty())
         font.setFamily(strFamily);
     font.setStyleHint(QFont::SansSerif);

@@ -10,3 +10,7 @@ struct LogFont;
 // is not installed falls back to an installed Japanese Gothic face, so that
 // Japanese texts always show real glyphs.
 QFont CreateDisplayFont(const LogFont &font, int nHeight);
+
+// The family to ask for when strWanted may not be installed: strWanted itself
+// if it is, else the best installed Japanese Gothic, else empty (Qt's default).
+QString InstalledJapaneseFamily(const QString &strWanted);

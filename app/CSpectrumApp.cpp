@@ -3,6 +3,7 @@
 #include "app/CSaverWnd.h"
 #include "audio/CWaveDevice.h"
 #include "display/CSpectrumWnd.h"
+#include "pages/ColorPageCursors.h"
 #include "platform/DemoSignal.h"
 #include "platform/PulseWaveInDriver.h"
 #include "platform/WavFileWaveInDriver.h"
@@ -210,9 +211,8 @@ bool CSpectrumApp::InitInstance()
     // Every setting is a per-user value under the company key from here on.
     SetProfileStore(CreateProfileStore());
 
-    // The colour page's three cursors (hover, pressed, off) are not loaded
-    // here: the program has no cursor resources yet, and the colour page that
-    // alone uses them will load them at this point when it arrives.
+    // The colour page's three cursors (hover, pressed, off); only that page uses them.
+    LoadColorPageCursors();
 
     // Settings are read once, in every mode, an unrecognised command line included.
     LoadSettings();

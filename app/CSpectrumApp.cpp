@@ -1,6 +1,7 @@
 #include "app/CSpectrumApp.h"
 
 #include "app/CSaverWnd.h"
+#include "app/CSettingsDlg.h"
 #include "audio/CWaveDevice.h"
 #include "display/CSpectrumWnd.h"
 #include "pages/ColorPageCursors.h"
@@ -252,10 +253,13 @@ bool CSpectrumApp::InitInstance()
 
 void CSpectrumApp::RunSettingsDialog()
 {
-    // The settings dialog is not part of the program yet. When it is, it runs
-    // here modally without a parent, and SaveSettings is called only when it
-    // ends with its close button; any other ending saves nothing. Until then
-    // this mode shows nothing and, having nothing confirmed, saves nothing.
+    // Modal and without a parent; no event loop runs after it, so the dialog
+    // is the whole of this run mode.
+    CSettingsDlg dlg;
+    if (dlg.exec() == QDialog::Accepted)
+        SaveSettings();
+    // Any other ending (Esc, the title-bar close) saves nothing: what the
+    // pages changed in memory goes with the process.
 }
 
 std::unique_ptr<IProfileStore> CSpectrumApp::CreateProfileStore() const

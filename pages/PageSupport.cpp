@@ -2,12 +2,19 @@
 
 #include "display/DisplayFont.h"
 
+#include <QBoxLayout>
+#include <QCheckBox>
 #include <QColorDialog>
 #include <QDir>
 #include <QFileDialog>
 #include <QFontDialog>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QPixmap>
+#include <QPushButton>
 
 #include <limits>
 
@@ -39,11 +46,60 @@ PageChoosers DefaultChoosers()
     };
     choosers.chooseFont = [](const FontChoice &initial,
                              QWidget *pParent) -> std::optional<FontChoice> {
-        bool bOk = false;
-        const QFont font = QFontDialog::getFont(&bOk, initial.font, pParent);
-        if (!bOk)
+        // The Windows chooser offers the text colour among its effects; Qt's
+        // does not, so the effects box of Qt's own (non-native) chooser gets
+        // a colour button, and the sample shows the text in that colour.
+        QFontDialog dialog(initial.font, pParent);
+        dialog.setOption(QFontDialog::DontUseNativeDialog);
+        QColor color = initial.color.isValid() ? initial.color : QColor(Qt::black);
+        QGroupBox *pEffects = nullptr;
+        QLineEdit *pSample = nullptr;
+        for (QGroupBox *pBox : dialog.findChildren<QGroupBox *>()) {
+            if (!pBox->findChildren<QCheckBox *>().isEmpty())
+                pEffects = pBox;
+            else if (QLineEdit *pEdit = pBox->findChild<QLineEdit *>())
+                pSample = pEdit;
+        }
+        auto *pColorButton = new QPushButton(&dialog); // owned by the dialog
+        pColorButton->setObjectName(QStringLiteral("fontColorButton"));
+        pColorButton->setToolTip(QStringLiteral("文字の色"));
+        const auto showColor = [&color, pColorButton, pSample] {
+            QPixmap swatch(28, 14);
+            swatch.fill(color);
+            pColorButton->setIcon(QIcon(swatch));
+            pColorButton->setIconSize(swatch.size());
+            if (pSample) {
+                QPalette palette = pSample->palette();
+                palette.setColor(QPalette::Text, color);
+                pSample->setPalette(palette);
+            }
+        };
+        showColor();
+        QObject::connect(pColorButton, &QPushButton::clicked, &dialog, [&] {
+            if (const std::optional<QColor> chosen = Choosers().chooseColor(color, &dialog)) {
+                color = *chosen;
+                showColor();
+            }
+        });
+        auto *pRow = new QHBoxLayout;
+        auto *pLabel = new QLabel(QStringLiteral("色(&C):"), &dialog); // owned by the dialog
+        pLabel->setBuddy(pColorButton);
+        pRow->addWidget(pLabel);
+        pRow->addWidget(pColorButton);
+        pRow->addStretch();
+        if (auto *pBox = pEffects ? qobject_cast<QBoxLayout *>(pEffects->layout()) : nullptr)
+            pBox->addLayout(pRow);
+        else if (auto *pGrid = qobject_cast<QGridLayout *>(dialog.layout()))
+            pGrid->addLayout(pRow, pGrid->rowCount(), 0, 1, pGrid->columnCount());
+        else {
+            // A chooser of another shape: the colour stays as preset.
+            delete pRow;
+            pLabel->hide();
+            pColorButton->hide();
+        }
+        if (dialog.exec() != QDialog::Accepted)
             return std::nullopt;
-        return FontChoice{font, initial.color};
+        return FontChoice{dialog.selectedFont(), color};
     };
     choosers.showMessage = [](QWidget *pParent, const QString &strText) {
         QMessageBox::warning(pParent, QString(), strText);

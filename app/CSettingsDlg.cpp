@@ -7,6 +7,11 @@
 #include "app/TypePictures.h"
 #include "display/DisplayFont.h"
 #include "pages/BackgroundImageList.h"
+#include "pages/CColorSettingsDlg.h"
+#include "pages/CFrameSettingsDlg.h"
+#include "pages/CFreqRangeDlg.h"
+#include "pages/CKeyboardDlg.h"
+#include "pages/CLevelRangeDlg.h"
 
 #include "ui_CSettingsDlg.h"
 
@@ -115,8 +120,11 @@ CSettingsDlg::CSettingsDlg(QWidget *pParent)
     connect(m_pUi->id1001, &QPushButton::clicked, this, &CSettingsDlg::OnFont);
     connect(m_pUi->id1035, &QPushButton::clicked, this, &CSettingsDlg::OnSaverSetup);
     connect(m_pUi->id1040, &QPushButton::clicked, this, &CSettingsDlg::OnVersion);
-    // 1031, 1032, 1033, 1034 and 1013 open the frequency range, level range,
-    // colour, frame and keyboard pages.
+    connect(m_pUi->id1031, &QPushButton::clicked, this, &CSettingsDlg::OnFreqRange);
+    connect(m_pUi->id1032, &QPushButton::clicked, this, &CSettingsDlg::OnLevelRange);
+    connect(m_pUi->id1033, &QPushButton::clicked, this, &CSettingsDlg::OnColor);
+    connect(m_pUi->id1034, &QPushButton::clicked, this, &CSettingsDlg::OnFrame);
+    connect(m_pUi->id1013, &QPushButton::clicked, this, &CSettingsDlg::OnKeyboard);
 
     ShowTypePictures();
     UpdateButtons();
@@ -162,6 +170,55 @@ void CSettingsDlg::OnRecSearchClicked()
     m_bRecSearch = m_pUi->id1051->isChecked() ? 1 : 0;
     g_bSettingsChanged = 1;
     g_DisplaySettings.WaveRecMode = m_bRecSearch;
+}
+
+void CSettingsDlg::OnFreqRange()
+{
+    // This page edits copies; they count only when it ends with OK.
+    DisplaySettings &ds = g_DisplaySettings;
+    CFreqRangeDlg dlg(this);
+    dlg.m_nDivision = unsigned(ds.Fdiv);
+    dlg.m_nRange = ds.Frange;
+    if (dlg.exec() != QDialog::Accepted)
+        return;
+    ds.Frange = dlg.m_nRange;
+    ds.Fdiv = int(dlg.m_nDivision);
+    StoreCurrentImage(false);
+    g_bSettingsChanged = 1;
+}
+
+void CSettingsDlg::OnLevelRange()
+{
+    // The page applies its changes while it runs and undoes them on Cancel.
+    DisplaySettings &ds = g_DisplaySettings;
+    CLevelRangeDlg dlg(ds.Ldiv, ds.Lmax, ds.Lmin, ds.LPeek, this);
+    if (dlg.exec() == QDialog::Accepted)
+        StoreCurrentImage(false);
+}
+
+void CSettingsDlg::OnColor()
+{
+    // The page applies and flags its own changes; its result says nothing more.
+    CColorSettingsDlg dlg(g_DisplaySettings, this);
+    dlg.exec();
+}
+
+void CSettingsDlg::OnFrame()
+{
+    CFrameSettingsDlg dlg(g_DisplaySettings, this);
+    if (dlg.exec() == QDialog::Accepted)
+        StoreCurrentImage(false);
+    // Cancel puts the whole block back, which may differ from what a running
+    // display took from the page's live edits.
+    g_bSettingsChanged = 1;
+}
+
+void CSettingsDlg::OnKeyboard()
+{
+    // No undo on this page: whatever it wrote stays, whichever way it ends.
+    DisplaySettings &ds = g_DisplaySettings;
+    CKeyboardDlg dlg(ds.KeyDiv, ds.KeyNum, ds.KeyOn, this);
+    dlg.exec();
 }
 
 void CSettingsDlg::OnFont()

@@ -64,6 +64,11 @@ protected:
 private:
     void OnTypeClicked(int nIndex);
     void OnRecSearchClicked();
+    void OnFreqRange();
+    void OnLevelRange();
+    void OnColor();
+    void OnFrame();
+    void OnKeyboard();
     void OnFont();
     void OnSaverSetup();
     void OnVersion();

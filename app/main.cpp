@@ -1,6 +1,8 @@
 #include "app/CSpectrumApp.h"
 
 #include <QApplication>
+#include <QLibraryInfo>
+#include <QTranslator>
 
 #include <cstdio>
 
@@ -14,6 +16,14 @@ int main(int argc, char *argv[])
     if (strName.isEmpty())
         strName = QStringLiteral("vexlor");
     QCoreApplication::setApplicationName(strName);
+
+    // The program speaks Japanese whatever the locale; Qt's own choosers
+    // (colour, font, file) and buttons should say the same. Without the
+    // translation installed they stay in English.
+    QTranslator qtTranslator;
+    if (qtTranslator.load(QStringLiteral("qtbase_ja"),
+                          QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        QCoreApplication::installTranslator(&qtTranslator);
 
     // QApplication has taken out the options that are its own (-platform, -display, ...).
     QStringList args = QCoreApplication::arguments().mid(1);

@@ -3,8 +3,10 @@
 #include "app/CSpectrumApp.h"
 #include "app/Settings.h"
 #include "app/TypePictures.h"
+#include "display/CSpectrumWnd.h"
 #include "display/DisplayFont.h"
 #include "platform/ProfileStore.h"
+#include "platform/ScriptedWaveInDriver.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -292,4 +294,129 @@ TEST(SettingsRunMode, SavesOnlyOnTheCloseButton)
         SetProfileStore(nullptr);
     }
     g_bSettingsChanged = 0;
+}
+
+namespace {
+
+// Sets the text of an edit box of a page as a user would: select all, type.
+void TypeInto(QWidget *pDialog, const char *pszName, const QString &strText)
+{
+    if (auto *pEdit = Find<QLineEdit>(pDialog, pszName)) {
+        pEdit->selectAll();
+        QTest::keyClicks(pEdit, strText);
+    }
+}
+
+// Clicks pszButton on the hub and, once its page shows, runs fnAct on the page.
+void OnPage(CSettingsDlg &hub, const char *pszButton, std::function<void(QWidget *)> fnAct)
+{
+    bool bShown = false;
+    WhenModalShows([&](QWidget *pPage) {
+        bShown = true;
+        fnAct(pPage);
+    });
+    Click(&hub, pszButton);
+    EXPECT_TRUE(bShown) << pszButton;
+}
+
+} // namespace
+
+TEST_F(SettingsDlgTest, PagesOpenFromTheHubAndCountAsTheyEnd)
+{
+    DisplaySettings &ds = g_DisplaySettings;
+    ds.BmpName = QStringLiteral("/pictures/sp.bmp");
+    CSettingsDlg hub;
+    hub.show();
+
+    // Frequency range: copies taken back only on OK, then remembered with the picture.
+    OnPage(hub, "id1031", [](QWidget *p) {
+        TypeInto(p, "id1011", QStringLiteral("30"));
+        Click(p, "id1008"); // 100～10KHz
+        Click(p, "id1");
+    });
+    EXPECT_EQ(ds.Fdiv, 30);
+    EXPECT_EQ(ds.Frange, 1);
+    EXPECT_EQ((ds.ImageList[0].bmpTypeEtc >> 8) & 0xFF, 30);
+    EXPECT_EQ(g_bSettingsChanged, 1);
+    g_bSettingsChanged = 0;
+    OnPage(hub, "id1031", [](QWidget *p) {
+        TypeInto(p, "id1011", QStringLiteral("5"));
+        Click(p, "id2");
+    });
+    EXPECT_EQ(ds.Fdiv, 30);
+    EXPECT_EQ(g_bSettingsChanged, 0);
+
+    // Level range: live edits; OK remembers the new resolution with the picture.
+    OnPage(hub, "id1032", [](QWidget *p) {
+        Click(p, "id1020"); // 荒い
+        Click(p, "id1");
+    });
+    EXPECT_EQ(ds.Ldiv, 2);
+    EXPECT_EQ((ds.ImageList[0].bmpTypeEtc >> 4) & 0xF, 2);
+
+    // Frame: Cancel puts everything back and leaves the remembered pictures
+    // alone, yet the display is still told to start over.
+    const DisplaySettings before = ds;
+    g_bSettingsChanged = 0;
+    OnPage(hub, "id1034", [](QWidget *p) {
+        Click(p, "id1003"); // 時計表示
+        Click(p, "id2");
+    });
+    EXPECT_EQ(ds, before);
+    EXPECT_EQ(g_bSettingsChanged, 1);
+
+    // Colour: the page is the one titled 配色; its Cancel changes nothing.
+    OnPage(hub, "id1033", [](QWidget *p) {
+        EXPECT_EQ(p->windowTitle(), QStringLiteral("配色"));
+        Click(p, "id2");
+    });
+    EXPECT_EQ(ds, before);
+
+    // Keyboard: no undo, so a white-key click survives Cancel.
+    Click(&hub, "id1008");
+    OnPage(hub, "id1013", [](QWidget *p) {
+        Click(p, "id1050"); // 32
+        Click(p, "id2");
+    });
+    EXPECT_EQ(ds.KeyDiv, 32);
+}
+
+TEST_F(SettingsDlgTest, ARunningDisplayTakesWhatAPageChanged)
+{
+    ResetSettings();
+    g_Version = 1;
+    g_bPreview = 0;
+    auto *pDriver = new ScriptedWaveInDriver; // owned by the window's device
+    CSpectrumWnd wnd;
+    wnd.SetWaveInDriver(std::unique_ptr<IWaveInDriver>(pDriver));
+    const RECT rc{0, 0, 800, 300};
+    wnd.CreateSpectrumWindow(rc, nullptr);
+    wnd.SetArea(rc);
+    const auto elements = [&wnd] {
+        int n = 0;
+        for (CBandElement *p : wnd.m_pElements)
+            n += p != nullptr;
+        return n;
+    };
+    const auto startUp = [&wnd] {
+        wnd.OnTimer(CSpectrumWnd::TIMER_FRAME);
+        wnd.OnTimer(CSpectrumWnd::TIMER_OPEN);
+        wnd.OnTimer(CSpectrumWnd::TIMER_FIRSTFRAME);
+    };
+    startUp();
+    const int nBefore = elements();
+    ASSERT_EQ(nBefore, g_DisplaySettings.Fdiv);
+
+    CSettingsDlg hub;
+    hub.show();
+    OnPage(hub, "id1031", [](QWidget *p) {
+        TypeInto(p, "id1011", QStringLiteral("40"));
+        Click(p, "id1");
+    });
+    ASSERT_EQ(g_bSettingsChanged, 1);
+    // The next tick of the running window sees the flag and lays itself out again.
+    startUp();
+    EXPECT_EQ(g_bSettingsChanged, 0);
+    EXPECT_EQ(elements(), 40);
+    EXPECT_NE(nBefore, 40);
 }

@@ -281,7 +281,7 @@ TEST_P(DamagedSettings, RunsInEveryDisplayType)
         wnd.CreateSpectrumWindow(rcArea, nullptr);
         wnd.SetArea(rcArea);
         g_bSettingsChanged = 0;
-        RunDisplay(wnd, pDriver, strCase);
+        ASSERT_NO_FATAL_FAILURE(RunDisplay(wnd, pDriver, strCase));
         if (damage.bPicture) {
             EXPECT_TRUE(wnd.m_hBackground) << strCase << ": the picture did not load";
         }
@@ -333,7 +333,7 @@ TEST_P(DamagedSaverSize, PlacesTheGraphAndDrawsOnlyInIt)
         ASSERT_EQ(wnd.CreateHostedSaverWindow(640, 480), 1) << strCase;
         g_bSettingsChanged = 0;
         EXPECT_EQ(wnd.m_rcGraph, c.rcGraph) << strCase;
-        RunDisplay(wnd, pDriver, strCase);
+        ASSERT_NO_FATAL_FAILURE(RunDisplay(wnd, pDriver, strCase));
 
         const QImage &img = wnd.BackingImage();
         ASSERT_EQ(img.size(), QSize(640, 480)) << strCase;

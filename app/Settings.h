@@ -184,6 +184,19 @@ constexpr SettingsRow UInt8Row(const char *pszKey, std::uint8_t *pTarget, std::i
     return {kKindUInt8, pszKey, pTarget, nDefault, nullptr};
 }
 
+// The largest font height, in pixels, that the display draws text in or
+// makes room for; a stored FontHeight beyond it (only a damaged store holds
+// one, such as -2147483648) counts as this much.
+constexpr int kMaxFontHeight = 2000;
+
+// |lfHeight| in pixels, at most kMaxFontHeight: the height of the strips
+// that the font's text takes in the layout. Defined for every 32-bit value.
+constexpr int FontHeightMagnitude(std::int32_t lfHeight)
+{
+    const std::int64_t n = lfHeight < 0 ? -std::int64_t(lfHeight) : std::int64_t(lfHeight);
+    return int(n < kMaxFontHeight ? n : kMaxFontHeight);
+}
+
 // The section every setting lives in.
 inline constexpr char kSettingsSection[] = "Config";
 

@@ -57,7 +57,9 @@ int CChipColumn::ChipsForLevel(float fLevel, int nLmin, int nLmax, int nChips)
     // Full scale of a 16-bit sample, as the single-precision constant.
     constexpr float k = 1.0f / 32767.0f;
     const double dB = fLevel == 0.0f ? -100.0 : 20.0 * std::log10(double(fLevel * k));
-    const double n = (dB - nLmin) / (double(nLmax - nLmin) / nChips);
+    // In doubles from the start: a damaged store may hold levels whose
+    // difference leaves the int range.
+    const double n = (dB - nLmin) / ((double(nLmax) - nLmin) / nChips);
     // NaN and negative counts light nothing.
     if (!(n > 0.0))
         return 0;

@@ -6,6 +6,7 @@
 #include "app/Settings.h"
 #include "display/CChipColumn.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -17,16 +18,24 @@ constexpr int kLabelFrequencies[] = {20,   30,   50,   100,  200,   300,  500,
 
 constexpr int kChipColumnKind = 0;
 
-int Nearest(double v)
+// An edge of the graph inside a background picture: nEdge + nSign x
+// nearest(v), where nearest(v) is v + 0.5 truncated towards zero, kept
+// between the area edges nA and nB. Margins within the picture give edges
+// within the area, which this leaves as they are; margins larger than the
+// picture, which only a damaged store holds, would otherwise put the graph
+// millions of pixels outside the window or past the int range, and the
+// layout would fill all that with chips.
+int GraphEdge(int nEdge, int nSign, double v, int nA, int nB)
 {
-    return int(v + 0.5);
+    const double edge = nEdge + nSign * std::trunc(v + 0.5);
+    return int(std::clamp(edge, double(std::min(nA, nB)), double(std::max(nA, nB))));
 }
 
 int LabelExtentFor(const DisplaySettings &s, int nAngle)
 {
     if (s.FreqStrSw == 0)
         return 0;
-    const int h = std::abs(s.Font.lfHeight);
+    const int h = FontHeightMagnitude(s.Font.lfHeight);
     return (nAngle == 0 || nAngle == 180 ? h : 2 * h) + 2;
 }
 
@@ -54,10 +63,10 @@ RECT CSpectrumWnd::GraphRect() const
     if (iw > 0 && ih > 0) {
         const double sx = double(a.right - a.left) / iw;
         const double sy = double(a.bottom - a.top) / ih;
-        return RECT{a.left + Nearest(sx * m_settings.AreaLeft),
-                    a.top + Nearest(sy * m_settings.AreaTop),
-                    a.right - Nearest(sx * m_settings.AreaRight),
-                    a.bottom - Nearest(sy * m_settings.AreaBottom)};
+        return RECT{GraphEdge(a.left, 1, sx * m_settings.AreaLeft, a.left, a.right),
+                    GraphEdge(a.top, 1, sy * m_settings.AreaTop, a.top, a.bottom),
+                    GraphEdge(a.right, -1, sx * m_settings.AreaRight, a.left, a.right),
+                    GraphEdge(a.bottom, -1, sy * m_settings.AreaBottom, a.top, a.bottom)};
     }
     const int nInset = 3 * FrameWidth();
     return RECT{a.left + nInset, a.top + nInset, a.right - nInset, a.bottom - nInset};
@@ -78,7 +87,7 @@ void CSpectrumWnd::BuildLayout(int nRate, int nSize)
     m_mapper.Reset();
     m_mapper.SetupForRect(G); // G is now (0, H, W, 0): y grows upwards
 
-    const int a = m_bPreview ? 7 : std::abs(s.Font.lfHeight);
+    const int a = m_bPreview ? 7 : FontHeightMagnitude(s.Font.lfHeight);
     if (s.FclockDisp) {
         m_rcClock = RECT{G.left, G.top, G.right, G.top - a - 4};
         G.top -= a + 6;

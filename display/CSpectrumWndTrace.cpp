@@ -96,7 +96,8 @@ int CSpectrumWnd::CaptureTrace(int nSlot)
     if (nSlot < 0 || nSlot >= kTraceSlots)
         nSlot = 0;
 
-    double g = std::pow(10.0, 0.05 * std::max(10 - m_settings.Lmax, 0)) * 0.03125;
+    // 10 - Lmax in doubles: a damaged Lmax near INT_MIN would overflow an int.
+    double g = std::pow(10.0, 0.05 * std::max(10.0 - m_settings.Lmax, 0.0)) * 0.03125;
     if (g > 16)
         g = 32;
     if (g < 1)

@@ -33,15 +33,6 @@ QString InstalledJapaneseFamily(const QString &strWanted)
     return QString();
 }
 
-namespace {
-
-// Heights beyond this are no font a screen can show; the clamp keeps a
-// damaged stored value (say -2147483648) from overflowing or hanging the
-// font engine.
-constexpr int kMaxPixelHeight = 2000;
-
-} // namespace
-
 QFont CreateDisplayFont(const LogFont &logFont, int nHeight)
 {
     QFont font;
@@ -50,18 +41,21 @@ QFont CreateDisplayFont(const LogFont &logFont, int nHeight)
         font.setFamily(strFamily);
     font.setStyleHint(QFont::SansSerif);
 
+    // Heights beyond kMaxFontHeight are no font a screen can show; the clamp
+    // keeps a damaged stored value (say -2147483648) from overflowing or
+    // hanging the font engine.
     if (nHeight < 0) {
         // The character height without internal leading: Qt's pixel size.
-        const long long nPixels = -static_cast<long long>(nHeight);
-        font.setPixelSize(int(std::min<long long>(nPixels, kMaxPixelHeight)));
+        font.setPixelSize(FontHeightMagnitude(nHeight));
     } else if (nHeight > 0) {
         // The cell height: scale the pixel size so that ascent + descent fits.
-        font.setPixelSize(std::min(nHeight, kMaxPixelHeight));
+        const int nCell = std::min(nHeight, kMaxFontHeight);
+        font.setPixelSize(nCell);
         const QFontInfo info(font);
         const QFontMetrics fm(font);
-        if (fm.height() > 0 && fm.height() != nHeight) {
-            const int nScaled = std::max(1, nHeight * info.pixelSize() / fm.height());
-            font.setPixelSize(std::min(nScaled, kMaxPixelHeight));
+        if (fm.height() > 0 && fm.height() != nCell) {
+            const int nScaled = std::max(1, nCell * info.pixelSize() / fm.height());
+            font.setPixelSize(std::min(nScaled, kMaxFontHeight));
         }
     } else {
         font.setPixelSize(12);

@@ -154,7 +154,7 @@ int CBandElement::LabelExtent(int nAngle) const
 {
     if (m_pSettings->FreqStrSw == 0)
         return 0;
-    int h = std::abs(m_pSettings->Font.lfHeight);
+    int h = FontHeightMagnitude(m_pSettings->Font.lfHeight);
     if (nAngle != 0 && nAngle != 180)
         h *= 2;
     return h + 2;

@@ -320,7 +320,7 @@ void CSpectrumWnd::GiveSpectrum(int nSlot, CBandElement *pElement, const float *
                                 const float *pB)
 {
     const int nType = m_settings.Type;
-    if (nType >= 1 && nType <= 3 && nSlot >= m_settings.Fdiv)
+    if (nType >= 1 && nType <= 3 && nSlot >= EffectiveFdiv())
         pElement->SetSpectrum(pB, m_fftB.m_fMax);
     else
         pElement->SetSpectrum(pA, m_fftA.m_fMax);

@@ -286,6 +286,12 @@ TEST_P(DamagedSettings, RunsInEveryDisplayType)
             EXPECT_TRUE(wnd.m_hBackground) << strCase << ": the picture did not load";
         }
         ExpectSane(wnd, rcArea, strCase);
+        // A band count below 1 is laid out as one band a channel, and the
+        // second column must then show the second channel.
+        if (PlantedValue(damage.values, "Fdiv", 16) < 1 && nType >= 1 && nType <= 3) {
+            ASSERT_TRUE(wnd.m_pElements[0] && wnd.m_pElements[1]) << strCase;
+            EXPECT_NE(wnd.m_pElements[0]->m_pBins, wnd.m_pElements[1]->m_pBins) << strCase;
+        }
         // The columns rewrite a level resolution outside 0 to 3 as 2.
         if (PlantedValue(damage.values, "Ldiv", 1) == 7 && nType != 4) {
             EXPECT_EQ(g_DisplaySettings.Ldiv, 2) << strCase;

@@ -31,16 +31,6 @@ namespace {
 // scaled down, so that chips, gaps and labels keep the display's proportions.
 constexpr int kPictureScale = 2;
 
-QColor ColorFromRef(std::int32_t nColor)
-{
-    return QColor(nColor & 0xFF, (nColor >> 8) & 0xFF, (nColor >> 16) & 0xFF);
-}
-
-std::int32_t RefFromColor(const QColor &color)
-{
-    return std::int32_t(color.red() | (color.green() << 8) | (color.blue() << 16));
-}
-
 // The pictures show each type with the default settings, so one rendering
 // serves every hub of the process.
 QPixmap TypePicture(int nType, QSize size)

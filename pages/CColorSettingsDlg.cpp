@@ -87,17 +87,6 @@ int CColorSettingsDlg::HitTest(const QPoint &ptDialog) const
     return -1;
 }
 
-QColor CColorSettingsDlg::ColorFromSetting(std::int32_t nColor)
-{
-    const auto dwColor = static_cast<std::uint32_t>(nColor);
-    return QColor(int(dwColor & 0xFF), int((dwColor >> 8) & 0xFF), int((dwColor >> 16) & 0xFF));
-}
-
-std::int32_t CColorSettingsDlg::SettingFromColor(const QColor &color)
-{
-    return std::int32_t(color.red() | (color.green() << 8) | (color.blue() << 16));
-}
-
 // QWidget hands the second press of a double click here as well, so a quick
 // second click presses a swatch like the first.
 void CColorSettingsDlg::mousePressEvent(QMouseEvent *pEvent)
@@ -153,12 +142,12 @@ void CColorSettingsDlg::mouseReleaseEvent(QMouseEvent *pEvent)
     if (nHit == nPressed) {
         const QPointer<CColorSettingsDlg> pSelf(this);
         const std::optional<QColor> color =
-            Choosers().chooseColor(ColorFromSetting(*m_apnColor[nHit]), this);
+            Choosers().chooseColor(ColorFromRef(*m_apnColor[nHit]), this);
         // The chooser runs its own event loop; the dialog may be gone after it.
         if (!pSelf)
             return;
         if (color && color->isValid()) {
-            *m_apnColor[nHit] = SettingFromColor(*color);
+            *m_apnColor[nHit] = RefFromColor(*color);
             g_bSettingsChanged = 1;
         }
     }
@@ -185,7 +174,7 @@ void CColorSettingsDlg::RepaintSwatches()
     for (int i = 0; i < kSwatchCount; ++i) {
         CColorSwatch *pSwatch = m_apSwatch[i];
         if (i < nActive) {
-            pSwatch->SetFillColor(ColorFromSetting(*m_apnColor[i]));
+            pSwatch->SetFillColor(ColorFromRef(*m_apnColor[i]));
             pSwatch->setCursor(hover);
         } else {
             pSwatch->SetFillColor(QColor());

@@ -45,10 +45,6 @@ public:
     // The first active swatch containing ptDialog (dialog coordinates), -1 for none.
     int HitTest(const QPoint &ptDialog) const;
 
-    // The colour chooser's answer and a settings colour (0x00BBGGRR) in each other's form.
-    static QColor ColorFromSetting(std::int32_t nColor);
-    static std::int32_t SettingFromColor(const QColor &color);
-
 protected:
     void mousePressEvent(QMouseEvent *pEvent) override;
     void mouseMoveEvent(QMouseEvent *pEvent) override;

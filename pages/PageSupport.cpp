@@ -129,6 +129,17 @@ bool ReadNumberField(QLineEdit *pEdit, T *pValue, bool bSigned)
 
 } // namespace
 
+QColor ColorFromRef(std::int32_t nColor)
+{
+    const auto dwColor = static_cast<std::uint32_t>(nColor);
+    return QColor(int(dwColor & 0xFF), int((dwColor >> 8) & 0xFF), int((dwColor >> 16) & 0xFF));
+}
+
+std::int32_t RefFromColor(const QColor &color)
+{
+    return std::int32_t(color.red() | (color.green() << 8) | (color.blue() << 16));
+}
+
 void ApplyPageFont(QWidget *pDialog)
 {
     QFont font = pDialog->font();

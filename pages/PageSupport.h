@@ -4,6 +4,7 @@
 #include <QFont>
 #include <QString>
 
+#include <cstdint>
 #include <functional>
 #include <optional>
 
@@ -12,6 +13,11 @@ class QWidget;
 
 // What every settings page shares: the templates' look, the platform's
 // choosers and the field checks of dialog data exchange.
+
+// A stored colour (0x00BBGGRR, red in the low byte; the unused high byte
+// ignored) and the choosers' QColor in each other's form.
+QColor ColorFromRef(std::int32_t nColor);
+std::int32_t RefFromColor(const QColor &color);
 
 // The templates' font, 9-point "ＭＳ Ｐゴシック", or the installed Japanese
 // Gothic that stands in for it, set on a dialog and so on all its controls.

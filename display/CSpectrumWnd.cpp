@@ -7,12 +7,14 @@
 #include "platform/BackingImage.h"
 
 #include <QCloseEvent>
+#include <QPaintEngine>
 #include <QPaintEvent>
 #include <QPainter>
 #include <QResizeEvent>
 #include <QTimerEvent>
 
 #include <algorithm>
+#include <cstring>
 
 namespace {
 
@@ -199,8 +201,7 @@ void CSpectrumWnd::OnTimer(int nId)
         ++g_nFrameCounter;
         // A stream that broke after it opened (the sound server went away)
         // is a device error like one that never opened; the watchdog retries.
-        if (m_device.m_bStreamFailed && m_nState != DS_DEVICEERROR &&
-            m_nState != DS_MEMORYERROR) {
+        if (m_device.m_bStreamFailed && m_nState != DS_DEVICEERROR && m_nState != DS_MEMORYERROR) {
             m_wave.Stop();
             m_nState = DS_DEVICEERROR;
             InvalidateErase();
@@ -282,8 +283,68 @@ void CSpectrumWnd::FlushDirty()
 void CSpectrumWnd::paintEvent(QPaintEvent *pEvent)
 {
     QPainter painter(this);
+    if (CopyRowsTo(painter, pEvent->region()))
+        return;
     for (const QRect &r : pEvent->region())
         painter.drawImage(r, m_image, r);
+}
+
+bool CSpectrumWnd::CopyRowsTo(QPainter &painter, const QRegion &region)
+{
+    // A frame's changes are a few dozen narrow rectangles, which make a
+    // region of many bands; the painter would take every one of them
+    // through its clipped blending path. When the painter writes plain
+    // 32-bit pixels into an image at whole-pixel offsets, the rows are
+    // copied straight into it instead: the same pixels, as the picture is
+    // opaque. Anything else (scaled screens, other formats, printing) paints.
+    QPaintEngine *pEngine = painter.paintEngine();
+    if (!pEngine || pEngine->type() != QPaintEngine::Raster)
+        return false;
+    QPaintDevice *pDevice = pEngine->paintDevice();
+    if (!pDevice || pDevice->devType() != QInternal::Image)
+        return false;
+    auto *pTarget = static_cast<QImage *>(pDevice);
+    if (pTarget->devicePixelRatio() != 1.0 ||
+        (pTarget->format() != QImage::Format_RGB32 &&
+         pTarget->format() != QImage::Format_ARGB32_Premultiplied))
+        return false;
+    const QTransform transform = painter.deviceTransform();
+    if (transform.type() > QTransform::TxTranslate)
+        return false;
+    const int dx = int(transform.dx());
+    const int dy = int(transform.dy());
+    if (dx != transform.dx() || dy != transform.dy())
+        return false;
+
+    const QRect source = m_image.rect();
+    const QRect target = pTarget->rect().translated(-dx, -dy);
+    uchar *pTargetBits = pTarget->bits();
+    const qsizetype nTargetStride = pTarget->bytesPerLine();
+    const uchar *pSourceBits = m_image.constBits();
+    const qsizetype nSourceStride = m_image.bytesPerLine();
+    for (const QRect &rc : region) {
+        const QRect r = rc & source & target;
+        if (r.isEmpty())
+            continue;
+        const size_t nBytes = size_t(r.width()) * 4;
+        const uchar *pFrom = pSourceBits + r.top() * nSourceStride + qsizetype(r.left()) * 4;
+        uchar *pTo = pTargetBits + (r.top() + dy) * nTargetStride + qsizetype(r.left() + dx) * 4;
+        // Each row is a new cache line in both images, a whole row apart:
+        // fetch some rows ahead so that the copies do not wait one by one.
+        constexpr int kAhead = 8;
+        for (int y = r.top(); y <= r.bottom(); ++y) {
+            if (y + kAhead <= r.bottom()) {
+                __builtin_prefetch(pFrom + kAhead * nSourceStride);
+                __builtin_prefetch(pFrom + kAhead * nSourceStride + nBytes - 1);
+                __builtin_prefetch(pTo + kAhead * nTargetStride, 1);
+                __builtin_prefetch(pTo + kAhead * nTargetStride + nBytes - 1, 1);
+            }
+            std::memcpy(pTo, pFrom, nBytes);
+            pFrom += nSourceStride;
+            pTo += nTargetStride;
+        }
+    }
+    return true;
 }
 
 void CSpectrumWnd::resizeEvent(QResizeEvent *pEvent)
@@ -316,8 +377,7 @@ void CSpectrumWnd::closeEvent(QCloseEvent *pEvent)
     QWidget::closeEvent(pEvent);
 }
 
-void CSpectrumWnd::GiveSpectrum(int nSlot, CBandElement *pElement, const float *pA,
-                                const float *pB)
+void CSpectrumWnd::GiveSpectrum(int nSlot, CBandElement *pElement, const float *pA, const float *pB)
 {
     const int nType = m_settings.Type;
     if (nType >= 1 && nType <= 3 && nSlot >= m_settings.Fdiv)

@@ -72,7 +72,7 @@ int16_t WavClip::Sample(uint32_t nFrame, int nChannel) const
 
 WavFileWaveInDriver::WavFileWaveInDriver(QString strPath) : m_strPath(std::move(strPath))
 {
-    m_timer.setTimerType(Qt::PreciseTimer);
+    m_timer.setTimerType(Qt::CoarseTimer);
     QObject::connect(&m_timer, &QTimer::timeout, &m_timer, [this] { PollSource(); });
 }
 

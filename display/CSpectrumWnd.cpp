@@ -316,33 +316,40 @@ bool CSpectrumWnd::CopyRowsTo(QPainter &painter, const QRegion &region)
     if (dx != transform.dx() || dy != transform.dy())
         return false;
 
-    const QRect source = m_image.rect();
-    const QRect target = pTarget->rect().translated(-dx, -dy);
+    // The rows both images share, in this widget's coordinates.
+    const QRect rcCommon = m_image.rect() & pTarget->rect().translated(-dx, -dy);
+    if (rcCommon.isEmpty())
+        return true;
     uchar *pTargetBits = pTarget->bits();
     const qsizetype nTargetStride = pTarget->bytesPerLine();
     const uchar *pSourceBits = m_image.constBits();
     const qsizetype nSourceStride = m_image.bytesPerLine();
-    for (const QRect &rc : region) {
-        const QRect r = rc & source & target;
-        if (r.isEmpty())
-            continue;
-        const size_t nBytes = size_t(r.width()) * 4;
-        const uchar *pFrom = pSourceBits + r.top() * nSourceStride + qsizetype(r.left()) * 4;
-        uchar *pTo = pTargetBits + (r.top() + dy) * nTargetStride + qsizetype(r.left() + dx) * 4;
-        // Each row is a new cache line in both images, a whole row apart:
-        // fetch some rows ahead so that the copies do not wait one by one.
-        constexpr int kAhead = 8;
-        for (int y = r.top(); y <= r.bottom(); ++y) {
-            if (y + kAhead <= r.bottom()) {
-                __builtin_prefetch(pFrom + kAhead * nSourceStride);
-                __builtin_prefetch(pFrom + kAhead * nSourceStride + nBytes - 1);
-                __builtin_prefetch(pTo + kAhead * nTargetStride, 1);
-                __builtin_prefetch(pTo + kAhead * nTargetStride + nBytes - 1, 1);
+    // A region is a stack of bands, the rectangles of a band sharing their
+    // rows. Copying a band row by row across all its rectangles keeps each
+    // step within one row of each image (its memory pages and the hardware's
+    // read-ahead), where rectangle by rectangle every row would be a jump
+    // of a whole image row.
+    const QRect *pRects = region.begin();
+    const qsizetype nRects = region.end() - region.begin();
+    for (qsizetype i = 0; i < nRects;) {
+        qsizetype j = i + 1;
+        while (j < nRects && pRects[j].top() == pRects[i].top() &&
+               pRects[j].bottom() == pRects[i].bottom())
+            ++j;
+        const int y1 = std::max(pRects[i].top(), rcCommon.top());
+        const int y2 = std::min(pRects[i].bottom(), rcCommon.bottom());
+        for (int y = y1; y <= y2; ++y) {
+            const uchar *pFrom = pSourceBits + y * nSourceStride;
+            uchar *pTo = pTargetBits + (y + dy) * nTargetStride + qsizetype(dx) * 4;
+            for (qsizetype k = i; k < j; ++k) {
+                const int x1 = std::max(pRects[k].left(), rcCommon.left());
+                const int x2 = std::min(pRects[k].right(), rcCommon.right());
+                if (x1 <= x2)
+                    std::memcpy(pTo + qsizetype(x1) * 4, pFrom + qsizetype(x1) * 4,
+                                size_t(x2 - x1 + 1) * 4);
             }
-            std::memcpy(pTo, pFrom, nBytes);
-            pFrom += nSourceStride;
-            pTo += nTargetStride;
         }
+        i = j;
     }
     return true;
 }

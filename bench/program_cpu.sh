@@ -6,8 +6,7 @@
 #    the start and 5 + N s, i.e. frame ticks, copies to the screen, the event
 #    loop and the WAV source, without start-up;
 #  - whole run: everything from exec to exit over N + 10 s, including
-#    start-up (fonts, layout) and the PNG encoding of the final --snapshot,
-#    which alone costs about a tenth of a CPU second.
+#    start-up (fonts, layout) and the PNG encoding of the final --snapshot.
 #   bench/program_cpu.sh [build dir, default build/release] [N seconds, default 30]
 set -euo pipefail
 cd "$(dirname "$0")/.."

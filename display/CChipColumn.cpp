@@ -165,9 +165,41 @@ const CPen *CChipColumn::LitPen(int i, const PenTable *pPens, const CPen *pFallb
     return pPen->IsNull() ? &(*pPens)[0] : pPen;
 }
 
-void CChipColumn::PaintChip(CDC *pDC, int i, const CPen *pPen)
+CChipColumn::ChipPlacement CChipColumn::PlaceChips(const CDC *pDC) const
 {
-    FillRows(pDC, ChipRect(i), pPen);
+    ChipPlacement place;
+    if (m_bSuppress || !pDC || pDC->GetROP2() != CDC::R2_COPYPEN || !m_mapLocal.IsAxisAligned() ||
+        !m_mapArea.IsAxisAligned())
+        return place;
+    // Chips 0 and 1 as FillRows would take them; whole-pixel maps move every
+    // corner by the same vector from one chip to the next.
+    RECT rc0 = ChipRect(0), rc1 = ChipRect(1);
+    m_mapLocal.MapRect(rc0);
+    m_mapLocal.MapRect(rc1);
+    rc0.Normalize();
+    rc1.Normalize();
+    RECT rcSecond;
+    POINT ptSecondEnd;
+    place.bAny = RowsToDeviceRect(rc0, &place.rcFirst, &place.ptFirstEnd);
+    RowsToDeviceRect(rc1, &rcSecond, &ptSecondEnd);
+    place.dx = ptSecondEnd.x - place.ptFirstEnd.x;
+    place.dy = ptSecondEnd.y - place.ptFirstEnd.y;
+    place.bDirect = true;
+    return place;
+}
+
+void CChipColumn::PaintChip(CDC *pDC, const ChipPlacement &place, int i, const CPen *pPen)
+{
+    if (!place.bDirect) {
+        FillRows(pDC, ChipRect(i), pPen);
+        return;
+    }
+    const int dx = i * place.dx, dy = i * place.dy;
+    pDC->MoveTo(place.ptFirstEnd.x + dx, place.ptFirstEnd.y + dy);
+    if (!place.bAny || !pPen || pPen->IsNull())
+        return;
+    const RECT &rc = place.rcFirst;
+    pDC->FillSolidRect(RECT{rc.left + dx, rc.top + dy, rc.right + dx, rc.bottom + dy}, pPen->color);
 }
 
 int CChipColumn::NextPeak(int nTop)
@@ -222,6 +254,7 @@ void CChipColumn::DrawUpdate(CDC *pDC, const PenTable *pPens)
     const CPen unlit(COLORREF(s.Cbackground));
     const CPen peak(COLORREF(s.Cpeekchip));
     const CPen outline(COLORREF(s.Coutline));
+    const ChipPlacement place = PlaceChips(pDC);
     for (int i = 0; i < m_nChips; ++i) {
         const int nState = i == p ? CHIP_PEAK : (i < nLit ? CHIP_LIT : CHIP_UNLIT);
         if (nState == m_pChipStates[i])
@@ -230,7 +263,7 @@ void CChipColumn::DrawUpdate(CDC *pDC, const PenTable *pPens)
         const CPen *pPen = nState == CHIP_PEAK  ? &peak
                            : nState == CHIP_LIT ? LitPen(i, pPens, &outline)
                                                 : &unlit;
-        PaintChip(pDC, i, pPen);
+        PaintChip(pDC, place, i, pPen);
     }
     m_nTop = t;
     m_nPeak = p;
@@ -253,6 +286,7 @@ void CChipColumn::DrawFull(CDC *pDC, const PenTable *pPens)
     DrawLabel(pDC, x + w / 2, y + b);
 
     const int k = std::min(m_nTop + 1, m_nChips);
+    const ChipPlacement place = PlaceChips(pDC);
     for (int i = 0; i < m_nChips; ++i) {
         int nState;
         const CPen *pPen;
@@ -267,7 +301,7 @@ void CChipColumn::DrawFull(CDC *pDC, const PenTable *pPens)
             pPen = &unlit;
         }
         m_pChipStates[i] = nState;
-        PaintChip(pDC, i, pPen);
+        PaintChip(pDC, place, i, pPen);
     }
     m_nTop = m_nPeak = k - 1;
 }

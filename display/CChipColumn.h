@@ -78,7 +78,23 @@ public:
     int m_nMargin = 0;
 
 private:
+    // Where a draw call puts its chips. When both mappers only swap or mirror
+    // axes and the device copies pixels, every chip is the device rectangle
+    // of chip 0 moved by a whole step per chip, worked out once per call
+    // instead of mapping every chip's corners; otherwise each chip goes
+    // through FillRows.
+    struct ChipPlacement
+    {
+        bool bDirect = false;
+        bool bAny = false; // the chips have pixels at all
+        RECT rcFirst;      // chip 0's device rectangle
+        POINT ptFirstEnd;  // where FillRows leaves the current position for chip 0
+        int dx = 0;        // device step from one chip to the next
+        int dy = 0;
+    };
+
     int NextPeak(int nTop);
     const CPen *LitPen(int i, const PenTable *pPens, const CPen *pFallback) const;
-    void PaintChip(CDC *pDC, int i, const CPen *pPen);
+    ChipPlacement PlaceChips(const CDC *pDC) const;
+    void PaintChip(CDC *pDC, const ChipPlacement &place, int i, const CPen *pPen);
 };

@@ -7,12 +7,14 @@
 #include "platform/BackingImage.h"
 
 #include <QCloseEvent>
+#include <QPaintEngine>
 #include <QPaintEvent>
 #include <QPainter>
 #include <QResizeEvent>
 #include <QTimerEvent>
 
 #include <algorithm>
+#include <cstring>
 
 namespace {
 
@@ -199,8 +201,7 @@ void CSpectrumWnd::OnTimer(int nId)
         ++g_nFrameCounter;
         // A stream that broke after it opened (the sound server went away)
         // is a device error like one that never opened; the watchdog retries.
-        if (m_device.m_bStreamFailed && m_nState != DS_DEVICEERROR &&
-            m_nState != DS_MEMORYERROR) {
+        if (m_device.m_bStreamFailed && m_nState != DS_DEVICEERROR && m_nState != DS_MEMORYERROR) {
             m_wave.Stop();
             m_nState = DS_DEVICEERROR;
             InvalidateErase();
@@ -282,8 +283,75 @@ void CSpectrumWnd::FlushDirty()
 void CSpectrumWnd::paintEvent(QPaintEvent *pEvent)
 {
     QPainter painter(this);
+    if (CopyRowsTo(painter, pEvent->region()))
+        return;
     for (const QRect &r : pEvent->region())
         painter.drawImage(r, m_image, r);
+}
+
+bool CSpectrumWnd::CopyRowsTo(QPainter &painter, const QRegion &region)
+{
+    // A frame's changes are a few dozen narrow rectangles, which make a
+    // region of many bands; the painter would take every one of them
+    // through its clipped blending path. When the painter writes plain
+    // 32-bit pixels into an image at whole-pixel offsets, the rows are
+    // copied straight into it instead: the same pixels, as the picture is
+    // opaque. Anything else (scaled screens, other formats, printing) paints.
+    QPaintEngine *pEngine = painter.paintEngine();
+    if (!pEngine || pEngine->type() != QPaintEngine::Raster)
+        return false;
+    QPaintDevice *pDevice = pEngine->paintDevice();
+    if (!pDevice || pDevice->devType() != QInternal::Image)
+        return false;
+    auto *pTarget = static_cast<QImage *>(pDevice);
+    if (pTarget->devicePixelRatio() != 1.0 ||
+        (pTarget->format() != QImage::Format_RGB32 &&
+         pTarget->format() != QImage::Format_ARGB32_Premultiplied))
+        return false;
+    const QTransform transform = painter.deviceTransform();
+    if (transform.type() > QTransform::TxTranslate)
+        return false;
+    const int dx = int(transform.dx());
+    const int dy = int(transform.dy());
+    if (dx != transform.dx() || dy != transform.dy())
+        return false;
+
+    // The rows both images share, in this widget's coordinates.
+    const QRect rcCommon = m_image.rect() & pTarget->rect().translated(-dx, -dy);
+    if (rcCommon.isEmpty())
+        return true;
+    uchar *pTargetBits = pTarget->bits();
+    const qsizetype nTargetStride = pTarget->bytesPerLine();
+    const uchar *pSourceBits = m_image.constBits();
+    const qsizetype nSourceStride = m_image.bytesPerLine();
+    // A region is a stack of bands, the rectangles of a band sharing their
+    // rows. Copying a band row by row across all its rectangles keeps each
+    // step within one row of each image (its memory pages and the hardware's
+    // read-ahead), where rectangle by rectangle every row would be a jump
+    // of a whole image row.
+    const QRect *pRects = region.begin();
+    const qsizetype nRects = region.end() - region.begin();
+    for (qsizetype i = 0; i < nRects;) {
+        qsizetype j = i + 1;
+        while (j < nRects && pRects[j].top() == pRects[i].top() &&
+               pRects[j].bottom() == pRects[i].bottom())
+            ++j;
+        const int y1 = std::max(pRects[i].top(), rcCommon.top());
+        const int y2 = std::min(pRects[i].bottom(), rcCommon.bottom());
+        for (int y = y1; y <= y2; ++y) {
+            const uchar *pFrom = pSourceBits + y * nSourceStride;
+            uchar *pTo = pTargetBits + (y + dy) * nTargetStride + qsizetype(dx) * 4;
+            for (qsizetype k = i; k < j; ++k) {
+                const int x1 = std::max(pRects[k].left(), rcCommon.left());
+                const int x2 = std::min(pRects[k].right(), rcCommon.right());
+                if (x1 <= x2)
+                    std::memcpy(pTo + qsizetype(x1) * 4, pFrom + qsizetype(x1) * 4,
+                                size_t(x2 - x1 + 1) * 4);
+            }
+        }
+        i = j;
+    }
+    return true;
 }
 
 void CSpectrumWnd::resizeEvent(QResizeEvent *pEvent)
@@ -316,8 +384,7 @@ void CSpectrumWnd::closeEvent(QCloseEvent *pEvent)
     QWidget::closeEvent(pEvent);
 }
 
-void CSpectrumWnd::GiveSpectrum(int nSlot, CBandElement *pElement, const float *pA,
-                                const float *pB)
+void CSpectrumWnd::GiveSpectrum(int nSlot, CBandElement *pElement, const float *pA, const float *pB)
 {
     const int nType = m_settings.Type;
     if (nType >= 1 && nType <= 3 && nSlot >= EffectiveFdiv())

@@ -1,9 +1,9 @@
 #pragma once
 
 #include "analysis/CFFT.h"
-#include "display/CChipColumn.h"
 #include "audio/CWave.h"
 #include "audio/CWaveDevice.h"
+#include "display/CChipColumn.h"
 #include "graphics/CBandElement.h"
 #include "graphics/CCoordMapper.h"
 #include "graphics/Dib.h"
@@ -37,8 +37,15 @@ struct ClockTime
 class CSpectrumWnd : public QWidget
 {
 public:
-    enum DisplayState { DS_SPECTRUM = 0, DS_IDLECLOCK = 1, DS_MEMORYERROR = 2, DS_DEVICEERROR = 3 };
-    enum TimerId {
+    enum DisplayState
+    {
+        DS_SPECTRUM = 0,
+        DS_IDLECLOCK = 1,
+        DS_MEMORYERROR = 2,
+        DS_DEVICEERROR = 3
+    };
+    enum TimerId
+    {
         TIMER_FRAME = 1001,
         TIMER_FIRSTFRAME = 1002,
         TIMER_START = 1006,
@@ -159,6 +166,9 @@ protected:
     void GiveSpectrum(int nSlot, CBandElement *pElement, const float *pA, const float *pB);
     void PaintAll();
     void FlushDirty();
+    // paintEvent's copy of the region's rows straight into the image the
+    // painter writes to; false when the painter's device is no such image.
+    bool CopyRowsTo(QPainter &painter, const QRegion &region);
     void RebuildFont();
     void PickRow(int nId, int *pRate, int *pSize) const;
     void PaintBackground(CDC *pDC);
@@ -175,9 +185,9 @@ protected:
     void MapRectToDevice(RECT &rc) const;
 
     CWindowTimers m_timers;
-    QImage m_image;              // the backing image, Format_RGB32, the widget's size
-    std::unique_ptr<CDC> m_pDC;  // draws into m_image; recreated with it
-    QFont m_font;                // built from the font settings at every restart
+    QImage m_image;             // the backing image, Format_RGB32, the widget's size
+    std::unique_ptr<CDC> m_pDC; // draws into m_image; recreated with it
+    QFont m_font;               // built from the font settings at every restart
     // The big clock's two fonts, rebuilt when the graph's size changes them.
     QFont m_bigTimeFont;
     QFont m_bigMessageFont;

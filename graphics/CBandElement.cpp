@@ -78,13 +78,21 @@ void CBandElement::FillRows(CDC *pDC, RECT rc, const CPen *pPen)
     if (!pDC)
         return;
     rc.Normalize();
-    const int nRop = pDC->SetROP2(CDC::R2_COPYPEN);
-    pDC->SetROP2(nRop);
-    if (nRop != CDC::R2_COPYPEN || !m_mapArea.IsAxisAligned()) {
+    if (pDC->GetROP2() != CDC::R2_COPYPEN || !m_mapArea.IsAxisAligned()) {
         FillRowsByLines(pDC, rc, pPen);
         return;
     }
+    RECT fill;
+    POINT end;
+    const bool bAny = RowsToDeviceRect(rc, &fill, &end);
+    // The line walk would leave the current position at the last row's end.
+    pDC->MoveTo(end);
+    if (bAny && pPen && !pPen->IsNull())
+        pDC->FillSolidRect(fill, pPen->color);
+}
 
+bool CBandElement::RowsToDeviceRect(const RECT &rc, RECT *pFill, POINT *pEnd) const
+{
     // First row's line a -> b, last row's start c. The mapping is exact in
     // whole pixels here, so the last row's end is c + (b - a).
     int ax = rc.left, ay = rc.top;
@@ -93,12 +101,11 @@ void CBandElement::FillRows(CDC *pDC, RECT rc, const CPen *pPen)
     m_mapArea.MapXY(ax, ay);
     m_mapArea.MapXY(bx, by);
     m_mapArea.MapXY(cx, cy);
-    // The line walk would leave the current position at the last row's end.
-    pDC->MoveTo(cx + bx - ax, cy + by - ay);
-    if (!pPen || pPen->IsNull() || (ax == bx && ay == by))
-        return;
+    *pEnd = {cx + bx - ax, cy + by - ay};
+    if (ax == bx && ay == by)
+        return false;
 
-    RECT fill;
+    RECT &fill = *pFill;
     if (ay == by) {
         // Lines run along device x; from a up to, not including, b.
         fill.left = ax < bx ? ax : bx + 1;
@@ -111,7 +118,7 @@ void CBandElement::FillRows(CDC *pDC, RECT rc, const CPen *pPen)
         fill.left = ax < cx ? ax : cx;
         fill.right = (ax < cx ? cx : ax) + 1;
     }
-    pDC->FillSolidRect(fill, pPen->color);
+    return true;
 }
 
 void CBandElement::FillRowsByLines(CDC *pDC, RECT rc, const CPen *pPen)

@@ -79,6 +79,11 @@ public:
     float m_fSpectrumMax = 0.0f;
 
 protected:
+    // FillRows' rows rc (normalised, area coordinates) as the one device
+    // rectangle they tile when the area mapper only swaps or mirrors axes,
+    // and the point where the row lines would leave the current position.
+    // False when the rows have no pixels (each row line is a single point).
+    bool RowsToDeviceRect(const RECT &rc, RECT *pFill, POINT *pEnd) const;
     // FillRows the long way: one line per row through the area mapper, rc
     // already normalised. Any mapper, any raster operation.
     void FillRowsByLines(CDC *pDC, RECT rc, const CPen *pPen);

@@ -92,17 +92,8 @@ void CCoordMapper::Compose(double a, double b, double c, double d)
     q[3] = n0 / det;
 }
 
-void CCoordMapper::MapXY(int &x, int &y) const
+void CCoordMapper::MapXYReal(int &x, int &y) const
 {
-    if (m_bUnit) {
-        // Entries of 0 and +-1 map whole pixels to whole pixels exactly; the
-        // drawing path comes here for every chip.
-        const int ix = x - ox, iy = y - oy;
-        const int nx = m_anUnit[0] * ix + m_anUnit[2] * iy + tx + ox;
-        y = m_anUnit[1] * ix + m_anUnit[3] * iy + ty + oy;
-        x = nx;
-        return;
-    }
     const double dx = double(x) - ox;
     const double dy = double(y) - oy;
     const int nx = Nearest(m[0] * dx + m[2] * dy) + tx + ox;
@@ -114,12 +105,6 @@ void CCoordMapper::MapXY(int &x, int &y) const
 void CCoordMapper::MapPoint(POINT &pt) const
 {
     MapXY(pt.x, pt.y);
-}
-
-void CCoordMapper::MapRect(RECT &rc) const
-{
-    MapXY(rc.left, rc.top);
-    MapXY(rc.right, rc.bottom);
 }
 
 void CCoordMapper::UnmapPoint(POINT &pt) const

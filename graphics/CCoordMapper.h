@@ -44,7 +44,30 @@ public:
     int oy = 0;
 
 private:
+    // MapXY for a linear part with other entries: double products, rounded.
+    void MapXYReal(int &x, int &y) const;
+
     // The linear part as whole numbers while its entries are 0 and +-1 only.
     bool m_bUnit = true;
     int m_anUnit[4] = {1, 0, 0, 1};
 };
+
+// Inline: the drawing path maps a few points for every chip it paints.
+inline void CCoordMapper::MapXY(int &x, int &y) const
+{
+    if (!m_bUnit) {
+        MapXYReal(x, y);
+        return;
+    }
+    // Entries of 0 and +-1 map whole pixels to whole pixels exactly.
+    const int ix = x - ox, iy = y - oy;
+    const int nx = m_anUnit[0] * ix + m_anUnit[2] * iy + tx + ox;
+    y = m_anUnit[1] * ix + m_anUnit[3] * iy + ty + oy;
+    x = nx;
+}
+
+inline void CCoordMapper::MapRect(RECT &rc) const
+{
+    MapXY(rc.left, rc.top);
+    MapXY(rc.right, rc.bottom);
+}

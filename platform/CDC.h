@@ -26,8 +26,13 @@ class QImage;
 class CDC
 {
 public:
-    enum RasterOp { R2_XORPEN = 7, R2_COPYPEN = 13 };
-    enum TextAlign {
+    enum RasterOp
+    {
+        R2_XORPEN = 7,
+        R2_COPYPEN = 13
+    };
+    enum TextAlign
+    {
         TA_LEFT = 0,
         TA_RIGHT = 2,
         TA_CENTER = 6,
@@ -35,7 +40,11 @@ public:
         TA_BOTTOM = 8,
         TA_BASELINE = 24,
     };
-    enum BkMode { TRANSPARENT = 1, OPAQUE = 2 };
+    enum BkMode
+    {
+        TRANSPARENT = 1,
+        OPAQUE = 2
+    };
 
     // The image must be QImage::Format_RGB32 and outlive the device context.
     explicit CDC(QImage *pImage);
@@ -48,7 +57,8 @@ public:
     // Returns the previously selected pen. A null or empty pen draws nothing.
     const CPen *SelectPen(const CPen *pPen) { return std::exchange(m_pPen, pPen); }
     int SetROP2(int nMode) { return std::exchange(m_nRop, nMode); }
-    void MoveTo(int x, int y);
+    int GetROP2() const { return m_nRop; }
+    void MoveTo(int x, int y) { m_ptCurrent = {x, y}; }
     void MoveTo(POINT pt) { MoveTo(pt.x, pt.y); }
     void LineTo(int x, int y);
     void LineTo(POINT pt) { LineTo(pt.x, pt.y); }
@@ -80,14 +90,25 @@ public:
 
     // What was drawn since the last ClearDirty, as a few rectangles in device
     // pixels: drawing that shares pixel columns and lies close is merged.
+    // Once something covers the whole image (a full repaint starts with the
+    // background), the image is the one dirty rectangle until ClearDirty,
+    // and later drawing skips the bookkeeping.
     static constexpr int kMaxDirty = 128;
     int DirtyCount() const { return m_nDirty; }
     const QRect &DirtyAt(int i) const { return m_dirty[i]; }
     QRect DirtyBounds() const;
-    void ClearDirty() { m_nDirty = m_nLastDirty = 0; }
+    void ClearDirty()
+    {
+        m_nDirty = m_nLastDirty = 0;
+        m_bAllDirty = false;
+    }
 
 private:
-    static uint32_t ToPixel(COLORREF c);
+    static uint32_t ToPixel(COLORREF c)
+    {
+        return 0xFF000000u | (uint32_t(GetRValue(c)) << 16) | (uint32_t(GetGValue(c)) << 8) |
+               uint32_t(GetBValue(c));
+    }
     void PutPixel(int x, int y, uint32_t pixel);
     void FillSpan(int x1, int x2, int y, uint32_t pixel); // x1..x2 inclusive, clipped
     void MarkDirty(const QRect &r);
@@ -110,11 +131,12 @@ private:
     int m_nBkMode = OPAQUE;
     COLORREF m_bkColor = 0xFFFFFF;
     int m_nTextAlign = TA_LEFT | TA_TOP;
-    RECT m_clip; // null: no clip beyond the image
+    RECT m_clip;          // null: no clip beyond the image
     QRect m_rcClipBounds; // the image's rectangle limited by m_clip, kept up to date
     std::unique_ptr<QPainter> m_pPainter;
 
     QRect m_dirty[kMaxDirty];
     int m_nDirty = 0;
     int m_nLastDirty = 0;
+    bool m_bAllDirty = false;
 };

@@ -7,7 +7,7 @@ void CWindowTimers::SetTimer(int nId, int nMs)
     Entry *pFree = nullptr;
     for (Entry &e : m_entries) {
         if (e.nId == nId) {
-            e.timer.start(nMs, Qt::PreciseTimer, m_pOwner);
+            e.timer.start(nMs, Qt::CoarseTimer, m_pOwner);
             return;
         }
         if (!pFree && e.nId == 0)
@@ -16,7 +16,7 @@ void CWindowTimers::SetTimer(int nId, int nMs)
     if (!pFree)
         return; // more timers than a window ever uses
     pFree->nId = nId;
-    pFree->timer.start(nMs, Qt::PreciseTimer, m_pOwner);
+    pFree->timer.start(nMs, Qt::CoarseTimer, m_pOwner);
 }
 
 void CWindowTimers::KillTimer(int nId)

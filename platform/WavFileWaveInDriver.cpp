@@ -72,7 +72,7 @@ int16_t WavClip::Sample(uint32_t nFrame, int nChannel) const
 
 WavFileWaveInDriver::WavFileWaveInDriver(QString strPath) : m_strPath(std::move(strPath))
 {
-    m_timer.setTimerType(Qt::PreciseTimer);
+    m_timer.setTimerType(Qt::CoarseTimer);
     QObject::connect(&m_timer, &QTimer::timeout, &m_timer, [this] { PollSource(); });
 }
 
@@ -291,18 +291,30 @@ void WavFileWaveInDriver::Produce(uint64_t nFrames)
         const auto nChunk = static_cast<uint32_t>(std::min<uint64_t>(nFrames, kChunkFrames));
         uint8_t *pOut = m_scratch.data();
         for (uint32_t i = 0; i < nChunk; ++i) {
-            const uint32_t next = m_nSrcFrame + 1 < m_clip.nFrames ? m_nSrcFrame + 1 : 0;
-            const double frac = double(m_nSrcRemainder) / double(outRate);
+            // On a file frame (always, when the file's rate is a multiple of
+            // the output's) the interpolation gives that frame's own whole
+            // values: no neighbour to read and nothing to round.
+            const bool bOnFrame = m_nSrcRemainder == 0;
             double value[2];
-            for (int c = 0; c < inChannels; ++c) {
-                const double a = m_clip.Sample(m_nSrcFrame, c);
-                const double b = m_clip.Sample(next, c);
-                value[c] = a + (b - a) * frac;
+            if (bOnFrame) {
+                for (int c = 0; c < inChannels; ++c)
+                    value[c] = m_clip.Sample(m_nSrcFrame, c);
+            } else {
+                const uint32_t next = m_nSrcFrame + 1 < m_clip.nFrames ? m_nSrcFrame + 1 : 0;
+                const double frac = double(m_nSrcRemainder) / double(outRate);
+                for (int c = 0; c < inChannels; ++c) {
+                    const double a = m_clip.Sample(m_nSrcFrame, c);
+                    const double b = m_clip.Sample(next, c);
+                    value[c] = a + (b - a) * frac;
+                }
             }
             if (inChannels == 1)
                 value[1] = value[0];
             int out[2];
-            if (bStereoOut) {
+            if (bStereoOut && bOnFrame) {
+                out[0] = int(value[0]);
+                out[1] = int(value[1]);
+            } else if (bStereoOut) {
                 out[0] = RoundToInt(value[0]);
                 out[1] = RoundToInt(value[1]);
             } else {

@@ -54,7 +54,7 @@ struct WavClip
 class WavFileWaveInDriver : public BlockQueueWaveInDriver
 {
 public:
-    static constexpr int kTickMs = 10;
+    static constexpr int kTickMs = 50;
 
     // The file is read at Open; a file that cannot be played makes Open fail
     // with the reason in LastError ("<path>: not a WAV file (no RIFF header)").

@@ -555,6 +555,40 @@ TEST_F(ChipColumnTest, UpdateRepaintsOnlyChipsWhoseStateChanged)
     EXPECT_EQ(m_dc.DirtyCount(), 0);
 }
 
+TEST_F(ChipColumnTest, UpdatesOfTurnedAndMirroredColumnsMatchRowByRowFills)
+{
+    // The update paints each chip where FillRows puts it, in every placement.
+    const Geometry geometries[] = {
+        {0, {40, 130}, {23, -110}},   {90, {200, 20}, {19, 150}}, {270, {120, 20}, {-19, 150}},
+        {180, {150, 220}, {23, 150}}, {0, {30, 5}, {-23, 200}},
+    };
+    QImage reference(m_image.size(), QImage::Format_RGB32);
+    CDC dcReference(&reference);
+    const CPen unlit(kBlack), peak(kPeak);
+    for (const Geometry &geo : geometries) {
+        m_image.fill(qRgb(0, 0, 0));
+        CChipColumn col;
+        col.m_pSettings = &m_settings;
+        col.SetMapper(&m_map);
+        col.SetGeometry(geo.origin, geo.size, geo.nAngle);
+        ASSERT_GT(col.m_nChips, 10);
+        col.DrawFull(&m_dc, &m_pens);
+        for (const int n : {col.m_nChips - 2, 3, 7, 0}) {
+            Frame(col, n);
+            reference.fill(qRgb(0, 0, 0));
+            for (int i = 0; i < col.m_nChips; ++i) {
+                const int nState = col.ChipState(i);
+                const CPen lit(LitColor(i, col.m_nChips));
+                col.FillRows(&dcReference, col.ChipRect(i),
+                             nState == CChipColumn::CHIP_LIT    ? &lit
+                             : nState == CChipColumn::CHIP_PEAK ? &peak
+                                                                : &unlit);
+            }
+            ASSERT_TRUE(m_image == reference) << "angle " << geo.nAngle << " level " << n;
+        }
+    }
+}
+
 TEST_F(ChipColumnTest, TheFramePathAllocatesNothing)
 {
     PlaceTwenty();

@@ -5,7 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <QBackingStore>
 #include <QImage>
+#include <QTest>
 
 #include <cmath>
 #include <cstring>
@@ -113,10 +115,10 @@ TEST(CSpectrumWndLayout, DefaultBandsOfTheMonoDisplay)
         int nFirst, nCount;
         const char *pszLabel;
     };
-    const Band expected[16] = {{2, 1, "100"}, {2, 1, ""},    {3, 1, ""},     {4, 2, ""},
-                               {6, 3, "300"}, {9, 3, ""},    {12, 4, ""},    {16, 6, ""},
-                               {22, 8, "1k"}, {30, 11, ""},  {41, 15, ""},   {56, 20, "3k"},
-                               {76, 27, ""},  {103, 36, ""}, {139, 50, ""},  {189, 67, "10k"}};
+    const Band expected[16] = {{2, 1, "100"}, {2, 1, ""},    {3, 1, ""},    {4, 2, ""},
+                               {6, 3, "300"}, {9, 3, ""},    {12, 4, ""},   {16, 6, ""},
+                               {22, 8, "1k"}, {30, 11, ""},  {41, 15, ""},  {56, 20, "3k"},
+                               {76, 27, ""},  {103, 36, ""}, {139, 50, ""}, {189, 67, "10k"}};
     ASSERT_EQ(rig.ElementCount(), 16);
     for (int i = 0; i < 16; ++i) {
         const CBandElement *p = rig.wnd.m_pElements[i];
@@ -272,6 +274,44 @@ TEST(CSpectrumWndPaint, FrameRingsInShadesOfTheFrameColour)
     EXPECT_NE(img.pixel(9, 75), qRgb(92, 92, 92));
 }
 
+TEST(CSpectrumWndPaint, TheScreenShowsTheBackingImageAfterFullAndPartialRepaints)
+{
+    WindowRig rig(RECT{0, 0, 300, 200});
+    rig.StartUp();
+    rig.wnd.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&rig.wnd));
+    QPaintDevice *pDevice = rig.wnd.backingStore()->paintDevice();
+    ASSERT_EQ(pDevice->devType(), QInternal::Image);
+    const QImage &screen = *static_cast<QImage *>(pDevice);
+    const auto shown = [&] {
+        return screen.copy(rig.wnd.rect()).convertToFormat(QImage::Format_RGB32);
+    };
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(shown() == rig.wnd.BackingImage());
+
+    // Two overlapping changes make a region of three bands; only they reach
+    // the screen, whatever else changed in the image meanwhile.
+    CDC dc(const_cast<QImage *>(&rig.wnd.BackingImage()));
+    dc.FillSolidRect(RECT{0, 0, 300, 200}, RGB(10, 20, 30));
+    rig.wnd.update(QRect(20, 30, 50, 60));
+    rig.wnd.update(QRect(40, 50, 100, 20));
+    QCoreApplication::processEvents();
+    const QImage after = shown();
+    int nNew = 0;
+    for (int y = 0; y < 200; ++y)
+        for (int x = 0; x < 300; ++x) {
+            const bool bUpdated =
+                QRect(20, 30, 50, 60).contains(x, y) || QRect(40, 50, 100, 20).contains(x, y);
+            nNew += after.pixel(x, y) == qRgb(10, 20, 30);
+            if (bUpdated) {
+                ASSERT_EQ(after.pixel(x, y), qRgb(10, 20, 30)) << x << "," << y;
+            }
+        }
+    // 50 x 60 and 100 x 20 overlapping in 30 x 20.
+    EXPECT_EQ(nNew, 50 * 60 + 100 * 20 - 30 * 20);
+    rig.wnd.hide();
+}
+
 TEST(CSpectrumWndPaint, LabelsAppearUnderTheColumnsThatCarryThem)
 {
     WindowRig rig(RECT{0, 0, 800, 300});
@@ -368,8 +408,8 @@ TEST(CSpectrumWndRates, RowsByFrequencyRangeAndTheKeyboard)
     {
         int nType, nFrange, nRate;
     };
-    for (const Case c : {Case{0, 0, 11025}, Case{0, 1, 22050}, Case{0, 2, 44100},
-                         Case{0, 7, 11025}, Case{0, -1, 11025}}) {
+    for (const Case c : {Case{0, 0, 11025}, Case{0, 1, 22050}, Case{0, 2, 44100}, Case{0, 7, 11025},
+                         Case{0, -1, 11025}}) {
         g_DisplaySettings.Type = c.nType;
         g_DisplaySettings.Frange = c.nFrange;
         rig.wnd.OnTimer(CSpectrumWnd::TIMER_OPEN);

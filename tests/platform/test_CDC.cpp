@@ -35,9 +35,9 @@ TEST(CDCLines, LeaveOutTheirEndPixelInEveryDirection)
         int nPixels;
     };
     // Horizontal, vertical, both ways, a diagonal and a shallow slope.
-    for (const Case c : {Case{{2, 3}, {9, 3}, 7}, Case{{9, 3}, {2, 3}, 7}, Case{{4, 1}, {4, 8}, 7},
-                         Case{{4, 8}, {4, 1}, 7}, Case{{1, 1}, {6, 6}, 5},
-                         Case{{0, 0}, {10, 3}, 10}}) {
+    for (const Case c :
+         {Case{{2, 3}, {9, 3}, 7}, Case{{9, 3}, {2, 3}, 7}, Case{{4, 1}, {4, 8}, 7},
+          Case{{4, 8}, {4, 1}, 7}, Case{{1, 1}, {6, 6}, 5}, Case{{0, 0}, {10, 3}, 10}}) {
         Canvas cv;
         const CPen pen(RGB(255, 0, 0));
         cv.dc.SelectPen(&pen);
@@ -72,7 +72,7 @@ TEST(CDCLines, XorDrawnTwiceRestoresThePicture)
         cv.dc.MoveTo(0, 5);
         cv.dc.LineTo(19, 5);
         if (pass == 0) {
-            EXPECT_EQ(cv.image.pixel(3, 5), qRgb(255, 255, 0)); // blue ^ white
+            EXPECT_EQ(cv.image.pixel(3, 5), qRgb(255, 255, 0));    // blue ^ white
             EXPECT_EQ(cv.image.pixel(15, 5), qRgb(255, 255, 255)); // black ^ white
         }
     }
@@ -136,11 +136,70 @@ TEST(CDCDirty, ChangesGatherByColumnAndStayApart)
 {
     Canvas cv;
     cv.dc.FillSolidRect(RECT{1, 1, 3, 2}, RGB(255, 0, 0));
-    cv.dc.FillSolidRect(RECT{1, 5, 3, 6}, RGB(255, 0, 0)); // same column: joins
+    cv.dc.FillSolidRect(RECT{1, 5, 3, 6}, RGB(255, 0, 0));   // same column: joins
     cv.dc.FillSolidRect(RECT{10, 1, 12, 2}, RGB(255, 0, 0)); // another column
     ASSERT_EQ(cv.dc.DirtyCount(), 2);
     EXPECT_EQ(cv.dc.DirtyAt(0), QRect(QPoint(1, 1), QPoint(2, 5)));
     EXPECT_EQ(cv.dc.DirtyAt(1), QRect(QPoint(10, 1), QPoint(11, 1)));
     cv.dc.ClearDirty();
     EXPECT_EQ(cv.dc.DirtyCount(), 0);
+}
+
+TEST(CDCFill, EveryWidthAndOffsetSetsExactlyItsPixels)
+{
+    // Runs from 0 to 40 pixels at four offsets: short runs, whole 16-byte
+    // stores and every length of the last partial store.
+    QImage image(48, 3, QImage::Format_RGB32);
+    CDC dc(&image);
+    for (int nLeft = 0; nLeft < 4; ++nLeft) {
+        for (int nWidth = 0; nWidth <= 40; ++nWidth) {
+            image.fill(kBlack);
+            dc.FillSolidRect(RECT{nLeft, 1, nLeft + nWidth, 2}, RGB(255, 0, 0));
+            for (int y = 0; y < 3; ++y)
+                for (int x = 0; x < 48; ++x) {
+                    const bool bInside = y == 1 && x >= nLeft && x < nLeft + nWidth;
+                    ASSERT_EQ(image.pixel(x, y), bInside ? kRed : kBlack)
+                        << "left " << nLeft << " width " << nWidth << " at " << x << "," << y;
+                }
+        }
+    }
+}
+
+TEST(CDCLines, LongVerticalLinesCopyOrXorEveryRowOfTheirClip)
+{
+    // Longer than the rows fetched ahead, and clipped at both ends.
+    QImage image(8, 200, QImage::Format_RGB32);
+    CDC dc(&image);
+    image.fill(kBlack);
+    const CPen red(RGB(255, 0, 0));
+    dc.SelectPen(&red);
+    dc.SetClipRect(RECT{0, 10, 8, 190});
+    dc.MoveTo(3, 0);
+    dc.LineTo(3, 200);
+    for (int y = 0; y < 200; ++y)
+        ASSERT_EQ(image.pixel(3, y), y >= 10 && y < 190 ? kRed : kBlack) << y;
+    dc.SetROP2(CDC::R2_XORPEN);
+    dc.MoveTo(3, 0);
+    dc.LineTo(3, 200);
+    for (int y = 0; y < 200; ++y)
+        ASSERT_EQ(image.pixel(3, y), kBlack) << y;
+}
+
+TEST(CDCDirty, AFillOfTheWholeImageIsTheOnlyDirtyRectangleUntilCleared)
+{
+    Canvas cv;
+    const CPen red(RGB(255, 0, 0));
+    cv.dc.SelectPen(&red);
+    cv.dc.MoveTo(1, 1);
+    cv.dc.LineTo(1, 6);
+    cv.dc.FillSolidRect(RECT{0, 0, 20, 12}, RGB(0, 0, 0));
+    cv.dc.MoveTo(10, 1);
+    cv.dc.LineTo(10, 6);
+    ASSERT_EQ(cv.dc.DirtyCount(), 1);
+    EXPECT_EQ(cv.dc.DirtyAt(0), cv.image.rect());
+    cv.dc.ClearDirty();
+    cv.dc.MoveTo(10, 1);
+    cv.dc.LineTo(10, 6);
+    ASSERT_EQ(cv.dc.DirtyCount(), 1);
+    EXPECT_EQ(cv.dc.DirtyAt(0), QRect(QPoint(10, 1), QPoint(10, 5)));
 }

@@ -275,9 +275,17 @@ void CSpectrumWnd::FlushDirty()
 {
     if (!m_pDC)
         return;
-    for (int i = 0; i < m_pDC->DirtyCount(); ++i)
-        update(m_pDC->DirtyAt(i));
+    if (m_pDC->DirtyCount() == 0)
+        return;
+    // A shown window copies the frame to the screen at once, while the rows
+    // just drawn are still in the processor's cache and without a round
+    // through the event queue; a hidden one only records what to copy.
+    const QRegion region = m_pDC->DirtyRegion();
     m_pDC->ClearDirty();
+    if (isVisible())
+        repaint(region);
+    else
+        update(region);
 }
 
 void CSpectrumWnd::paintEvent(QPaintEvent *pEvent)

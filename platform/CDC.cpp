@@ -154,6 +154,71 @@ QRect CDC::DirtyBounds() const
     return r;
 }
 
+QRegion CDC::DirtyRegion()
+{
+    QRegion region;
+    if (m_nDirty == 0)
+        return region;
+    if (m_nDirty == 1) {
+        region = m_dirty[0];
+        return region;
+    }
+    // A region is a stack of bands: rows that share the same rectangles,
+    // each band's rectangles sorted by x, neither overlapping nor touching.
+    // Every top and bottom of the entries starts a band; within a band the
+    // entries that cover it are merged along x.
+    m_bandEdges.clear();
+    for (int i = 0; i < m_nDirty; ++i) {
+        m_bandEdges.push_back(m_dirty[i].top());
+        m_bandEdges.push_back(m_dirty[i].bottom() + 1);
+    }
+    std::sort(m_bandEdges.begin(), m_bandEdges.end());
+    m_bandEdges.erase(std::unique(m_bandEdges.begin(), m_bandEdges.end()), m_bandEdges.end());
+
+    m_bandRects.clear();
+    size_t nLastBand = 0;      // where the previous band's rectangles start
+    size_t nLastBandCount = 0; // and how many it has
+    for (size_t e = 0; e + 1 < m_bandEdges.size(); ++e) {
+        const int y1 = m_bandEdges[e];
+        const int y2 = m_bandEdges[e + 1] - 1;
+        const size_t nStart = m_bandRects.size();
+        for (int i = 0; i < m_nDirty; ++i) {
+            if (m_dirty[i].top() <= y1 && m_dirty[i].bottom() >= y2)
+                m_bandRects.push_back(QRect(QPoint(m_dirty[i].left(), y1),
+                                            QPoint(m_dirty[i].right(), y2)));
+        }
+        if (m_bandRects.size() == nStart)
+            continue;
+        std::sort(m_bandRects.begin() + qsizetype(nStart), m_bandRects.end(),
+                  [](const QRect &a, const QRect &b) { return a.left() < b.left(); });
+        size_t nOut = nStart;
+        for (size_t k = nStart + 1; k < m_bandRects.size(); ++k) {
+            if (m_bandRects[k].left() <= m_bandRects[nOut].right() + 1)
+                m_bandRects[nOut].setRight(std::max(m_bandRects[nOut].right(), m_bandRects[k].right()));
+            else
+                m_bandRects[++nOut] = m_bandRects[k];
+        }
+        m_bandRects.resize(nOut + 1);
+        // A band just below one with the same rectangles extends it.
+        const size_t nCount = m_bandRects.size() - nStart;
+        bool bSame = nLastBandCount == nCount && nStart > 0 &&
+                     m_bandRects[nLastBand].bottom() + 1 == y1;
+        for (size_t k = 0; bSame && k < nCount; ++k)
+            bSame = m_bandRects[nLastBand + k].left() == m_bandRects[nStart + k].left() &&
+                    m_bandRects[nLastBand + k].right() == m_bandRects[nStart + k].right();
+        if (bSame) {
+            for (size_t k = 0; k < nCount; ++k)
+                m_bandRects[nLastBand + k].setBottom(y2);
+            m_bandRects.resize(nStart);
+        } else {
+            nLastBand = nStart;
+            nLastBandCount = nCount;
+        }
+    }
+    region.setRects(m_bandRects.data(), int(m_bandRects.size()));
+    return region;
+}
+
 void CDC::PutPixel(int x, int y, uint32_t pixel)
 {
     auto *p = reinterpret_cast<uint32_t *>(m_pBits + y * m_nStride) + x;

@@ -5,10 +5,12 @@
 #include <QFont>
 #include <QPainter>
 #include <QRect>
+#include <QRegion>
 #include <QString>
 
 #include <memory>
 #include <utility>
+#include <vector>
 
 class QImage;
 
@@ -97,6 +99,9 @@ public:
     int DirtyCount() const { return m_nDirty; }
     const QRect &DirtyAt(int i) const { return m_dirty[i]; }
     QRect DirtyBounds() const;
+    // The same pixels as one region, built in a single pass: uniting the
+    // rectangles one by one would rebuild the region's bands every time.
+    QRegion DirtyRegion();
     void ClearDirty()
     {
         m_nDirty = m_nLastDirty = 0;
@@ -139,4 +144,8 @@ private:
     int m_nDirty = 0;
     int m_nLastDirty = 0;
     bool m_bAllDirty = false;
+    // DirtyRegion's working space, kept so that building a region does not
+    // allocate once it has grown to a frame's size.
+    std::vector<int> m_bandEdges;
+    std::vector<QRect> m_bandRects;
 };

@@ -145,6 +145,36 @@ TEST(CDCDirty, ChangesGatherByColumnAndStayApart)
     EXPECT_EQ(cv.dc.DirtyCount(), 0);
 }
 
+TEST(CDCDirty, TheRegionIsTheUnionOfWhatWasDrawn)
+{
+    // Random fills in a larger image: overlapping, abutting and nested
+    // rectangles, in columns that join and in columns apart. The region must
+    // hold exactly the pixels the entries cover, and must be a valid region
+    // (the union with itself changes nothing).
+    QImage image(300, 200, QImage::Format_RGB32);
+    CDC dc(&image);
+    uint32_t nSeed = 12345;
+    auto next = [&](int n) {
+        nSeed = nSeed * 1103515245u + 12345u;
+        return int((nSeed >> 16) % uint32_t(n));
+    };
+    for (int nRound = 0; nRound < 200; ++nRound) {
+        dc.ClearDirty();
+        const int nFills = 1 + next(60);
+        for (int i = 0; i < nFills; ++i) {
+            const int x = next(280), y = next(180);
+            dc.FillSolidRect(RECT{x, y, x + 1 + next(40), y + 1 + next(40)}, RGB(1, 2, 3));
+        }
+        QRegion expected;
+        for (int i = 0; i < dc.DirtyCount(); ++i)
+            expected += dc.DirtyAt(i);
+        const QRegion region = dc.DirtyRegion();
+        ASSERT_EQ(region, expected) << "round " << nRound;
+        ASSERT_EQ(region.united(region), expected);
+        ASSERT_EQ(region.boundingRect(), dc.DirtyBounds());
+    }
+}
+
 TEST(CDCFill, EveryWidthAndOffsetSetsExactlyItsPixels)
 {
     // Runs from 0 to 40 pixels at four offsets: short runs, whole 16-byte

@@ -282,22 +282,38 @@ void CSpectrumWnd::FlushDirty()
     // through the event queue; a hidden one only records what to copy.
     const QRegion region = m_pDC->DirtyRegion();
     m_pDC->ClearDirty();
-    if (isVisible())
+    if (isVisible()) {
+        m_pRepainting = &region;
         repaint(region);
-    else
+        m_pRepainting = nullptr;
+    } else {
         update(region);
+    }
 }
 
 void CSpectrumWnd::paintEvent(QPaintEvent *pEvent)
 {
     QPainter painter(this);
-    if (CopyRowsTo(painter, pEvent->region()))
+    // Within FlushDirty's own repaint the screen already holds everything
+    // drawn before the previous such repaint, so of the rows asked for only
+    // those drawn since need copying. Anything else in the region (an
+    // exposed part, changes that waited while the window was hidden) is
+    // copied whole.
+    const uint8_t *pRows = nullptr;
+    if (m_pRepainting && m_pDC && pEvent->region().subtracted(*m_pRepainting).isEmpty())
+        pRows = m_pDC->RowsDrawn();
+    if (CopyRowsTo(painter, pEvent->region(), pRows)) {
+        if (m_pRepainting && m_pDC)
+            m_pDC->ClearRowsDrawn();
         return;
+    }
     for (const QRect &r : pEvent->region())
         painter.drawImage(r, m_image, r);
+    if (m_pRepainting && m_pDC)
+        m_pDC->ClearRowsDrawn();
 }
 
-bool CSpectrumWnd::CopyRowsTo(QPainter &painter, const QRegion &region)
+bool CSpectrumWnd::CopyRowsTo(QPainter &painter, const QRegion &region, const uint8_t *pRows)
 {
     // A frame's changes are a few dozen narrow rectangles, which make a
     // region of many bands; the painter would take every one of them
@@ -347,6 +363,8 @@ bool CSpectrumWnd::CopyRowsTo(QPainter &painter, const QRegion &region)
         const int y1 = std::max(pRects[i].top(), rcCommon.top());
         const int y2 = std::min(pRects[i].bottom(), rcCommon.bottom());
         for (int y = y1; y <= y2; ++y) {
+            if (pRows && !pRows[y])
+                continue;
             const uchar *pFrom = pSourceBits + y * nSourceStride;
             uchar *pTo = pTargetBits + (y + dy) * nTargetStride + qsizetype(dx) * 4;
             for (qsizetype k = i; k < j; ++k) {

@@ -167,8 +167,9 @@ protected:
     void PaintAll();
     void FlushDirty();
     // paintEvent's copy of the region's rows straight into the image the
-    // painter writes to; false when the painter's device is no such image.
-    bool CopyRowsTo(QPainter &painter, const QRegion &region);
+    // painter writes to, only the rows flagged in pRows when it is given;
+    // false when the painter's device is no such image.
+    bool CopyRowsTo(QPainter &painter, const QRegion &region, const uint8_t *pRows);
     void RebuildFont();
     void PickRow(int nId, int *pRate, int *pSize) const;
     void PaintBackground(CDC *pDC);
@@ -193,6 +194,8 @@ protected:
     QFont m_bigMessageFont;
     int m_nBigFontHeight = -1;
     COLORREF m_lastBigClockColor = 0;
+    // What FlushDirty's repaint asked for, while it runs.
+    const QRegion *m_pRepainting = nullptr;
 
 private:
     // The pen table of the display type: key colours or chip colours.

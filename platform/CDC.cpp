@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -53,6 +54,7 @@ CDC::CDC(QImage *pImage) : m_pImage(pImage)
     m_nWidth = pImage->width();
     m_nHeight = pImage->height();
     m_rcClipBounds = QRect(0, 0, m_nWidth, m_nHeight);
+    m_rowsDrawn.assign(size_t(std::max(m_nHeight, 0)), 0);
 }
 
 CDC::~CDC() = default;
@@ -103,6 +105,10 @@ void CDC::MarkDirty(const QRect &r)
 {
     if (m_bAllDirty || r.isEmpty())
         return;
+    const int nTop = std::max(r.top(), 0);
+    const int nBottom = std::min(r.bottom(), m_nHeight - 1);
+    if (nTop <= nBottom)
+        std::memset(m_rowsDrawn.data() + nTop, 1, size_t(nBottom - nTop + 1));
     if (r.left() <= 0 && r.top() <= 0 && r.right() >= m_nWidth - 1 && r.bottom() >= m_nHeight - 1) {
         m_dirty[0] = QRect(0, 0, m_nWidth, m_nHeight);
         m_nDirty = 1;

@@ -8,6 +8,7 @@
 #include <QRegion>
 #include <QString>
 
+#include <algorithm>
 #include <memory>
 #include <utility>
 #include <vector>
@@ -99,6 +100,12 @@ public:
     int DirtyCount() const { return m_nDirty; }
     const QRect &DirtyAt(int i) const { return m_dirty[i]; }
     QRect DirtyBounds() const;
+    // One flag per image row: 1 when anything was drawn in the row since
+    // ClearRowsDrawn. Unlike the dirty rectangles these say which rows
+    // inside a rectangle were touched: the rows between a column's chips,
+    // or between two changes that were gathered into one entry, stay 0.
+    const uint8_t *RowsDrawn() const { return m_rowsDrawn.data(); }
+    void ClearRowsDrawn() { std::fill(m_rowsDrawn.begin(), m_rowsDrawn.end(), uint8_t(0)); }
     // The same pixels as one region, built in a single pass: uniting the
     // rectangles one by one would rebuild the region's bands every time.
     QRegion DirtyRegion();
@@ -146,6 +153,7 @@ private:
     bool m_bAllDirty = false;
     // DirtyRegion's working space, kept so that building a region does not
     // allocate once it has grown to a frame's size.
+    std::vector<uint8_t> m_rowsDrawn;
     std::vector<int> m_bandEdges;
     std::vector<QRect> m_bandRects;
 };

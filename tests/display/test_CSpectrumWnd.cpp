@@ -312,6 +312,118 @@ TEST(CSpectrumWndPaint, TheScreenShowsTheBackingImageAfterFullAndPartialRepaints
     rig.wnd.hide();
 }
 
+namespace {
+
+// What the window system shows of the window, from its backing store.
+QImage Shown(QWidget &w)
+{
+    QPaintDevice *pDevice = w.backingStore()->paintDevice();
+    if (pDevice->devType() != QInternal::Image)
+        return {};
+    return static_cast<QImage *>(pDevice)->copy(w.rect()).convertToFormat(QImage::Format_RGB32);
+}
+
+// Writes a tone of the given frequency into the ring up to nPos and reports
+// that position, so that the next frame analyses it.
+void RecordTone(WindowRig &rig, uint32_t nPos, double fHz, double fAmplitude)
+{
+    CWave &wave = rig.wnd.m_wave;
+    const double fRate = wave.m_format.nSamplesPerSec;
+    auto *p = reinterpret_cast<int16_t *>(wave.GetData(0));
+    for (uint32_t i = nPos > 4096 ? nPos - 4096 : 0; i < nPos; ++i)
+        p[2 * i] = p[2 * i + 1] =
+            int16_t(fAmplitude * std::sin(2 * 3.14159265358979 * fHz * i / fRate));
+    wave.Unlock();
+    rig.pDriver->SetPosition(nPos);
+}
+
+// The window with its drawing and flushing within reach.
+struct OpenWnd : CSpectrumWnd
+{
+    using CSpectrumWnd::FlushDirty;
+    using CSpectrumWnd::m_pDC;
+};
+
+} // namespace
+
+TEST(CSpectrumWndPaint, EveryFrameReachesTheScreenWholeAndOnlyDrawnRowsAreCopied)
+{
+    WindowRig rig(RECT{0, 0, 400, 240});
+    rig.StartUp();
+    rig.wnd.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&rig.wnd));
+    QCoreApplication::processEvents();
+    ASSERT_TRUE(Shown(rig.wnd) == rig.wnd.BackingImage());
+
+    // Tones that sweep and fade: columns rise, fall and their peaks move.
+    const uint32_t nRate = rig.wnd.m_wave.m_format.nSamplesPerSec;
+    uint32_t nPos = nRate;
+    int nChangedFrames = 0;
+    for (int nFrame = 0; nFrame < 40; ++nFrame) {
+        nPos += nRate / 20;
+        const double fHz = 100.0 * std::pow(1.12, nFrame);
+        RecordTone(rig, nPos, fHz, nFrame % 10 < 5 ? 20000.0 : 300.0);
+        const QImage before = rig.wnd.BackingImage().copy();
+        rig.wnd.OnTimer(CSpectrumWnd::TIMER_FRAME);
+        nChangedFrames += before != rig.wnd.BackingImage();
+        ASSERT_TRUE(Shown(rig.wnd) == rig.wnd.BackingImage()) << "frame " << nFrame;
+    }
+    EXPECT_GT(nChangedFrames, 30);
+
+    // Frames drawn while hidden reach the screen when it shows again.
+    rig.wnd.hide();
+    for (int nFrame = 0; nFrame < 5; ++nFrame) {
+        nPos += nRate / 20;
+        RecordTone(rig, nPos, 1000.0 + 700.0 * nFrame, 20000.0);
+        rig.wnd.OnTimer(CSpectrumWnd::TIMER_FRAME);
+    }
+    rig.wnd.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&rig.wnd));
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(Shown(rig.wnd) == rig.wnd.BackingImage());
+    rig.wnd.hide();
+}
+
+TEST(CSpectrumWndPaint, AFrameCopiesItsDrawnRowsAndAnExposureCopiesAll)
+{
+    ResetSettings();
+    OpenWnd wnd;
+    wnd.SetWaveInDriver(std::make_unique<ScriptedWaveInDriver>());
+    wnd.CreateSpectrumWindow(RECT{0, 0, 120, 80}, nullptr);
+    wnd.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&wnd));
+    QCoreApplication::processEvents();
+
+    // Two chips with a row between them make one dirty rectangle. A pixel
+    // of the row between changes in the image behind the device context's
+    // back: the frame's copy leaves it, the chips arrive.
+    auto &image = const_cast<QImage &>(wnd.BackingImage());
+    wnd.m_pDC->FillSolidRect(RECT{10, 20, 40, 22}, RGB(255, 0, 0)); // rows 20, 21
+    wnd.m_pDC->FillSolidRect(RECT{10, 23, 40, 25}, RGB(255, 0, 0)); // rows 23, 24
+    const QRgb before = Shown(wnd).pixel(15, 22);
+    image.setPixel(15, 22, qRgb(0, 0, 255));
+    wnd.FlushDirty();
+    QImage shown = Shown(wnd);
+    EXPECT_EQ(shown.pixel(15, 20), qRgb(255, 0, 0));
+    EXPECT_EQ(shown.pixel(39, 24), qRgb(255, 0, 0));
+    EXPECT_EQ(shown.pixel(15, 22), before);
+
+    // The next frame draws elsewhere; rows drawn by the last one are not
+    // copied again.
+    image.setPixel(15, 21, qRgb(0, 255, 0));
+    wnd.m_pDC->FillSolidRect(RECT{60, 50, 70, 51}, RGB(0, 0, 255));
+    wnd.FlushDirty();
+    shown = Shown(wnd);
+    EXPECT_EQ(shown.pixel(60, 50), qRgb(0, 0, 255));
+    EXPECT_EQ(shown.pixel(15, 21), qRgb(255, 0, 0));
+
+    // A repaint from the window system copies every row of its region.
+    wnd.update(QRect(0, 0, 120, 80));
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(Shown(wnd) == wnd.BackingImage());
+    wnd.hide();
+}
+
 TEST(CSpectrumWndPaint, LabelsAppearUnderTheColumnsThatCarryThem)
 {
     WindowRig rig(RECT{0, 0, 800, 300});

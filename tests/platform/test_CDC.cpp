@@ -4,6 +4,9 @@
 
 #include <QImage>
 
+#include <algorithm>
+#include <vector>
+
 namespace {
 
 constexpr QRgb kBlack = 0xFF000000u;
@@ -173,6 +176,34 @@ TEST(CDCDirty, TheRegionIsTheUnionOfWhatWasDrawn)
         ASSERT_EQ(region.united(region), expected);
         ASSERT_EQ(region.boundingRect(), dc.DirtyBounds());
     }
+}
+
+TEST(CDCDirty, RowsDrawnAreThoseTouchedNotThoseBetween)
+{
+    Canvas cv;
+    // Two chips of one column, two rows apart: one dirty entry, but the rows
+    // between them were never drawn.
+    cv.dc.FillSolidRect(RECT{1, 2, 5, 4}, RGB(255, 0, 0)); // rows 2, 3
+    cv.dc.FillSolidRect(RECT{1, 6, 5, 7}, RGB(255, 0, 0)); // row 6
+    ASSERT_EQ(cv.dc.DirtyCount(), 1);
+    const uint8_t *pRows = cv.dc.RowsDrawn();
+    const std::vector<int> rows(pRows, pRows + cv.image.height());
+    EXPECT_EQ(rows, (std::vector<int>{0, 0, 1, 1, 0, 0, 1, 0, 0, 0, 0, 0}));
+    // A line reaching past the image flags only the image's rows.
+    cv.dc.ClearRowsDrawn();
+    CPen pen{RGB(0, 255, 0)};
+    cv.dc.SelectPen(&pen);
+    cv.dc.MoveTo(15, 9);
+    cv.dc.LineTo(15, 40);
+    const std::vector<int> after(pRows, pRows + cv.image.height());
+    EXPECT_EQ(after, (std::vector<int>{0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1}));
+    // ClearDirty leaves the rows for the copy to the screen.
+    cv.dc.ClearDirty();
+    EXPECT_EQ(pRows[10], 1);
+    // A full repaint flags every row.
+    cv.dc.ClearRowsDrawn();
+    cv.dc.FillSolidRect(RECT{0, 0, 20, 12}, RGB(1, 1, 1));
+    EXPECT_EQ(std::count(pRows, pRows + 12, 1), 12);
 }
 
 TEST(CDCFill, EveryWidthAndOffsetSetsExactlyItsPixels)

@@ -302,13 +302,10 @@ void CSpectrumWnd::paintEvent(QPaintEvent *pEvent)
     const uint8_t *pRows = nullptr;
     if (m_pRepainting && m_pDC && pEvent->region().subtracted(*m_pRepainting).isEmpty())
         pRows = m_pDC->RowsDrawn();
-    if (CopyRowsTo(painter, pEvent->region(), pRows)) {
-        if (m_pRepainting && m_pDC)
-            m_pDC->ClearRowsDrawn();
-        return;
+    if (!CopyRowsTo(painter, pEvent->region(), pRows)) {
+        for (const QRect &r : pEvent->region())
+            painter.drawImage(r, m_image, r);
     }
-    for (const QRect &r : pEvent->region())
-        painter.drawImage(r, m_image, r);
     if (m_pRepainting && m_pDC)
         m_pDC->ClearRowsDrawn();
 }

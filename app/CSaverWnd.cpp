@@ -1,6 +1,6 @@
 #include "app/CSaverWnd.h"
 
-#include "app/Settings.h"
+#include "settings/Settings.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>

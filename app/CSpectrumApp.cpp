@@ -1,13 +1,13 @@
 #include "app/CSpectrumApp.h"
 
 #include "app/CSaverWnd.h"
-#include "app/CSettingsDlg.h"
+#include "dialogs/CSettingsDlg.h"
 #include "audio/CWaveDevice.h"
 #include "display/CSpectrumWnd.h"
-#include "pages/ColorPageCursors.h"
-#include "platform/DemoSignal.h"
-#include "platform/PulseWaveInDriver.h"
-#include "platform/WavFileWaveInDriver.h"
+#include "dialogs/ColorPageCursors.h"
+#include "audio/input/DemoSignal.h"
+#include "audio/input/PulseWaveInDriver.h"
+#include "audio/input/WavFileWaveInDriver.h"
 #include "platform/X11HostWindow.h"
 
 #include <QCoreApplication>
@@ -22,7 +22,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include "app/Settings.h"
+#include "settings/Settings.h"
 #include "platform/ProfileStore.h"
 
 #include <QFileInfo>

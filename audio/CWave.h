@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/WaveInDriver.h"
+#include "audio/input/WaveInDriver.h"
 
 #include <cstdint>
 #include <memory>

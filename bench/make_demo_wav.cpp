@@ -1,6 +1,6 @@
 // Writes the built-in music-like demo signal to a WAV file, for measuring
 // the whole program on a file input:  make_demo_wav <path> [seconds] [rate]
-#include "platform/DemoSignal.h"
+#include "audio/input/DemoSignal.h"
 
 #include <QFile>
 

@@ -1,7 +1,7 @@
 #include "display/CChipColumn.h"
 
-#include "app/Settings.h"
-#include "platform/CDC.h"
+#include "settings/Settings.h"
+#include "graphics/CDC.h"
 
 #include <algorithm>
 #include <cmath>

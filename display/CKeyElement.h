@@ -1,7 +1,7 @@
 #pragma once
 
-#include "graphics/CBandElement.h"
-#include "platform/GdiTypes.h"
+#include "display/CBandElement.h"
+#include "graphics/GdiTypes.h"
 
 class CDC;
 

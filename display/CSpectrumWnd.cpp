@@ -1,10 +1,10 @@
 #include "display/CSpectrumWnd.h"
 
-#include "app/Settings.h"
+#include "settings/Settings.h"
 #include "display/CChipColumn.h"
 #include "display/CKeyElement.h"
 #include "display/DisplayFont.h"
-#include "platform/BackingImage.h"
+#include "graphics/BackingImage.h"
 
 #include <QCloseEvent>
 #include <QPaintEngine>

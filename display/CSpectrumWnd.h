@@ -4,10 +4,10 @@
 #include "audio/CWave.h"
 #include "audio/CWaveDevice.h"
 #include "display/CChipColumn.h"
-#include "graphics/CBandElement.h"
+#include "display/CBandElement.h"
 #include "graphics/CCoordMapper.h"
 #include "graphics/Dib.h"
-#include "platform/CDC.h"
+#include "graphics/CDC.h"
 #include "platform/CWindowTimers.h"
 
 #include <QFont>

@@ -3,7 +3,7 @@
 // for the display while it is idle or in an error state.
 #include "display/CSpectrumWnd.h"
 
-#include "app/Settings.h"
+#include "settings/Settings.h"
 #include "display/DisplayFont.h"
 
 #include <QDateTime>

@@ -3,7 +3,7 @@
 // ones.
 #include "display/CSpectrumWnd.h"
 
-#include "app/Settings.h"
+#include "settings/Settings.h"
 #include "display/CKeyElement.h"
 
 #include <algorithm>

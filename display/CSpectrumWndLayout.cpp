@@ -3,7 +3,7 @@
 // assignment of transform bins and labels to the bands.
 #include "display/CSpectrumWnd.h"
 
-#include "app/Settings.h"
+#include "settings/Settings.h"
 #include "display/CChipColumn.h"
 
 #include <algorithm>

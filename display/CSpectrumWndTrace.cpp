@@ -2,7 +2,7 @@
 // trace with its afterimage.
 #include "display/CSpectrumWnd.h"
 
-#include "app/Settings.h"
+#include "settings/Settings.h"
 
 #include <algorithm>
 #include <cmath>

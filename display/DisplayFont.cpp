@@ -1,6 +1,6 @@
 #include "display/DisplayFont.h"
 
-#include "app/Settings.h"
+#include "settings/Settings.h"
 
 #include <QFontDatabase>
 #include <QFontInfo>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/GdiTypes.h"
+#include "graphics/GdiTypes.h"
 
 // Maps logical points to device pixels and back: a 2x2 linear part with its
 // inverse, acting about an origin, then a translation. Results are whole

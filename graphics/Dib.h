@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/GdiTypes.h"
+#include "graphics/GdiTypes.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,7 +1,7 @@
 #include "app/CSaverWnd.h"
 #include "app/CommandLine.h"
-#include "app/Settings.h"
-#include "platform/ScriptedWaveInDriver.h"
+#include "settings/Settings.h"
+#include "audio/input/ScriptedWaveInDriver.h"
 
 #include <QCloseEvent>
 #include <QPointer>

@@ -1,5 +1,5 @@
 #include "app/CSpectrumApp.h"
-#include "app/Settings.h"
+#include "settings/Settings.h"
 #include "platform/ProfileStore.h"
 
 #include <QApplication>

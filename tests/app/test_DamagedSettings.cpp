@@ -4,11 +4,11 @@
 // a loud stereo signal, a lost sound stream with the big clock and its
 // message, and the retry that brings the spectrum back. Every display type.
 #include "app/CSaverWnd.h"
-#include "app/Settings.h"
+#include "settings/Settings.h"
 #include "display/CChipColumn.h"
 #include "display/CSpectrumWnd.h"
 #include "platform/ProfileStore.h"
-#include "platform/ScriptedWaveInDriver.h"
+#include "audio/input/ScriptedWaveInDriver.h"
 
 #include <gtest/gtest.h>
 

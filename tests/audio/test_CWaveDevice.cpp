@@ -1,6 +1,6 @@
 #include "audio/CWave.h"
 #include "audio/CWaveDevice.h"
-#include "platform/ScriptedWaveInDriver.h"
+#include "audio/input/ScriptedWaveInDriver.h"
 
 #include <gtest/gtest.h>
 

@@ -1,9 +1,9 @@
 #include "display/CKeyElement.h"
 
-#include "app/Settings.h"
+#include "settings/Settings.h"
 #include "display/CSpectrumWnd.h"
-#include "platform/CDC.h"
-#include "platform/ScriptedWaveInDriver.h"
+#include "graphics/CDC.h"
+#include "audio/input/ScriptedWaveInDriver.h"
 
 #include <QImage>
 

@@ -1,7 +1,7 @@
-#include "app/Settings.h"
+#include "settings/Settings.h"
 #include "display/CChipColumn.h"
 #include "display/CSpectrumWnd.h"
-#include "platform/ScriptedWaveInDriver.h"
+#include "audio/input/ScriptedWaveInDriver.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
-#include "app/Settings.h"
+#include "settings/Settings.h"
 #include "display/CSpectrumWnd.h"
-#include "platform/ScriptedWaveInDriver.h"
+#include "audio/input/ScriptedWaveInDriver.h"
 
 #include <gtest/gtest.h>
 

@@ -11,7 +11,7 @@
 #include "analysis/CFFT.h"
 #include "audio/CWave.h"
 #include "audio/CWaveDevice.h"
-#include "platform/PulseWaveInDriver.h"
+#include "audio/input/PulseWaveInDriver.h"
 
 #include <QElapsedTimer>
 #include <QTest>

@@ -1,6 +1,6 @@
 #include "graphics/Dib.h"
 
-#include "platform/CDC.h"
+#include "graphics/CDC.h"
 
 #include <QImage>
 #include <gtest/gtest.h>

@@ -1,0 +1,105 @@
+#pragma once
+
+#include "audio/input/BlockQueueWaveInDriver.h"
+
+#include <QByteArray>
+#include <QElapsedTimer>
+#include <QString>
+#include <QTimer>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// The samples of a WAV file as they lie in the file; read one at a time.
+struct WavClip
+{
+    enum class Encoding
+    {
+        Unsigned8,
+        Signed16,
+        Signed24,
+        Signed32,
+        Float32,
+        Float64
+    };
+
+    QByteArray bytes;          // the whole file
+    qsizetype nDataOffset = 0; // offset of frame 0 in bytes
+    uint32_t nFrames = 0;
+    uint32_t nRate = 0;         // frames per second
+    uint16_t nFileChannels = 0; // channels per frame in the file
+    uint16_t nBlockAlign = 0;   // bytes per frame in the file
+    uint16_t nSampleBytes = 0;  // bytes per sample in the file
+    Encoding encoding = Encoding::Signed16;
+
+    // One or two: of a file with more channels only the first two are used.
+    int Channels() const { return nFileChannels > 1 ? 2 : 1; }
+    // Sample of channel nChannel (0 or 1, below Channels()) of a frame, as a
+    // 16-bit value: 8-bit u gives (u - 128) * 256; 24- and 32-bit integers
+    // keep their top 16 bits (rounding down); a float x gives x * 32768 to
+    // the nearest integer, clamped to the 16-bit range (NaN gives 0).
+    int16_t Sample(uint32_t nFrame, int nChannel) const;
+};
+
+// A WAV file played in real time as the wave input, looped for ever. It is
+// converted to the format the input is opened with: linear interpolation
+// between neighbouring file frames for the rate (the last frame leads into
+// the first, so the loop is seamless), a mono file doubled into both
+// channels, a stereo file averaged for a mono input, and 8-bit output as
+// the top byte of the 16-bit value plus 128.
+//
+// Time runs on a timer of the user-interface thread: every kTickMs, and at
+// every GetPosition, the frames due since Start are delivered. No threads.
+class WavFileWaveInDriver : public BlockQueueWaveInDriver
+{
+public:
+    static constexpr int kTickMs = 50;
+
+    // The file is read at Open; a file that cannot be played makes Open fail
+    // with the reason in LastError ("<path>: not a WAV file (no RIFF header)").
+    explicit WavFileWaveInDriver(QString strPath);
+    // Plays WAV data held in memory (the built-in demo signal); strName names
+    // it in messages.
+    WavFileWaveInDriver(QByteArray wavBytes, QString strName);
+    ~WavFileWaveInDriver() override;
+
+    bool IsFormatSupported(const WaveFormat &format) override;
+    const QString &Path() const { return m_strPath; }
+
+    // Reads a WAV file: PCM with 8, 16, 24 or 32 bits, IEEE float with 32 or
+    // 64 bits, also in the extensible form, any channel count and rate.
+    // Unknown chunks are skipped; a data chunk cut short by the end of the
+    // file gives the whole frames that are there. On failure *pError reads
+    // "<strName>: <reason>".
+    static bool ParseWav(QByteArray bytes, const std::string &strName, WavClip *pClip,
+                         std::string *pError);
+    static bool LoadWav(const QString &strPath, WavClip *pClip, std::string *pError);
+
+protected:
+    bool OpenSource(const WaveFormat &format) override;
+    void CloseSource() override;
+    bool StartSource() override;
+    void StopSource() override;
+    void PollSource() override;
+
+private:
+    // Converts the next nFrames output frames into the opened format and
+    // delivers them.
+    void Produce(uint64_t nFrames);
+    // Moves the play position on by nFrames output frames without output.
+    void Skip(uint64_t nFrames);
+
+    QString m_strPath;
+    QByteArray m_wavBytes; // in-memory WAV data; empty: read m_strPath at Open
+    WavClip m_clip;
+    QTimer m_timer;           // ticks on the user-interface thread while running
+    QElapsedTimer m_clock;    // running since the last Start
+    uint64_t m_nDueBase = 0;  // output frames produced before the last Start
+    uint64_t m_nProduced = 0; // output frames produced since Open
+    // The play position in the file: frame m_nSrcFrame plus
+    // m_nSrcRemainder / (output rate) of the way to the next frame.
+    uint32_t m_nSrcFrame = 0;
+    uint64_t m_nSrcRemainder = 0;
+    std::vector<uint8_t> m_scratch; // one chunk of output frames
+};

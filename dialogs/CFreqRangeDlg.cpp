@@ -1,0 +1,84 @@
+#include "dialogs/CFreqRangeDlg.h"
+
+#include "settings/Settings.h"
+#include "dialogs/PageSupport.h"
+#include "ui_CFreqRangeDlg.h"
+
+#include <QButtonGroup>
+
+CFreqRangeDlg::CFreqRangeDlg(QWidget *pParent)
+    : QDialog(pParent), m_pUi(std::make_unique<Ui::CFreqRangeDlg>())
+{
+    m_pUi->setupUi(this);
+    ApplyPageFont(this);
+
+    m_pRangeGroup = new QButtonGroup(this);
+    m_pRangeGroup->addButton(m_pUi->id1007, 0);
+    m_pRangeGroup->addButton(m_pUi->id1008, 1);
+    m_pRangeGroup->addButton(m_pUi->id1009, 2);
+    m_pUi->id1012->SetBuddy(m_pUi->id1011);
+
+    connect(m_pUi->id1, &QPushButton::clicked, this, &CFreqRangeDlg::accept);
+    connect(m_pUi->id2, &QPushButton::clicked, this, &CFreqRangeDlg::reject);
+}
+
+CFreqRangeDlg::~CFreqRangeDlg() = default;
+
+unsigned CFreqRangeDlg::MaxDivision()
+{
+    const int nType = g_DisplaySettings.Type;
+    return nType == 0 || nType == 4 ? 80 : 40;
+}
+
+void CFreqRangeDlg::showEvent(QShowEvent *pEvent)
+{
+    // The members are set between construction and exec(), so the controls
+    // are filled when the dialog first shows.
+    if (!m_bOpened) {
+        m_bOpened = true;
+        ShowMembers();
+        const unsigned nMax = MaxDivision();
+        m_pUi->id1012->SetRange(1, static_cast<int>(nMax));
+        // A stored 0 is counted as 1 but the edit box keeps showing it until
+        // the next transfer.
+        if (m_nDivision < 1)
+            m_nDivision = 1;
+        if (m_nDivision > nMax) {
+            m_nDivision = nMax;
+            ShowMembers();
+        }
+    }
+    QDialog::showEvent(pEvent);
+}
+
+void CFreqRangeDlg::accept()
+{
+    const unsigned nMax = MaxDivision();
+    if (!ReadControls())
+        return;
+    if (m_nDivision < 1)
+        m_nDivision = 1;
+    if (m_nDivision > nMax)
+        m_nDivision = nMax;
+    ShowMembers();
+    QDialog::accept();
+}
+
+void CFreqRangeDlg::ShowMembers()
+{
+    m_pUi->id1011->setText(QString::number(m_nDivision));
+    // A range no button stands for leaves all three unchecked.
+    const bool bExclusive = m_pRangeGroup->exclusive();
+    m_pRangeGroup->setExclusive(false);
+    for (QAbstractButton *pButton : m_pRangeGroup->buttons())
+        pButton->setChecked(m_pRangeGroup->id(pButton) == m_nRange);
+    m_pRangeGroup->setExclusive(bExclusive);
+}
+
+bool CFreqRangeDlg::ReadControls()
+{
+    if (!ReadUIntField(m_pUi->id1011, &m_nDivision))
+        return false;
+    m_nRange = m_pRangeGroup->checkedId();
+    return true;
+}

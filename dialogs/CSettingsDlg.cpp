@@ -1,0 +1,252 @@
+#include "dialogs/CSettingsDlg.h"
+
+#include "dialogs/AppIcon.h"
+#include "dialogs/CSaverSetupDlg.h"
+#include "dialogs/CVersionDlg.h"
+#include "settings/Settings.h"
+#include "dialogs/TypePictures.h"
+#include "display/DisplayFont.h"
+#include "dialogs/BackgroundImageList.h"
+#include "dialogs/CColorSettingsDlg.h"
+#include "dialogs/CFrameSettingsDlg.h"
+#include "dialogs/CFreqRangeDlg.h"
+#include "dialogs/CKeyboardDlg.h"
+#include "dialogs/CLevelRangeDlg.h"
+
+#include "ui_CSettingsDlg.h"
+
+#include <QButtonGroup>
+#include <QContextMenuEvent>
+#include <QMenu>
+#include <QPixmap>
+
+#include <algorithm>
+#include <cmath>
+#include <map>
+#include <tuple>
+
+namespace {
+
+// The pictures are rendered this many times larger than they show and then
+// scaled down, so that chips, gaps and labels keep the display's proportions.
+constexpr int kPictureScale = 2;
+
+// The pictures show each type with the default settings, so one rendering
+// serves every hub of the process.
+QPixmap TypePicture(int nType, QSize size)
+{
+    static std::map<std::tuple<int, int, int>, QImage> cache;
+    QImage &picture = cache[{nType, size.width(), size.height()}];
+    if (picture.isNull()) {
+        const QImage large = RenderTypePicture(nType, size * kPictureScale);
+        if (large.isNull())
+            return {};
+        picture = large.scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    }
+    return QPixmap::fromImage(picture);
+}
+
+} // namespace
+
+FontChoice FontChoiceFromSettings(const DisplaySettings &settings, double dLogicalDpi)
+{
+    FontChoice choice;
+    choice.font = CreateDisplayFont(settings.Font, settings.Font.lfHeight);
+    // The chooser speaks points; the description holds pixels.
+    if (choice.font.pixelSize() > 0 && dLogicalDpi > 0)
+        choice.font.setPointSizeF(choice.font.pixelSize() * 72.0 / dLogicalDpi);
+    choice.color = ColorFromRef(settings.FontColor);
+    return choice;
+}
+
+void StoreFontChoice(const FontChoice &choice, double dLogicalDpi, DisplaySettings &settings)
+{
+    const QFont &font = choice.font;
+    LogFont &lf = settings.Font;
+    if (font.pointSizeF() > 0)
+        lf.lfHeight = -int(std::lround(font.pointSizeF() * dLogicalDpi / 72.0));
+    else
+        lf.lfHeight = -font.pixelSize();
+    lf.lfWidth = 0;
+    lf.lfEscapement = 0;
+    lf.lfOrientation = 0;
+    lf.lfWeight = std::clamp(int(font.weight()), 100, 900);
+    lf.lfItalic = font.italic() ? 1 : 0;
+    lf.lfUnderline = font.underline() ? 1 : 0;
+    lf.lfStrikeOut = font.strikeOut() ? 1 : 0;
+    SetFaceName(lf.lfFaceName, font.family());
+    if (choice.color.isValid())
+        settings.FontColor = RefFromColor(choice.color);
+}
+
+CSettingsDlg::CSettingsDlg(QWidget *pParent)
+    : QDialog(pParent), m_nType(g_DisplaySettings.Type),
+      m_bRecSearch(g_DisplaySettings.WaveRecMode), m_hIcon(AppIcon()),
+      m_pUi(std::make_unique<Ui::CSettingsDlg>())
+{
+    m_pUi->setupUi(this);
+    ApplyPageFont(this);
+    // A window of its own with a task-bar button, a title bar with the window
+    // menu, minimise and close, and no resizing, as the template has it.
+    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+    setFixedSize(size());
+    setWindowIcon(m_hIcon);
+
+    // The buttons' ids are their positions in the tab order, which is also
+    // the Type value; the control ids do not follow the type numbers.
+    m_pTypeGroup = new QButtonGroup(this);
+    QRadioButton *apRadios[] = {m_pUi->id1002, m_pUi->id1004, m_pUi->id1005, m_pUi->id1003,
+                                m_pUi->id1008};
+    for (int i = 0; i < 5; ++i)
+        m_pTypeGroup->addButton(apRadios[i], i);
+    if (QAbstractButton *pButton = m_pTypeGroup->button(m_nType))
+        pButton->setChecked(true);
+    m_pUi->id1051->setChecked(m_bRecSearch != 0);
+
+    connect(m_pTypeGroup, &QButtonGroup::idClicked, this, &CSettingsDlg::OnTypeClicked);
+    connect(m_pUi->id1051, &QCheckBox::clicked, this, &CSettingsDlg::OnRecSearchClicked);
+    connect(m_pUi->id1, &QPushButton::clicked, this, &QDialog::accept);
+    connect(m_pUi->id1001, &QPushButton::clicked, this, &CSettingsDlg::OnFont);
+    connect(m_pUi->id1035, &QPushButton::clicked, this, &CSettingsDlg::OnSaverSetup);
+    connect(m_pUi->id1040, &QPushButton::clicked, this, &CSettingsDlg::OnVersion);
+    connect(m_pUi->id1031, &QPushButton::clicked, this, &CSettingsDlg::OnFreqRange);
+    connect(m_pUi->id1032, &QPushButton::clicked, this, &CSettingsDlg::OnLevelRange);
+    connect(m_pUi->id1033, &QPushButton::clicked, this, &CSettingsDlg::OnColor);
+    connect(m_pUi->id1034, &QPushButton::clicked, this, &CSettingsDlg::OnFrame);
+    connect(m_pUi->id1013, &QPushButton::clicked, this, &CSettingsDlg::OnKeyboard);
+
+    ShowTypePictures();
+    UpdateButtons();
+    // The first control of the template takes the focus.
+    m_pUi->id1->setFocus(Qt::OtherFocusReason);
+}
+
+CSettingsDlg::~CSettingsDlg() = default;
+
+QAction *CSettingsDlg::AppendAboutItem(QMenu *pMenu, const QString &strText)
+{
+    if (strText.isEmpty())
+        return nullptr;
+    if (!pMenu->isEmpty())
+        pMenu->addSeparator();
+    QAction *pAction = pMenu->addAction(strText, this, &CSettingsDlg::OnVersion);
+    pAction->setData(IDM_ABOUTBOX);
+    return pAction;
+}
+
+void CSettingsDlg::contextMenuEvent(QContextMenuEvent *pEvent)
+{
+    QMenu menu(this);
+    AppendAboutItem(&menu, kAboutItemText);
+    if (menu.isEmpty())
+        return;
+    menu.exec(pEvent->globalPos());
+}
+
+void CSettingsDlg::OnTypeClicked(int nIndex)
+{
+    m_nType = nIndex;
+    m_bRecSearch = m_pUi->id1051->isChecked() ? 1 : 0;
+    g_DisplaySettings.Type = m_nType;
+    StoreCurrentImage(false);
+    g_bSettingsChanged = 1;
+    UpdateButtons();
+}
+
+void CSettingsDlg::OnRecSearchClicked()
+{
+    m_nType = std::max(-1, m_pTypeGroup->checkedId());
+    m_bRecSearch = m_pUi->id1051->isChecked() ? 1 : 0;
+    g_bSettingsChanged = 1;
+    g_DisplaySettings.WaveRecMode = m_bRecSearch;
+}
+
+void CSettingsDlg::OnFreqRange()
+{
+    // This page edits copies; they count only when it ends with OK.
+    DisplaySettings &ds = g_DisplaySettings;
+    CFreqRangeDlg dlg(this);
+    dlg.m_nDivision = unsigned(ds.Fdiv);
+    dlg.m_nRange = ds.Frange;
+    if (dlg.exec() != QDialog::Accepted)
+        return;
+    ds.Frange = dlg.m_nRange;
+    ds.Fdiv = int(dlg.m_nDivision);
+    StoreCurrentImage(false);
+    g_bSettingsChanged = 1;
+}
+
+void CSettingsDlg::OnLevelRange()
+{
+    // The page applies its changes while it runs and undoes them on Cancel.
+    DisplaySettings &ds = g_DisplaySettings;
+    CLevelRangeDlg dlg(ds.Ldiv, ds.Lmax, ds.Lmin, ds.LPeek, this);
+    if (dlg.exec() == QDialog::Accepted)
+        StoreCurrentImage(false);
+}
+
+void CSettingsDlg::OnColor()
+{
+    // The page applies and flags its own changes; its result says nothing more.
+    CColorSettingsDlg dlg(g_DisplaySettings, this);
+    dlg.exec();
+}
+
+void CSettingsDlg::OnFrame()
+{
+    CFrameSettingsDlg dlg(g_DisplaySettings, this);
+    if (dlg.exec() == QDialog::Accepted)
+        StoreCurrentImage(false);
+    // Cancel puts the whole block back, which may differ from what a running
+    // display took from the page's live edits.
+    g_bSettingsChanged = 1;
+}
+
+void CSettingsDlg::OnKeyboard()
+{
+    // No undo on this page: whatever it wrote stays, whichever way it ends.
+    DisplaySettings &ds = g_DisplaySettings;
+    CKeyboardDlg dlg(ds.KeyDiv, ds.KeyNum, ds.KeyOn, this);
+    dlg.exec();
+}
+
+void CSettingsDlg::OnFont()
+{
+    const double dDpi = logicalDpiY();
+    const std::optional<FontChoice> chosen =
+        Choosers().chooseFont(FontChoiceFromSettings(g_DisplaySettings, dDpi), this);
+    if (!chosen)
+        return;
+    StoreFontChoice(*chosen, dDpi, g_DisplaySettings);
+    g_bSettingsChanged = 1;
+}
+
+void CSettingsDlg::OnSaverSetup()
+{
+    CSaverSetupDlg dlg(this);
+    dlg.exec();
+}
+
+void CSettingsDlg::OnVersion()
+{
+    CVersionDlg dlg(this);
+    dlg.exec();
+}
+
+void CSettingsDlg::UpdateButtons()
+{
+    const bool bKeyboard = g_DisplaySettings.Type == 4;
+    m_pUi->id1031->setEnabled(!bKeyboard);
+    m_pUi->id1032->setEnabled(!bKeyboard);
+    m_pUi->id1033->setEnabled(!bKeyboard);
+    m_pUi->id1013->setEnabled(bKeyboard);
+}
+
+void CSettingsDlg::ShowTypePictures()
+{
+    QLabel *apLabels[] = {m_pUi->typePicture0, m_pUi->typePicture1, m_pUi->typePicture2,
+                          m_pUi->typePicture3, m_pUi->typePicture4};
+    for (int nType = 0; nType < 5; ++nType)
+        apLabels[nType]->setPixmap(TypePicture(nType, apLabels[nType]->size()));
+}

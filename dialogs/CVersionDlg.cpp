@@ -1,0 +1,20 @@
+#include "dialogs/CVersionDlg.h"
+
+#include "dialogs/AppIcon.h"
+#include "dialogs/PageSupport.h"
+
+#include "ui_CVersionDlg.h"
+
+CVersionDlg::CVersionDlg(QWidget *pParent)
+    : QDialog(pParent), m_pUi(std::make_unique<Ui::CVersionDlg>())
+{
+    m_pUi->setupUi(this);
+    ApplyPageFont(this);
+    setFixedSize(size());
+    setWindowIcon(AppIcon());
+    // The old platform showed a 32-pixel icon here.
+    m_pUi->iconLabel->setPixmap(AppIconPixmap(32));
+    connect(m_pUi->id1, &QPushButton::clicked, this, &QDialog::accept);
+}
+
+CVersionDlg::~CVersionDlg() = default;

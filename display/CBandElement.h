@@ -1,0 +1,90 @@
+#pragma once
+
+#include "graphics/CCoordMapper.h"
+#include "graphics/GdiTypes.h"
+
+#include <QString>
+
+class CDC;
+struct DisplaySettings;
+
+// What the layout hands an element: its transform bins and label.
+struct BandDesc
+{
+    int nFirstBin = 0;
+    int nBinCount = 0;
+    QString strLabel;
+};
+
+// The pens the window builds for each draw call: 12 entries, some empty.
+constexpr int kPenTableSize = 12;
+using PenTable = CPen[kPenTableSize];
+
+// One frequency band on screen: the base of the chip column and the keyboard
+// key. It knows its rectangle, its transform bins, the latest spectrum and
+// its label, and carries two mappers: band-local to graph area (m_mapLocal)
+// and graph area to window pixels (m_mapArea).
+class CBandElement
+{
+public:
+    CBandElement();
+    virtual ~CBandElement();
+    CBandElement(const CBandElement &) = delete;
+    CBandElement &operator=(const CBandElement &) = delete;
+
+    virtual SIZE SetGeometry(POINT position, SIZE size, int nAngle);
+    virtual void SetSpectrum(const float *pBins, float fMax);
+    virtual void SetBins(BandDesc desc);
+    virtual void DrawUpdate(CDC *pDC, const PenTable *pPens);
+    virtual void DrawFull(CDC *pDC, const PenTable *pPens);
+    virtual int IsIdle() const;
+    virtual void ComputeLevel();
+    // Paints rows rc.top..rc.bottom inclusive, each from rc.left to rc.right.
+    virtual void FillRows(CDC *pDC, RECT rc, const CPen *pPen);
+    virtual float BandLevel();
+    virtual void CopyBins(const CBandElement *pOther, int bWithLabel);
+    virtual int LabelExtent(int nAngle) const;
+    virtual void SetMapper(const CCoordMapper *pMapper);
+    virtual void DrawLabel(CDC *pDC, int x, int y);
+    virtual void DrawFrame(CDC *pDC, RECT rc, const CPen *pPen);
+
+    // Updates the element's state without painting anything.
+    void DrawUpdateSuppressed(CDC *pDC, const PenTable *pPens);
+
+    // Where BandLevel's jitter comes from: a whole percentage 0..14 per call.
+    // The default is the classic rand() recurrence taken modulo 15, cheap and
+    // repeatable; tests install a fixed source. nullptr restores the default.
+    using JitterSource = int (*)();
+    static void SetJitterSource(JitterSource pfnSource);
+    // Restarts the default source's sequence.
+    static void SeedJitter(unsigned int nSeed);
+
+    int m_bSuppress = 0;
+    const float *m_pBins = nullptr; // valid only inside the window's drawing bracket
+    SIZE m_size;
+    POINT m_origin;
+    int m_nFirstBin = 0;
+    int m_nBinCount = 0;
+    int m_nTop = 0;
+    int m_nPeak = 0;
+    DisplaySettings *m_pSettings; // the process-wide block; a column may correct Ldiv in it
+    QString m_strLabel;
+    int m_nLabelAlign = 0;
+    int m_nLabelStrip = 0;
+    CCoordMapper m_mapLocal;
+    CCoordMapper m_mapArea;
+    int m_nKind = -1;
+    float m_fGain = 1.0f;
+    float m_fLevel = 0.0f;
+    float m_fSpectrumMax = 0.0f;
+
+protected:
+    // FillRows' rows rc (normalised, area coordinates) as the one device
+    // rectangle they tile when the area mapper only swaps or mirrors axes,
+    // and the point where the row lines would leave the current position.
+    // False when the rows have no pixels (each row line is a single point).
+    bool RowsToDeviceRect(const RECT &rc, RECT *pFill, POINT *pEnd) const;
+    // FillRows the long way: one line per row through the area mapper, rc
+    // already normalised. Any mapper, any raster operation.
+    void FillRowsByLines(CDC *pDC, RECT rc, const CPen *pPen);
+};

@@ -1,0 +1,159 @@
+#pragma once
+
+#include "graphics/GdiTypes.h"
+
+#include <QFont>
+#include <QPainter>
+#include <QRect>
+#include <QRegion>
+#include <QString>
+
+#include <algorithm>
+#include <memory>
+#include <utility>
+#include <vector>
+
+class QImage;
+
+// The device context the drawing code paints through: a window's backing
+// image plus the drawing state of a classic device context (current pen,
+// brush colour, raster operation, text colour and alignment, font, clip
+// rectangle), keeping the device's pixel rules:
+//  - a line leaves out its end pixel;
+//  - a filled rectangle covers left..right-1 and top..bottom-1;
+//  - text is placed by its alignment flags relative to the reference point.
+// Lines and fills write the image's pixels directly; text, polygons and
+// pictures go through a QPainter that is opened only when first needed.
+// Everything drawn is recorded as dirty so that the window copies only what
+// changed to the screen. User-interface thread only.
+class CDC
+{
+public:
+    enum RasterOp
+    {
+        R2_XORPEN = 7,
+        R2_COPYPEN = 13
+    };
+    enum TextAlign
+    {
+        TA_LEFT = 0,
+        TA_RIGHT = 2,
+        TA_CENTER = 6,
+        TA_TOP = 0,
+        TA_BOTTOM = 8,
+        TA_BASELINE = 24,
+    };
+    enum BkMode
+    {
+        TRANSPARENT = 1,
+        OPAQUE = 2
+    };
+
+    // The image must be QImage::Format_RGB32 and outlive the device context.
+    explicit CDC(QImage *pImage);
+    ~CDC();
+    CDC(const CDC &) = delete;
+    CDC &operator=(const CDC &) = delete;
+
+    QImage *Image() const { return m_pImage; }
+
+    // Returns the previously selected pen. A null or empty pen draws nothing.
+    const CPen *SelectPen(const CPen *pPen) { return std::exchange(m_pPen, pPen); }
+    int SetROP2(int nMode) { return std::exchange(m_nRop, nMode); }
+    int GetROP2() const { return m_nRop; }
+    void MoveTo(int x, int y) { m_ptCurrent = {x, y}; }
+    void MoveTo(POINT pt) { MoveTo(pt.x, pt.y); }
+    void LineTo(int x, int y);
+    void LineTo(POINT pt) { LineTo(pt.x, pt.y); }
+    POINT GetCurrentPosition() const { return m_ptCurrent; }
+
+    void FillSolidRect(const RECT &rc, COLORREF color);
+    // The brush used by Polygon's interior.
+    void SetBrushColor(COLORREF color) { m_brushColor = color; }
+    // Outline with the current pen, interior with the brush colour.
+    void Polygon(const POINT *pPoints, int nCount);
+
+    const QFont *SelectFont(const QFont *pFont) { return std::exchange(m_pFont, pFont); }
+    COLORREF SetTextColor(COLORREF color) { return std::exchange(m_textColor, color); }
+    int SetBkMode(int nMode) { return std::exchange(m_nBkMode, nMode); }
+    COLORREF SetBkColor(COLORREF color) { return std::exchange(m_bkColor, color); }
+    int SetTextAlign(int nFlags) { return std::exchange(m_nTextAlign, nFlags); }
+    int GetTextAlign() const { return m_nTextAlign; }
+    void TextOut(int x, int y, const QString &text);
+    // Text clipped to rc, as an output call with the clipping option.
+    void ExtTextOutClipped(int x, int y, const RECT &rc, const QString &text);
+    SIZE GetTextExtent(const QString &text) const;
+
+    // Draws a region of a picture into a rectangle, rows and columns dropped
+    // or repeated, never blended.
+    void StretchImage(const RECT &dst, const QImage &image, const RECT &src);
+
+    // Limits every following drawing operation; a null rectangle removes the limit.
+    void SetClipRect(const RECT &rc);
+
+    // What was drawn since the last ClearDirty, as a few rectangles in device
+    // pixels: drawing that shares pixel columns and lies close is merged.
+    // Once something covers the whole image (a full repaint starts with the
+    // background), the image is the one dirty rectangle until ClearDirty,
+    // and later drawing skips the bookkeeping.
+    static constexpr int kMaxDirty = 128;
+    int DirtyCount() const { return m_nDirty; }
+    const QRect &DirtyAt(int i) const { return m_dirty[i]; }
+    QRect DirtyBounds() const;
+    // One flag per image row: 1 when anything was drawn in the row since
+    // ClearRowsDrawn. Unlike the dirty rectangles these say which rows
+    // inside a rectangle were touched: the rows between a column's chips,
+    // or between two changes that were gathered into one entry, stay 0.
+    const uint8_t *RowsDrawn() const { return m_rowsDrawn.data(); }
+    void ClearRowsDrawn() { std::fill(m_rowsDrawn.begin(), m_rowsDrawn.end(), uint8_t(0)); }
+    // The same pixels as one region, built in a single pass: uniting the
+    // rectangles one by one would rebuild the region's bands every time.
+    QRegion DirtyRegion();
+    void ClearDirty()
+    {
+        m_nDirty = m_nLastDirty = 0;
+        m_bAllDirty = false;
+    }
+
+private:
+    static uint32_t ToPixel(COLORREF c)
+    {
+        return 0xFF000000u | (uint32_t(GetRValue(c)) << 16) | (uint32_t(GetGValue(c)) << 8) |
+               uint32_t(GetBValue(c));
+    }
+    void PutPixel(int x, int y, uint32_t pixel);
+    void FillSpan(int x1, int x2, int y, uint32_t pixel); // x1..x2 inclusive, clipped
+    void MarkDirty(const QRect &r);
+    QPainter &Painter();
+    QRect ClipBounds() const { return m_rcClipBounds; }
+    void FillColumn(int x, int y1, int y2, uint32_t pixel); // y1..y2 inclusive, clipped
+
+    QImage *m_pImage;
+    uint8_t *m_pBits = nullptr;
+    qsizetype m_nStride = 0;
+    int m_nWidth = 0;
+    int m_nHeight = 0;
+
+    const CPen *m_pPen = nullptr;
+    int m_nRop = R2_COPYPEN;
+    POINT m_ptCurrent;
+    COLORREF m_brushColor = 0;
+    const QFont *m_pFont = nullptr;
+    COLORREF m_textColor = 0;
+    int m_nBkMode = OPAQUE;
+    COLORREF m_bkColor = 0xFFFFFF;
+    int m_nTextAlign = TA_LEFT | TA_TOP;
+    RECT m_clip;          // null: no clip beyond the image
+    QRect m_rcClipBounds; // the image's rectangle limited by m_clip, kept up to date
+    std::unique_ptr<QPainter> m_pPainter;
+
+    QRect m_dirty[kMaxDirty];
+    int m_nDirty = 0;
+    int m_nLastDirty = 0;
+    bool m_bAllDirty = false;
+    // DirtyRegion's working space, kept so that building a region does not
+    // allocate once it has grown to a frame's size.
+    std::vector<uint8_t> m_rowsDrawn;
+    std::vector<int> m_bandEdges;
+    std::vector<QRect> m_bandRects;
+};

@@ -1,0 +1,220 @@
+#include "settings/Settings.h"
+#include "dialogs/CFrameSettingsDlg.h"
+#include "dialogs/CGraphAreaDlg.h"
+#include "dialogs/CPictureBox.h"
+#include "dialogs/PageSupport.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QLabel>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <gtest/gtest.h>
+
+namespace {
+
+TEST(FitRectKeepAspect, CentresAlongTheAxisWithRoomToSpare)
+{
+    const struct
+    {
+        int w, h, W, H;
+        RECT expected;
+    } cases[] = {
+        // Tall: full height, width 208 / 200 * 100 = 104, left (374 - 104) / 2 = 135.
+        {100, 200, 374, 208, {135, 0, 239, 208}},
+        // Wide: full width, height 374 / 400 * 100 = 93.5, top (208 - 93.5) / 2 = 57.25.
+        {400, 100, 374, 208, {0, 57, 374, 150}},
+        {374, 208, 374, 208, {0, 0, 374, 208}},
+        {0, 50, 374, 208, {0, 0, 374, 208}},
+        {50, -1, 374, 208, {0, 0, 374, 208}},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(FitRectKeepAspect(c.w, c.h, c.W, c.H), c.expected) << c.w << "x" << c.h;
+}
+
+class FrameSettingsDlgTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        ResetSettings();
+        g_bSettingsChanged = 0;
+        Choosers().chooseOpenFile = [this](const QString &strPreset, const QString &strDirectory,
+                                           QWidget *) {
+            m_strPreset = strPreset;
+            m_strDirectory = strDirectory;
+            return m_pick;
+        };
+    }
+    void TearDown() override
+    {
+        ResetPageChoosers();
+        ResetSettings();
+        g_bSettingsChanged = 0;
+    }
+    QString WriteBmp(const QString &strName, int w, int h)
+    {
+        QImage image(w, h, QImage::Format_RGB32);
+        image.fill(QColor(255, 0, 0));
+        const QString strPath = m_dir.filePath(strName);
+        EXPECT_TRUE(image.save(strPath, "BMP"));
+        return strPath;
+    }
+    void Open()
+    {
+        m_pDlg = std::make_unique<CFrameSettingsDlg>(g_DisplaySettings);
+        m_pDlg->show();
+    }
+    template <typename T = QAbstractButton> T *Control(const char *pszId) const
+    {
+        return m_pDlg->findChild<T *>(QString::fromLatin1(pszId));
+    }
+    void Click(const char *pszId) { QTest::mouseClick(Control(pszId), Qt::LeftButton); }
+    QImage Preview() const { return Control<CPictureBox>("id1027")->grab().toImage(); }
+
+    QTemporaryDir m_dir;
+    std::unique_ptr<CFrameSettingsDlg> m_pDlg;
+    std::optional<QString> m_pick;
+    QString m_strPreset, m_strDirectory;
+};
+
+TEST_F(FrameSettingsDlgTest, CancelRestoresTheWholeBlock)
+{
+    const std::function<void(CFrameSettingsDlg *)> cancels[] = {
+        [](CFrameSettingsDlg *pDlg) {
+            QTest::mouseClick(pDlg->findChild<QPushButton *>(QStringLiteral("id2")),
+                              Qt::LeftButton);
+        },
+        [](CFrameSettingsDlg *pDlg) { QTest::keyClick(pDlg, Qt::Key_Escape); },
+        [](CFrameSettingsDlg *pDlg) { pDlg->close(); },
+    };
+    for (const auto &cancel : cancels) {
+        ResetSettings();
+        g_DisplaySettings.ImageList[0].bmpName = QStringLiteral("/x/old.bmp");
+        const DisplaySettings before = g_DisplaySettings;
+        Open();
+        for (const char *pszId : {"id1002", "id1003", "id1006", "id1007", "id1052"})
+            Click(pszId);
+        EXPECT_EQ(g_bSettingsChanged, 1);
+        const DisplaySettings &ds = g_DisplaySettings;
+        EXPECT_EQ(
+            std::tuple(ds.FwaveDisp, ds.FclockDisp, ds.FwaveZan, ds.FreqStrSw, ds.SpectFrameDraw),
+            std::tuple(1, 1, 2, 0, 0));
+        m_pick = WriteBmp(QStringLiteral("new.bmp"), 200, 100);
+        Click("id1030");
+        // The graph area page runs modally; draw an area in it and confirm.
+        QTimer::singleShot(0, [] {
+            auto *pArea = qobject_cast<CGraphAreaDlg *>(QApplication::activeModalWidget());
+            ASSERT_NE(pArea, nullptr);
+            auto *pBox = pArea->findChild<QWidget *>(QStringLiteral("id1033"));
+            QTest::mousePress(pArea, Qt::LeftButton, {}, pBox->mapTo(pArea, QPoint(30, 20)));
+            QTest::mouseRelease(pArea, Qt::LeftButton, {}, pBox->mapTo(pArea, QPoint(150, 90)));
+            QTest::mouseClick(pArea->findChild<QPushButton *>(QStringLiteral("id1")),
+                              Qt::LeftButton);
+        });
+        Click("id1028");
+        EXPECT_EQ(std::tuple(ds.AreaLeft, ds.AreaTop, ds.AreaRight, ds.AreaBottom),
+                  std::tuple(30, 20, 50, 10));
+        EXPECT_EQ(ds.ImageList[1].bmpName, QStringLiteral("/x/old.bmp"));
+        cancel(m_pDlg.get());
+        EXPECT_TRUE(g_DisplaySettings == before);
+        EXPECT_FALSE(m_pDlg->isVisible());
+    }
+}
+
+TEST_F(FrameSettingsDlgTest, NewPictureGetsMarginsOfTenAndSlotZero)
+{
+    g_DisplaySettings.ImageList[0].bmpName = QStringLiteral("/x/old.bmp");
+    Open();
+    m_pick = WriteBmp(QStringLiteral("tall.bmp"), 100, 200);
+    Click("id1030");
+    const DisplaySettings &ds = g_DisplaySettings;
+    EXPECT_EQ(std::tuple(ds.AreaLeft, ds.AreaTop, ds.AreaRight, ds.AreaBottom),
+              std::tuple(10, 10, 10, 10));
+    EXPECT_EQ(ds.ImageList[0].bmpName, *m_pick);
+    EXPECT_EQ(ds.ImageList[1].bmpName, QStringLiteral("/x/old.bmp"));
+    EXPECT_EQ(Control<QLabel>("id1032")->text(), *m_pick);
+    EXPECT_EQ(g_bSettingsChanged, 1);
+    // Fitted to 135..239 across the 374 x 208 preview, one pixel inside that.
+    const QImage preview = Preview();
+    const QRgb red = qRgb(255, 0, 0);
+    EXPECT_EQ(preview.pixel(136, 1), red);
+    EXPECT_EQ(preview.pixel(237, 206), red);
+    for (const QPoint &pt : {QPoint(135, 104), QPoint(238, 104), QPoint(186, 207)})
+        EXPECT_NE(preview.pixel(pt), red) << pt.x() << "," << pt.y();
+}
+
+TEST_F(FrameSettingsDlgTest, RememberedPictureBringsBackItsAreaAndOptions)
+{
+    // Clock on, labels off, waveform on with the dark afterimage, Ldiv 1, Fdiv 16.
+    const std::int32_t nWord = 0x2 | (3 << 2) | (1 << 4) | (16 << 8);
+    auto &list = g_DisplaySettings.ImageList;
+    list[0].bmpName = QStringLiteral("/x/first.bmp");
+    list[2] =
+        ImageEntry{QStringLiteral("/old/place/seen.bmp"), 5 * 65536 + 6, 7 * 65536 + 8, nWord};
+    Open();
+    m_pick = WriteBmp(QStringLiteral("seen.bmp"), 40, 30);
+    Click("id1030");
+    const DisplaySettings &ds = g_DisplaySettings;
+    EXPECT_EQ(std::tuple(ds.AreaLeft, ds.AreaRight, ds.AreaTop, ds.AreaBottom),
+              std::tuple(5, 6, 7, 8));
+    EXPECT_EQ(std::tuple(ds.FwaveDisp, ds.FwaveZan, ds.FclockDisp, ds.FreqStrSw),
+              std::tuple(1, 2, 1, 0));
+    EXPECT_EQ(list[0].bmpName, *m_pick);
+    EXPECT_EQ(list[1].bmpName, QStringLiteral("/x/first.bmp"));
+    EXPECT_EQ(std::tuple(Control("id1002")->isChecked(), Control("id1006")->isChecked(),
+                         Control("id1003")->isChecked(), Control("id1007")->isChecked()),
+              std::tuple(true, true, true, false));
+}
+
+TEST_F(FrameSettingsDlgTest, OpenFileChooserPresetAndFolder)
+{
+    const struct
+    {
+        const char *pszBmpName;
+        bool bCurrentFolder;
+    } cases[] = {{"", true}, {"ab", true}, {"abc", false}, {"/pics/sp.bmp", false}};
+    for (const auto &c : cases) {
+        ResetSettings();
+        g_DisplaySettings.BmpName = QString::fromUtf8(c.pszBmpName);
+        const DisplaySettings before = g_DisplaySettings;
+        Open();
+        Click("id1030"); // the stub cancels
+        EXPECT_EQ(m_strPreset, g_DisplaySettings.BmpName);
+        EXPECT_EQ(m_strDirectory, c.bCurrentFolder ? QDir::currentPath() : QString());
+        EXPECT_TRUE(g_DisplaySettings == before) << c.pszBmpName;
+        EXPECT_EQ(g_bSettingsChanged, 0);
+    }
+}
+
+TEST_F(FrameSettingsDlgTest, NoBackgroundEmptiesPathAndPreviewAndDisablesTheArea)
+{
+    g_DisplaySettings.BmpName = WriteBmp(QStringLiteral("wide.bmp"), 400, 100);
+    Open();
+    const QPoint centre(187, 104);
+    EXPECT_EQ(Preview().pixel(centre), qRgb(255, 0, 0));
+    Click("id1031");
+    EXPECT_TRUE(g_DisplaySettings.BmpName.isEmpty());
+    EXPECT_TRUE(Control<QLabel>("id1032")->text().isEmpty());
+    EXPECT_EQ(Preview().pixel(centre), m_pDlg->palette().color(QPalette::Window).rgb());
+    EXPECT_EQ(g_bSettingsChanged, 1);
+
+    g_bSettingsChanged = 0;
+    const DisplaySettings before = g_DisplaySettings;
+    bool bOpened = false;
+    QTimer::singleShot(0, [&] {
+        if (QWidget *pModal = QApplication::activeModalWidget()) {
+            bOpened = true;
+            pModal->close();
+        }
+    });
+    Click("id1028");
+    QApplication::processEvents();
+    EXPECT_FALSE(bOpened);
+    EXPECT_TRUE(g_DisplaySettings == before);
+    EXPECT_EQ(g_bSettingsChanged, 0);
+}
+
+} // namespace

@@ -1,0 +1,158 @@
+#include "PageTestSupport.h"
+
+#include "dialogs/CFreqRangeDlg.h"
+#include "dialogs/PageSupport.h"
+
+#include <QLineEdit>
+
+namespace {
+
+class FreqRangeDlgTest : public PageTest<CFreqRangeDlg>
+{
+protected:
+    void SetUp() override
+    {
+        PageTest::SetUp();
+        Choosers().showMessage = [this](QWidget *, const QString &strText) {
+            m_strMessages << strText;
+        };
+    }
+    void TearDown() override
+    {
+        ResetPageChoosers();
+        PageTest::TearDown();
+    }
+
+    // What the opener does: the copies first, then the run.
+    void Open(int nType, int nFdiv, int nFrange = 1)
+    {
+        g_DisplaySettings.Type = nType;
+        m_pDlg = std::make_unique<CFreqRangeDlg>();
+        m_pDlg->m_nDivision = static_cast<unsigned>(nFdiv);
+        m_pDlg->m_nRange = nFrange;
+        m_pDlg->show();
+    }
+    QLineEdit *Edit() { return Ctl<QLineEdit>(1011); }
+    void Type(const QString &strText)
+    {
+        Edit()->selectAll();
+        QTest::keyClick(Edit(), Qt::Key_Backspace);
+        QTest::keyClicks(Edit(), strText);
+    }
+    void ClickSpin(bool bUp, int nTimes)
+    {
+        QWidget *pSpin = Ctl(1012);
+        const QPoint pt(pSpin->width() / 2, bUp ? pSpin->height() / 4 : pSpin->height() * 3 / 4);
+        for (int i = 0; i < nTimes; ++i)
+            QTest::mouseClick(pSpin->childAt(pt), Qt::LeftButton);
+    }
+
+    QStringList m_strMessages;
+};
+
+TEST_F(FreqRangeDlgTest, OpensWithTheCopiesCancelDropsChangesEnterTakesThem)
+{
+    Open(0, 16, 2);
+    EXPECT_EQ(m_pDlg->windowTitle(), QStringLiteral("周波数レンジ"));
+    EXPECT_EQ(m_pDlg->size(), QSize(316, 130));
+    EXPECT_EQ(Edit()->text(), QStringLiteral("16"));
+    EXPECT_TRUE(Ctl<QAbstractButton>(1009)->isChecked());
+    ExpectTextsFit(m_pDlg.get());
+    Click(1007);
+    Type(QStringLiteral("30"));
+    Click(2);
+    EXPECT_EQ(m_pDlg->result(), QDialog::Rejected);
+    EXPECT_EQ(m_pDlg->m_nDivision, 16u);
+    EXPECT_EQ(m_pDlg->m_nRange, 2);
+    EXPECT_EQ(g_bSettingsChanged, 0);
+
+    Open(0, 16, 2);
+    Click(1007);
+    Type(QStringLiteral("30"));
+    QTest::keyClick(Edit(), Qt::Key_Return); // OK is the default button
+    EXPECT_EQ(m_pDlg->result(), QDialog::Accepted);
+    EXPECT_EQ(m_pDlg->m_nDivision, 30u);
+    EXPECT_EQ(m_pDlg->m_nRange, 0);
+}
+
+// The count's range, 1..80 for mono and keyboard and 1..40 for the stereo
+// types, bounds the spin arrows and the count OK takes.
+TEST_F(FreqRangeDlgTest, RangeDependsOnTheType)
+{
+    const struct
+    {
+        int nType;
+        unsigned nMax;
+    } cases[] = {{0, 80}, {1, 40}, {2, 40}, {3, 40}, {4, 80}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.nType);
+        Open(c.nType, 2);
+        ClickSpin(false, 3);
+        EXPECT_EQ(Edit()->text(), QStringLiteral("1"));
+        Type(QString::number(c.nMax - 1));
+        ClickSpin(true, 3);
+        EXPECT_EQ(Edit()->text(), QString::number(c.nMax));
+        Type(QStringLiteral("100"));
+        Click(1);
+        EXPECT_EQ(m_pDlg->result(), QDialog::Accepted);
+        EXPECT_EQ(m_pDlg->m_nDivision, c.nMax);
+        EXPECT_EQ(Edit()->text(), QString::number(c.nMax));
+    }
+}
+
+TEST_F(FreqRangeDlgTest, StoredCountsOutsideTheRangeAtOpeningAndOk)
+{
+    const struct
+    {
+        int nType, nFdiv;
+        const char *pszShown;
+        unsigned nStored;
+    } cases[] = {
+        {1, 64, "40", 40}, // above the maximum: corrected and shown at once
+        {0, 64, "64", 64},
+        {0, 0, "0", 1},    // below 1: counted as 1, shown only after OK
+        {0, -5, "80", 80}, // a negative store reads as a huge count
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.nFdiv);
+        Open(c.nType, c.nFdiv);
+        EXPECT_EQ(Edit()->text(), QString::fromLatin1(c.pszShown));
+        Click(1);
+        EXPECT_EQ(m_pDlg->result(), QDialog::Accepted);
+        EXPECT_EQ(m_pDlg->m_nDivision, c.nStored);
+        EXPECT_EQ(Edit()->text(), QString::number(c.nStored));
+    }
+}
+
+TEST_F(FreqRangeDlgTest, TextThatIsNoUnsignedNumberKeepsTheDialogOpen)
+{
+    for (const char *pszText : {"abc", "-5", "", "12a", "4294967296"}) {
+        SCOPED_TRACE(testing::Message() << '"' << pszText << '"');
+        m_strMessages.clear();
+        Open(0, 16);
+        Type(QString::fromLatin1(pszText));
+        Click(1);
+        EXPECT_EQ(m_strMessages, QStringList{QStringLiteral("正の整数を入力してください。")});
+        EXPECT_TRUE(m_pDlg->isVisible());
+        EXPECT_EQ(m_pDlg->focusWidget(), Edit());
+        EXPECT_EQ(Edit()->selectedText(), QString::fromLatin1(pszText));
+        EXPECT_EQ(m_pDlg->m_nDivision, 16u);
+    }
+}
+
+// The arrows step from the number in the edit box when it is one in range,
+// and from their own last position otherwise.
+TEST_F(FreqRangeDlgTest, ArrowsStepTheNumberInTheEditBox)
+{
+    Open(0, 16);
+    QTest::keyClick(Edit(), Qt::Key_Up);
+    EXPECT_EQ(Edit()->text(), QStringLiteral("17"));
+    Type(QStringLiteral("xyz"));
+    QTest::keyClick(Edit(), Qt::Key_Up);
+    EXPECT_EQ(Edit()->text(), QStringLiteral("18"));
+    Type(QStringLiteral("500"));
+    ClickSpin(false, 1);
+    EXPECT_EQ(Edit()->text(), QStringLiteral("17"));
+}
+
+} // namespace

@@ -29,8 +29,9 @@ CColorSettingsDlg::CColorSettingsDlg(DisplaySettings &settings, QWidget *pParent
     setWindowTitle(QStringLiteral("配色"));
     setFixedSize(size());
 
-    m_apSwatch = {m_pUi->id1034, m_pUi->id1035, m_pUi->id1037, m_pUi->id1000,
-                  m_pUi->id1042, m_pUi->id1038, m_pUi->id1039};
+    m_apSwatch = {m_pUi->frameSwatch,        m_pUi->outlineSwatch,  m_pUi->peakChipSwatch,
+                  m_pUi->backgroundSwatch,   m_pUi->waveLineSwatch, m_pUi->levelChipSwatch,
+                  m_pUi->levelChipPeakSwatch};
     m_apnColor = {&m_settings.Cframe,      &m_settings.Coutline, &m_settings.Cpeekchip,
                   &m_settings.Cbackground, &m_settings.Cwline,   &m_settings.Cchip1,
                   &m_settings.Cchip2};
@@ -38,13 +39,14 @@ CColorSettingsDlg::CColorSettingsDlg(DisplaySettings &settings, QWidget *pParent
         m_anSavedColor[i] = *m_apnColor[i];
     m_nSavedGrad = m_nGrad;
 
-    m_pUi->id1039->SetFrameColor(kGreyFrame);
+    m_pUi->levelChipPeakSwatch->SetFrameColor(kGreyFrame);
     // Any stored value other than 0 means the colours follow the level.
-    m_pUi->id1029->setChecked(m_nGrad != 0);
+    m_pUi->levelGradientCheck->setChecked(m_nGrad != 0);
 
-    connect(m_pUi->id1029, &QCheckBox::clicked, this, &CColorSettingsDlg::OnGradClicked);
-    connect(m_pUi->id1, &QPushButton::clicked, this, &QDialog::accept);
-    connect(m_pUi->id2, &QPushButton::clicked, this, &QDialog::reject);
+    connect(m_pUi->levelGradientCheck, &QCheckBox::clicked, this,
+            &CColorSettingsDlg::OnGradClicked);
+    connect(m_pUi->okButton, &QPushButton::clicked, this, &QDialog::accept);
+    connect(m_pUi->cancelButton, &QPushButton::clicked, this, &QDialog::reject);
 
     RepaintSwatches();
 }
@@ -73,7 +75,7 @@ void CColorSettingsDlg::reject()
 
 int CColorSettingsDlg::ActiveSwatchCount() const
 {
-    return m_pUi->id1029->isChecked() ? kSwatchCount : kSwatchCount - 1;
+    return m_pUi->levelGradientCheck->isChecked() ? kSwatchCount : kSwatchCount - 1;
 }
 
 int CColorSettingsDlg::HitTest(const QPoint &ptDialog) const
@@ -164,10 +166,10 @@ void CColorSettingsDlg::OnGradClicked(bool bChecked)
 
 void CColorSettingsDlg::RepaintSwatches()
 {
-    const bool bGrad = m_pUi->id1029->isChecked();
-    m_pUi->id1040->setText(bGrad ? QStringLiteral("レベルチップ基本色")
-                                 : QStringLiteral("レベルチップ色"));
-    m_pUi->id1041->setText(bGrad ? QStringLiteral("レベルチップピーク色") : QString());
+    const bool bGrad = m_pUi->levelGradientCheck->isChecked();
+    m_pUi->levelChipLabel->setText(bGrad ? QStringLiteral("レベルチップ基本色")
+                                         : QStringLiteral("レベルチップ色"));
+    m_pUi->levelChipPeakLabel->setText(bGrad ? QStringLiteral("レベルチップピーク色") : QString());
 
     const int nActive = ActiveSwatchCount();
     const QCursor &hover = LoadColorPageCursors().hover;

@@ -36,26 +36,28 @@ CFrameSettingsDlg::CFrameSettingsDlg(DisplaySettings &settings, QWidget *pParent
     setFixedSize(size());
 
     m_pAfterimageGroup = new QButtonGroup(this);
-    m_pAfterimageGroup->addButton(m_pUi->id1004, 0);
-    m_pAfterimageGroup->addButton(m_pUi->id1005, 1);
-    m_pAfterimageGroup->addButton(m_pUi->id1006, 2);
+    m_pAfterimageGroup->addButton(m_pUi->noAfterimageRadio, 0);
+    m_pAfterimageGroup->addButton(m_pUi->faintAfterimageRadio, 1);
+    m_pAfterimageGroup->addButton(m_pUi->strongAfterimageRadio, 2);
 
-    for (QAbstractButton *pCheck : {m_pUi->id1002, m_pUi->id1003, m_pUi->id1007, m_pUi->id1052})
+    for (QAbstractButton *pCheck :
+         {m_pUi->waveCheck, m_pUi->clockCheck, m_pUi->freqLabelsCheck, m_pUi->dividerCheck})
         connect(pCheck, &QAbstractButton::clicked, this, &CFrameSettingsDlg::OnOptionClicked);
     connect(m_pAfterimageGroup, &QButtonGroup::idClicked, this,
             &CFrameSettingsDlg::OnOptionClicked);
-    connect(m_pUi->id1030, &QPushButton::clicked, this, &CFrameSettingsDlg::OnChooseImage);
-    connect(m_pUi->id1031, &QPushButton::clicked, this, &CFrameSettingsDlg::OnNoImage);
-    connect(m_pUi->id1028, &QPushButton::clicked, this, &CFrameSettingsDlg::OnGraphArea);
-    connect(m_pUi->id1, &QPushButton::clicked, this, &QDialog::accept);
-    connect(m_pUi->id2, &QPushButton::clicked, this, &CFrameSettingsDlg::reject);
+    connect(m_pUi->chooseImageButton, &QPushButton::clicked, this,
+            &CFrameSettingsDlg::OnChooseImage);
+    connect(m_pUi->noImageButton, &QPushButton::clicked, this, &CFrameSettingsDlg::OnNoImage);
+    connect(m_pUi->graphAreaButton, &QPushButton::clicked, this, &CFrameSettingsDlg::OnGraphArea);
+    connect(m_pUi->okButton, &QPushButton::clicked, this, &QDialog::accept);
+    connect(m_pUi->cancelButton, &QPushButton::clicked, this, &CFrameSettingsDlg::reject);
 
     SetOptionsFromSettings();
     m_strPath = m_settings.BmpName;
     // A name of two characters or fewer is no picture worth trying.
     if (m_strPath.size() > 2 && !LoadPreview())
         ReleasePreview();
-    m_pUi->id1027->SetPainter([this](CDC *pDC) { DrawPreview(pDC); });
+    m_pUi->previewBox->SetPainter([this](CDC *pDC) { DrawPreview(pDC); });
     UpdateData(false);
 }
 
@@ -70,21 +72,21 @@ void CFrameSettingsDlg::reject()
 void CFrameSettingsDlg::UpdateData(bool bSaveAndValidate)
 {
     if (bSaveAndValidate) {
-        m_nWave = m_pUi->id1002->isChecked() ? 1 : 0;
-        m_nClock = m_pUi->id1003->isChecked() ? 1 : 0;
-        m_nLabels = m_pUi->id1007->isChecked() ? 1 : 0;
-        m_nDivider = m_pUi->id1052->isChecked() ? 1 : 0;
+        m_bWave = m_pUi->waveCheck->isChecked();
+        m_bClock = m_pUi->clockCheck->isChecked();
+        m_bLabels = m_pUi->freqLabelsCheck->isChecked();
+        m_bDivider = m_pUi->dividerCheck->isChecked();
         // With no afterimage button checked (a stored value outside 0..2)
         // the stored value stays rather than becoming -1.
         if (const int nChecked = m_pAfterimageGroup->checkedId(); nChecked >= 0)
             m_nAfterimage = nChecked;
-        m_strPath = m_pUi->id1032->text();
+        m_strPath = m_pUi->imagePathLabel->text();
         return;
     }
-    m_pUi->id1002->setChecked(m_nWave != 0);
-    m_pUi->id1003->setChecked(m_nClock != 0);
-    m_pUi->id1007->setChecked(m_nLabels != 0);
-    m_pUi->id1052->setChecked(m_nDivider != 0);
+    m_pUi->waveCheck->setChecked(m_bWave);
+    m_pUi->clockCheck->setChecked(m_bClock);
+    m_pUi->freqLabelsCheck->setChecked(m_bLabels);
+    m_pUi->dividerCheck->setChecked(m_bDivider);
     if (QAbstractButton *pButton = m_pAfterimageGroup->button(m_nAfterimage)) {
         pButton->setChecked(true);
     } else {
@@ -93,26 +95,26 @@ void CFrameSettingsDlg::UpdateData(bool bSaveAndValidate)
             pRadio->setChecked(false);
         m_pAfterimageGroup->setExclusive(true);
     }
-    m_pUi->id1032->setText(m_strPath);
+    m_pUi->imagePathLabel->setText(m_strPath);
 }
 
 void CFrameSettingsDlg::SetOptionsFromSettings()
 {
-    m_nWave = m_settings.FwaveDisp;
-    m_nClock = m_settings.FclockDisp;
+    m_bWave = m_settings.FwaveDisp != 0;
+    m_bClock = m_settings.FclockDisp != 0;
     m_nAfterimage = m_settings.FwaveZan;
-    m_nLabels = m_settings.FreqStrSw;
-    m_nDivider = m_settings.SpectFrameDraw;
+    m_bLabels = m_settings.FreqStrSw != 0;
+    m_bDivider = m_settings.SpectFrameDraw != 0;
 }
 
 void CFrameSettingsDlg::OnOptionClicked()
 {
     UpdateData(true);
-    m_settings.FwaveDisp = m_nWave;
-    m_settings.FclockDisp = m_nClock;
+    m_settings.FwaveDisp = m_bWave ? 1 : 0;
+    m_settings.FclockDisp = m_bClock ? 1 : 0;
     m_settings.FwaveZan = m_nAfterimage;
-    m_settings.FreqStrSw = m_nLabels;
-    m_settings.SpectFrameDraw = m_nDivider;
+    m_settings.FreqStrSw = m_bLabels ? 1 : 0;
+    m_settings.SpectFrameDraw = m_bDivider ? 1 : 0;
     g_bSettingsChanged = 1;
 }
 
@@ -148,7 +150,7 @@ void CFrameSettingsDlg::OnChooseImage()
     }
     g_bSettingsChanged = 1;
     UpdateData(false);
-    m_pUi->id1027->Redraw();
+    m_pUi->previewBox->Redraw();
 }
 
 void CFrameSettingsDlg::OnNoImage()
@@ -158,7 +160,7 @@ void CFrameSettingsDlg::OnNoImage()
     ReleasePreview();
     g_bSettingsChanged = 1;
     UpdateData(false);
-    m_pUi->id1027->Redraw();
+    m_pUi->previewBox->Redraw();
 }
 
 void CFrameSettingsDlg::OnGraphArea()
@@ -217,7 +219,8 @@ void CFrameSettingsDlg::DrawPreview(CDC *pDC)
         return;
     const int nWidth = DibWidth(*m_hPreview);
     const int nHeight = DibHeight(*m_hPreview);
-    RECT rc = FitRectKeepAspect(nWidth, nHeight, m_pUi->id1027->width(), m_pUi->id1027->height());
+    RECT rc =
+        FitRectKeepAspect(nWidth, nHeight, m_pUi->previewBox->width(), m_pUi->previewBox->height());
     // Inside the control's black frame.
     rc = RECT{rc.left + 1, rc.top + 1, rc.right - 1, rc.bottom - 1};
     PaintDib(pDC, rc, m_hPreview, RECT{0, 0, nWidth, nHeight}, m_pPreviewPalette.get());

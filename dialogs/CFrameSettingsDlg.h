@@ -60,10 +60,10 @@ private:
 
     // Mirrors of the controls: FwaveDisp, FclockDisp, FwaveZan, FreqStrSw,
     // SpectFrameDraw and BmpName.
-    int m_nWave = 0;
-    int m_nClock = 0;
+    bool m_bWave = false;
+    bool m_bClock = false;
     int m_nAfterimage = -1;
-    int m_nLabels = 0;
-    int m_nDivider = 0;
+    bool m_bLabels = false;
+    bool m_bDivider = false;
     QString m_strPath;
 };

@@ -6,27 +6,27 @@
 
 #include <QButtonGroup>
 
-CFreqRangeDlg::CFreqRangeDlg(QWidget *pParent)
-    : QDialog(pParent), m_pUi(std::make_unique<Ui::CFreqRangeDlg>())
+CFreqRangeDlg::CFreqRangeDlg(const DisplaySettings &settings, QWidget *pParent)
+    : QDialog(pParent), m_settings(settings), m_pUi(std::make_unique<Ui::CFreqRangeDlg>())
 {
     m_pUi->setupUi(this);
     ApplyPageFont(this);
 
     m_pRangeGroup = new QButtonGroup(this);
-    m_pRangeGroup->addButton(m_pUi->id1007, 0);
-    m_pRangeGroup->addButton(m_pUi->id1008, 1);
-    m_pRangeGroup->addButton(m_pUi->id1009, 2);
-    m_pUi->id1012->SetBuddy(m_pUi->id1011);
+    m_pRangeGroup->addButton(m_pUi->range5kRadio, 0);
+    m_pRangeGroup->addButton(m_pUi->range10kRadio, 1);
+    m_pRangeGroup->addButton(m_pUi->range20kRadio, 2);
+    m_pUi->bandCountSpin->SetBuddy(m_pUi->bandCountEdit);
 
-    connect(m_pUi->id1, &QPushButton::clicked, this, &CFreqRangeDlg::accept);
-    connect(m_pUi->id2, &QPushButton::clicked, this, &CFreqRangeDlg::reject);
+    connect(m_pUi->okButton, &QPushButton::clicked, this, &CFreqRangeDlg::accept);
+    connect(m_pUi->cancelButton, &QPushButton::clicked, this, &CFreqRangeDlg::reject);
 }
 
 CFreqRangeDlg::~CFreqRangeDlg() = default;
 
-unsigned CFreqRangeDlg::MaxDivision()
+unsigned CFreqRangeDlg::MaxDivision() const
 {
-    const int nType = g_DisplaySettings.Type;
+    const int nType = m_settings.Type;
     return nType == 0 || nType == 4 ? 80 : 40;
 }
 
@@ -38,7 +38,7 @@ void CFreqRangeDlg::showEvent(QShowEvent *pEvent)
         m_bOpened = true;
         ShowMembers();
         const unsigned nMax = MaxDivision();
-        m_pUi->id1012->SetRange(1, static_cast<int>(nMax));
+        m_pUi->bandCountSpin->SetRange(1, static_cast<int>(nMax));
         // A stored 0 is counted as 1 but the edit box keeps showing it until
         // the next transfer.
         if (m_nDivision < 1)
@@ -66,7 +66,7 @@ void CFreqRangeDlg::accept()
 
 void CFreqRangeDlg::ShowMembers()
 {
-    m_pUi->id1011->setText(QString::number(m_nDivision));
+    m_pUi->bandCountEdit->setText(QString::number(m_nDivision));
     // A range no button stands for leaves all three unchecked.
     const bool bExclusive = m_pRangeGroup->exclusive();
     m_pRangeGroup->setExclusive(false);
@@ -77,7 +77,7 @@ void CFreqRangeDlg::ShowMembers()
 
 bool CFreqRangeDlg::ReadControls()
 {
-    if (!ReadUIntField(m_pUi->id1011, &m_nDivision))
+    if (!ReadUIntField(m_pUi->bandCountEdit, &m_nDivision))
         return false;
     m_nRange = m_pRangeGroup->checkedId();
     return true;

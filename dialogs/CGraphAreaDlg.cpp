@@ -41,9 +41,9 @@ CGraphAreaDlg::CGraphAreaDlg(QWidget *pParent)
 {
     m_pUi->setupUi(this);
     ApplyPageFont(this);
-    connect(m_pUi->id1, &QPushButton::clicked, this, &QDialog::accept);
-    connect(m_pUi->id2, &QPushButton::clicked, this, &QDialog::reject);
-    m_pUi->id1033->SetPainter([this](CDC *pDC) { DrawArea(pDC); });
+    connect(m_pUi->okButton, &QPushButton::clicked, this, &QDialog::accept);
+    connect(m_pUi->cancelButton, &QPushButton::clicked, this, &QDialog::reject);
+    m_pUi->areaBox->SetPainter([this](CDC *pDC) { DrawArea(pDC); });
 }
 
 CGraphAreaDlg::~CGraphAreaDlg() = default;
@@ -74,10 +74,10 @@ void CGraphAreaDlg::InitDialog()
 
     // The image area keeps its top-left corner; the dialog follows it, but
     // never gets narrower than the buttons need.
-    CPictureBox *pArea = m_pUi->id1033;
+    CPictureBox *pArea = m_pUi->areaBox;
     pArea->resize(m_nDisplayWidth, m_nDisplayHeight);
     const QRect rcArea = pArea->geometry();
-    const QRect rcCancel = m_pUi->id2->geometry();
+    const QRect rcCancel = m_pUi->cancelButton->geometry();
     const int nRight = std::max(rcArea.x() + rcArea.width(), rcCancel.x() + rcCancel.width());
     setFixedSize(nRight + kRightGap, rcArea.y() + rcArea.height() + kBottomGap);
     pArea->Redraw();
@@ -87,8 +87,8 @@ void CGraphAreaDlg::DrawArea(CDC *pDC)
 {
     if (!m_hDib)
         return;
-    const int nWidth = m_pUi->id1033->width();
-    const int nHeight = m_pUi->id1033->height();
+    const int nWidth = m_pUi->areaBox->width();
+    const int nHeight = m_pUi->areaBox->height();
     PaintDib(pDC, RECT{1, 1, nWidth - 1, nHeight - 1}, m_hDib,
              RECT{0, 0, DibWidth(*m_hDib), DibHeight(*m_hDib)}, m_pPalette);
 
@@ -138,7 +138,7 @@ void CGraphAreaDlg::XorRubberBand(CDC *pDC) const
 
 void CGraphAreaDlg::ToggleRubberBand()
 {
-    CPictureBox *pArea = m_pUi->id1033;
+    CPictureBox *pArea = m_pUi->areaBox;
     QImage &canvas = pArea->Canvas();
     if (!canvas.isNull()) {
         CDC dc(&canvas);
@@ -157,7 +157,7 @@ void CGraphAreaDlg::EraseRubberBand()
 
 QPoint CGraphAreaDlg::ToImageArea(const QPointF &ptDialog) const
 {
-    return m_pUi->id1033->mapFrom(this, ptDialog.toPoint());
+    return m_pUi->areaBox->mapFrom(this, ptDialog.toPoint());
 }
 
 bool CGraphAreaDlg::IsInsideImage(const QPoint &pt) const
@@ -220,7 +220,7 @@ void CGraphAreaDlg::mouseReleaseEvent(QMouseEvent *pEvent)
         m_nRight = Nearest((m_nDisplayWidth - nRight) / m_fScale);
         m_nBottom = Nearest((m_nDisplayHeight - nBottom) / m_fScale);
     }
-    m_pUi->id1033->Redraw();
+    m_pUi->areaBox->Redraw();
     update();
     pEvent->accept();
 }

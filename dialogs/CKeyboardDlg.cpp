@@ -50,15 +50,15 @@ CKeyboardDlg::CKeyboardDlg(int &nKeyDiv, int &nKeyNum, int &nKeyOn, QWidget *pPa
     ApplyPageFont(this);
 
     m_pWhiteKeyGroup = new QButtonGroup(this);
-    m_pWhiteKeyGroup->addButton(m_pUi->id1047, 0);
-    m_pWhiteKeyGroup->addButton(m_pUi->id1048, 1);
-    m_pWhiteKeyGroup->addButton(m_pUi->id1049, 2);
-    m_pWhiteKeyGroup->addButton(m_pUi->id1050, 3);
+    m_pWhiteKeyGroup->addButton(m_pUi->whiteKeys21Radio, 0);
+    m_pWhiteKeyGroup->addButton(m_pUi->whiteKeys25Radio, 1);
+    m_pWhiteKeyGroup->addButton(m_pUi->whiteKeys28Radio, 2);
+    m_pWhiteKeyGroup->addButton(m_pUi->whiteKeys32Radio, 3);
 
     // A stored value outside a slider's range shows at its near end and stays
     // in the settings until that slider is moved.
-    SetUpTrackbar(m_pUi->id1009, -100, 0, 10, m_nKeyOn);
-    SetUpTrackbar(m_pUi->id1010, 1, 8, 1, m_nKeyNum);
+    SetUpTrackbar(m_pUi->lowestLevelSlider, -100, 0, 10, m_nKeyOn);
+    SetUpTrackbar(m_pUi->keyCountSlider, 1, 8, 1, m_nKeyNum);
     // An unexpected KeyDiv shows the "21" button but is not rewritten until a
     // button is clicked.
     m_nWhiteKey = WhiteKeyChoice(m_nKeyDiv);
@@ -67,11 +67,11 @@ CKeyboardDlg::CKeyboardDlg(int &nKeyDiv, int &nKeyNum, int &nKeyOn, QWidget *pPa
     m_pWhiteKeyGroup->button(m_nWhiteKey)->setChecked(true);
     UpdateTexts();
 
-    connect(m_pUi->id1009, &QSlider::valueChanged, this, &CKeyboardDlg::OnKeyOnChanged);
-    connect(m_pUi->id1010, &QSlider::valueChanged, this, &CKeyboardDlg::OnKeyNumChanged);
+    connect(m_pUi->lowestLevelSlider, &QSlider::valueChanged, this, &CKeyboardDlg::OnKeyOnChanged);
+    connect(m_pUi->keyCountSlider, &QSlider::valueChanged, this, &CKeyboardDlg::OnKeyNumChanged);
     connect(m_pWhiteKeyGroup, &QButtonGroup::idClicked, this, &CKeyboardDlg::OnWhiteKeyClicked);
-    connect(m_pUi->id1, &QPushButton::clicked, this, &CKeyboardDlg::accept);
-    connect(m_pUi->id2, &QPushButton::clicked, this, &CKeyboardDlg::reject);
+    connect(m_pUi->okButton, &QPushButton::clicked, this, &CKeyboardDlg::accept);
+    connect(m_pUi->cancelButton, &QPushButton::clicked, this, &CKeyboardDlg::reject);
 }
 
 CKeyboardDlg::~CKeyboardDlg() = default;
@@ -99,6 +99,6 @@ void CKeyboardDlg::OnWhiteKeyClicked()
 
 void CKeyboardDlg::UpdateTexts()
 {
-    m_pUi->id1011->setText(m_strKeyOn);
-    m_pUi->id1012->setText(m_strKeyNum);
+    m_pUi->lowestLevelValueLabel->setText(m_strKeyOn);
+    m_pUi->keyCountValueLabel->setText(m_strKeyNum);
 }

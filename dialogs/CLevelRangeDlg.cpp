@@ -37,13 +37,13 @@ CLevelRangeDlg::CLevelRangeDlg(int &nLdiv, int &nLmax, int &nLmin, int &nLPeek, 
     ApplyPageFont(this);
 
     m_pResolutionGroup = new QButtonGroup(this);
-    m_pResolutionGroup->addButton(m_pUi->id1018, 0);
-    m_pResolutionGroup->addButton(m_pUi->id1019, 1);
-    m_pResolutionGroup->addButton(m_pUi->id1020, 2);
+    m_pResolutionGroup->addButton(m_pUi->fineRadio, 0);
+    m_pResolutionGroup->addButton(m_pUi->standardRadio, 1);
+    m_pResolutionGroup->addButton(m_pUi->coarseRadio, 2);
     m_pPeakTypeGroup = new QButtonGroup(this);
-    m_pPeakTypeGroup->addButton(m_pUi->id1022, 0);
-    m_pPeakTypeGroup->addButton(m_pUi->id1023, 1);
-    m_pPeakTypeGroup->addButton(m_pUi->id1024, 2);
+    m_pPeakTypeGroup->addButton(m_pUi->peakHoldRadio, 0);
+    m_pPeakTypeGroup->addButton(m_pUi->peakSlowDownRadio, 1);
+    m_pPeakTypeGroup->addButton(m_pUi->peakUpRadio, 2);
 
     m_nResolution = m_nLdiv;
     m_nPeakType = m_nLPeek;
@@ -58,8 +58,8 @@ CLevelRangeDlg::CLevelRangeDlg(int &nLdiv, int &nLmax, int &nLmin, int &nLPeek, 
     m_nSavedLmin = m_nLmin;
     m_nSavedLmax = m_nLmax;
 
-    SetUpTrackbar(m_pUi->id1042, kLowest, kHighest, kTickFreq, m_nLmin);
-    SetUpTrackbar(m_pUi->id1041, kLowest, kHighest, kTickFreq, m_nLmax);
+    SetUpTrackbar(m_pUi->minLevelSlider, kLowest, kHighest, kTickFreq, m_nLmin);
+    SetUpTrackbar(m_pUi->maxLevelSlider, kLowest, kHighest, kTickFreq, m_nLmax);
     m_strMin = LevelText(m_nLmin);
     m_strMax = LevelText(m_nLmax);
 
@@ -67,13 +67,13 @@ CLevelRangeDlg::CLevelRangeDlg(int &nLdiv, int &nLmax, int &nLmin, int &nLPeek, 
     CheckButton(m_pPeakTypeGroup, m_nPeakType);
     UpdateTexts();
 
-    connect(m_pUi->id1042, &QSlider::valueChanged, this, &CLevelRangeDlg::OnMinChanged);
-    connect(m_pUi->id1041, &QSlider::valueChanged, this, &CLevelRangeDlg::OnMaxChanged);
+    connect(m_pUi->minLevelSlider, &QSlider::valueChanged, this, &CLevelRangeDlg::OnMinChanged);
+    connect(m_pUi->maxLevelSlider, &QSlider::valueChanged, this, &CLevelRangeDlg::OnMaxChanged);
     connect(m_pResolutionGroup, &QButtonGroup::idClicked, this,
             &CLevelRangeDlg::OnResolutionClicked);
     connect(m_pPeakTypeGroup, &QButtonGroup::idClicked, this, &CLevelRangeDlg::OnPeakTypeClicked);
-    connect(m_pUi->id1, &QPushButton::clicked, this, &CLevelRangeDlg::accept);
-    connect(m_pUi->id2, &QPushButton::clicked, this, &CLevelRangeDlg::reject);
+    connect(m_pUi->okButton, &QPushButton::clicked, this, &CLevelRangeDlg::accept);
+    connect(m_pUi->cancelButton, &QPushButton::clicked, this, &CLevelRangeDlg::reject);
     m_bInitialized = true;
 }
 
@@ -84,10 +84,10 @@ void CLevelRangeDlg::OnMinChanged(int nPos)
     // The minimum stops 1 dB short of the top so that a maximum fits above it.
     if (nPos >= kHighest) {
         nPos = kHighest - 1;
-        SetTrackbarPos(m_pUi->id1042, nPos);
+        SetTrackbarPos(m_pUi->minLevelSlider, nPos);
     }
-    if (m_pUi->id1041->value() < nPos + 1) {
-        SetTrackbarPos(m_pUi->id1041, nPos + 1);
+    if (m_pUi->maxLevelSlider->value() < nPos + 1) {
+        SetTrackbarPos(m_pUi->maxLevelSlider, nPos + 1);
         m_nLmax = nPos + 1;
         m_strMax = LevelText(nPos + 1);
     }
@@ -101,10 +101,10 @@ void CLevelRangeDlg::OnMaxChanged(int nPos)
     // The maximum stops 1 dB short of the bottom so that a minimum fits below it.
     if (nPos < kLowest + 1) {
         nPos = kLowest + 1;
-        SetTrackbarPos(m_pUi->id1041, nPos);
+        SetTrackbarPos(m_pUi->maxLevelSlider, nPos);
     }
-    if (nPos - 1 < m_pUi->id1042->value()) {
-        SetTrackbarPos(m_pUi->id1042, nPos - 1);
+    if (nPos - 1 < m_pUi->minLevelSlider->value()) {
+        SetTrackbarPos(m_pUi->minLevelSlider, nPos - 1);
         m_nLmin = nPos - 1;
         m_strMin = LevelText(nPos - 1);
     }
@@ -133,8 +133,8 @@ void CLevelRangeDlg::OnPeakTypeClicked()
 
 void CLevelRangeDlg::UpdateTexts()
 {
-    m_pUi->id1043->setText(m_strMax);
-    m_pUi->id1044->setText(m_strMin);
+    m_pUi->maxLevelValueLabel->setText(m_strMax);
+    m_pUi->minLevelValueLabel->setText(m_strMin);
 }
 
 void CLevelRangeDlg::ReadChoices()

@@ -81,7 +81,7 @@ void StoreFontChoice(const FontChoice &choice, double dLogicalDpi, DisplaySettin
 
 CSettingsDlg::CSettingsDlg(QWidget *pParent)
     : QDialog(pParent), m_nType(g_DisplaySettings.Type),
-      m_bRecSearch(g_DisplaySettings.WaveRecMode), m_hIcon(AppIcon()),
+      m_bRecSearch(g_DisplaySettings.WaveRecMode != 0), m_hIcon(AppIcon()),
       m_pUi(std::make_unique<Ui::CSettingsDlg>())
 {
     m_pUi->setupUi(this);
@@ -94,32 +94,33 @@ CSettingsDlg::CSettingsDlg(QWidget *pParent)
     setWindowIcon(m_hIcon);
 
     // The buttons' ids are their positions in the tab order, which is also
-    // the Type value; the control ids do not follow the type numbers.
+    // the Type value.
     m_pTypeGroup = new QButtonGroup(this);
-    QRadioButton *apRadios[] = {m_pUi->id1002, m_pUi->id1004, m_pUi->id1005, m_pUi->id1003,
-                                m_pUi->id1008};
+    QRadioButton *apRadios[] = {m_pUi->monoNormalRadio, m_pUi->stereoNormalRadio,
+                                m_pUi->stereoLeftRightRadio, m_pUi->stereoTopBottomRadio,
+                                m_pUi->keyboardRadio};
     for (int i = 0; i < 5; ++i)
         m_pTypeGroup->addButton(apRadios[i], i);
     if (QAbstractButton *pButton = m_pTypeGroup->button(m_nType))
         pButton->setChecked(true);
-    m_pUi->id1051->setChecked(m_bRecSearch != 0);
+    m_pUi->recSearchCheck->setChecked(m_bRecSearch);
 
     connect(m_pTypeGroup, &QButtonGroup::idClicked, this, &CSettingsDlg::OnTypeClicked);
-    connect(m_pUi->id1051, &QCheckBox::clicked, this, &CSettingsDlg::OnRecSearchClicked);
-    connect(m_pUi->id1, &QPushButton::clicked, this, &QDialog::accept);
-    connect(m_pUi->id1001, &QPushButton::clicked, this, &CSettingsDlg::OnFont);
-    connect(m_pUi->id1035, &QPushButton::clicked, this, &CSettingsDlg::OnSaverSetup);
-    connect(m_pUi->id1040, &QPushButton::clicked, this, &CSettingsDlg::OnVersion);
-    connect(m_pUi->id1031, &QPushButton::clicked, this, &CSettingsDlg::OnFreqRange);
-    connect(m_pUi->id1032, &QPushButton::clicked, this, &CSettingsDlg::OnLevelRange);
-    connect(m_pUi->id1033, &QPushButton::clicked, this, &CSettingsDlg::OnColor);
-    connect(m_pUi->id1034, &QPushButton::clicked, this, &CSettingsDlg::OnFrame);
-    connect(m_pUi->id1013, &QPushButton::clicked, this, &CSettingsDlg::OnKeyboard);
+    connect(m_pUi->recSearchCheck, &QCheckBox::clicked, this, &CSettingsDlg::OnRecSearchClicked);
+    connect(m_pUi->closeButton, &QPushButton::clicked, this, &QDialog::accept);
+    connect(m_pUi->fontButton, &QPushButton::clicked, this, &CSettingsDlg::OnFont);
+    connect(m_pUi->saverButton, &QPushButton::clicked, this, &CSettingsDlg::OnSaverSetup);
+    connect(m_pUi->versionButton, &QPushButton::clicked, this, &CSettingsDlg::OnVersion);
+    connect(m_pUi->freqRangeButton, &QPushButton::clicked, this, &CSettingsDlg::OnFreqRange);
+    connect(m_pUi->levelRangeButton, &QPushButton::clicked, this, &CSettingsDlg::OnLevelRange);
+    connect(m_pUi->colorButton, &QPushButton::clicked, this, &CSettingsDlg::OnColor);
+    connect(m_pUi->frameButton, &QPushButton::clicked, this, &CSettingsDlg::OnFrame);
+    connect(m_pUi->keyboardButton, &QPushButton::clicked, this, &CSettingsDlg::OnKeyboard);
 
     ShowTypePictures();
     UpdateButtons();
     // The first control of the template takes the focus.
-    m_pUi->id1->setFocus(Qt::OtherFocusReason);
+    m_pUi->closeButton->setFocus(Qt::OtherFocusReason);
 }
 
 CSettingsDlg::~CSettingsDlg() = default;
@@ -147,7 +148,7 @@ void CSettingsDlg::contextMenuEvent(QContextMenuEvent *pEvent)
 void CSettingsDlg::OnTypeClicked(int nIndex)
 {
     m_nType = nIndex;
-    m_bRecSearch = m_pUi->id1051->isChecked() ? 1 : 0;
+    m_bRecSearch = m_pUi->recSearchCheck->isChecked();
     g_DisplaySettings.Type = m_nType;
     StoreCurrentImage(false);
     g_bSettingsChanged = 1;
@@ -157,16 +158,16 @@ void CSettingsDlg::OnTypeClicked(int nIndex)
 void CSettingsDlg::OnRecSearchClicked()
 {
     m_nType = std::max(-1, m_pTypeGroup->checkedId());
-    m_bRecSearch = m_pUi->id1051->isChecked() ? 1 : 0;
+    m_bRecSearch = m_pUi->recSearchCheck->isChecked();
     g_bSettingsChanged = 1;
-    g_DisplaySettings.WaveRecMode = m_bRecSearch;
+    g_DisplaySettings.WaveRecMode = m_bRecSearch ? 1 : 0;
 }
 
 void CSettingsDlg::OnFreqRange()
 {
     // This page edits copies; they count only when it ends with OK.
     DisplaySettings &ds = g_DisplaySettings;
-    CFreqRangeDlg dlg(this);
+    CFreqRangeDlg dlg(ds, this);
     dlg.m_nDivision = unsigned(ds.Fdiv);
     dlg.m_nRange = ds.Frange;
     if (dlg.exec() != QDialog::Accepted)
@@ -224,7 +225,7 @@ void CSettingsDlg::OnFont()
 
 void CSettingsDlg::OnSaverSetup()
 {
-    CSaverSetupDlg dlg(this);
+    CSaverSetupDlg dlg(g_DisplaySettings, this);
     dlg.exec();
 }
 
@@ -237,10 +238,10 @@ void CSettingsDlg::OnVersion()
 void CSettingsDlg::UpdateButtons()
 {
     const bool bKeyboard = g_DisplaySettings.Type == 4;
-    m_pUi->id1031->setEnabled(!bKeyboard);
-    m_pUi->id1032->setEnabled(!bKeyboard);
-    m_pUi->id1033->setEnabled(!bKeyboard);
-    m_pUi->id1013->setEnabled(bKeyboard);
+    m_pUi->freqRangeButton->setEnabled(!bKeyboard);
+    m_pUi->levelRangeButton->setEnabled(!bKeyboard);
+    m_pUi->colorButton->setEnabled(!bKeyboard);
+    m_pUi->keyboardButton->setEnabled(bKeyboard);
 }
 
 void CSettingsDlg::ShowTypePictures()

@@ -52,8 +52,8 @@ public:
 
     // The index of the checked type button in the buttons' tab order.
     int m_nType = 0;
-    // The state of the recording-point search check box 1051.
-    int m_bRecSearch = 0;
+    // The state of the recording-point search check box.
+    bool m_bRecSearch = false;
     QIcon m_hIcon;
 
 protected:
@@ -72,7 +72,8 @@ private:
     void OnFont();
     void OnSaverSetup();
     void OnVersion();
-    // 1031, 1032 and 1033 only for the spectrum types, 1013 only for the keyboard.
+    // The frequency range, level range and colour buttons only for the
+    // spectrum types, the keyboard button only for the keyboard.
     void UpdateButtons();
     void ShowTypePictures();
 

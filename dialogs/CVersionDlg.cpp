@@ -14,7 +14,7 @@ CVersionDlg::CVersionDlg(QWidget *pParent)
     setWindowIcon(AppIcon());
     // The old platform showed a 32-pixel icon here.
     m_pUi->iconLabel->setPixmap(AppIconPixmap(32));
-    connect(m_pUi->id1, &QPushButton::clicked, this, &QDialog::accept);
+    connect(m_pUi->okButton, &QPushButton::clicked, this, &QDialog::accept);
 }
 
 CVersionDlg::~CVersionDlg() = default;

@@ -16,17 +16,17 @@
 
 // Helpers shared by the settings-page tests.
 
-// The control with the design's id on a page.
-template <typename T = QWidget> T *Control(QWidget *pDialog, int nId)
+// The control of that object name on a page.
+template <typename T = QWidget> T *Control(QWidget *pDialog, const char *pszName)
 {
-    T *pControl = pDialog->findChild<T *>(QStringLiteral("id%1").arg(nId));
-    EXPECT_NE(pControl, nullptr) << "id" << nId;
+    T *pControl = pDialog->findChild<T *>(QString::fromLatin1(pszName));
+    EXPECT_NE(pControl, nullptr) << pszName;
     return pControl;
 }
 
-inline void Click(QWidget *pDialog, int nId)
+inline void Click(QWidget *pDialog, const char *pszName)
 {
-    QTest::mouseClick(Control<QAbstractButton>(pDialog, nId), Qt::LeftButton);
+    QTest::mouseClick(Control<QAbstractButton>(pDialog, pszName), Qt::LeftButton);
 }
 
 // One page under test in m_pDlg, with the default settings and the flag down
@@ -46,9 +46,12 @@ protected:
         g_bSettingsChanged = 0;
     }
 
-    template <typename T = QWidget> T *Ctl(int nId) { return Control<T>(m_pDlg.get(), nId); }
-    QString Text(int nId) { return Ctl<QLabel>(nId)->text(); }
-    void Click(int nId) { ::Click(m_pDlg.get(), nId); }
+    template <typename T = QWidget> T *Ctl(const char *pszName)
+    {
+        return Control<T>(m_pDlg.get(), pszName);
+    }
+    QString Text(const char *pszName) { return Ctl<QLabel>(pszName)->text(); }
+    void Click(const char *pszName) { ::Click(m_pDlg.get(), pszName); }
 
     std::unique_ptr<Dlg> m_pDlg;
 };

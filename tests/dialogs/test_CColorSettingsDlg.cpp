@@ -77,17 +77,17 @@ TEST_F(ColorSettingsDlgTest, DefaultsFillEverySwatchWithItsColour)
     // The defaults as red, green, blue: grey frame and outline, yellow peak
     // chip, black background, pink wave line, cyan and light violet chips.
     const std::pair<const char *, QColor> cases[] = {
-        {"id1034", QColor(128, 128, 128)}, {"id1035", QColor(128, 128, 128)},
-        {"id1037", QColor(255, 255, 0)},   {"id1000", QColor(0, 0, 0)},
-        {"id1042", QColor(255, 128, 192)}, {"id1038", QColor(0, 255, 255)},
-        {"id1039", QColor(255, 128, 255)}};
-    for (const auto &[pszId, color] : cases) {
-        EXPECT_EQ(Pixel(pszId), color) << pszId;
-        EXPECT_EQ(Pixel(pszId, true), color) << pszId;
-        EXPECT_EQ(Find(pszId)->cursor(), LoadColorPageCursors().hover) << pszId;
+        {"frameSwatch", QColor(128, 128, 128)},        {"outlineSwatch", QColor(128, 128, 128)},
+        {"peakChipSwatch", QColor(255, 255, 0)},       {"backgroundSwatch", QColor(0, 0, 0)},
+        {"waveLineSwatch", QColor(255, 128, 192)},     {"levelChipSwatch", QColor(0, 255, 255)},
+        {"levelChipPeakSwatch", QColor(255, 128, 255)}};
+    for (const auto &[pszName, color] : cases) {
+        EXPECT_EQ(Pixel(pszName), color) << pszName;
+        EXPECT_EQ(Pixel(pszName, true), color) << pszName;
+        EXPECT_EQ(Find(pszName)->cursor(), LoadColorPageCursors().hover) << pszName;
     }
-    EXPECT_EQ(Text("id1040"), QStringLiteral("レベルチップ基本色"));
-    EXPECT_EQ(Text("id1041"), QStringLiteral("レベルチップピーク色"));
+    EXPECT_EQ(Text("levelChipLabel"), QStringLiteral("レベルチップ基本色"));
+    EXPECT_EQ(Text("levelChipPeakLabel"), QStringLiteral("レベルチップピーク色"));
 }
 
 TEST_F(ColorSettingsDlgTest, SecondChipSwatchFollowsTheGradientCheck)
@@ -97,32 +97,32 @@ TEST_F(ColorSettingsDlgTest, SecondChipSwatchFollowsTheGradientCheck)
     const QColor chip2(0x99, 0x66, 0x33);
     m_answer = QColor(1, 2, 3);
     Open();
-    EXPECT_FALSE(Find<QCheckBox>("id1029")->isChecked());
-    EXPECT_EQ(Text("id1040"), QStringLiteral("レベルチップ色"));
-    EXPECT_TRUE(Text("id1041").isEmpty());
-    EXPECT_NE(Pixel("id1039"), chip2);
-    EXPECT_EQ(Pixel("id1039", true), QColor(128, 128, 128)); // only its grey frame
-    EXPECT_FALSE(Find("id1039")->testAttribute(Qt::WA_SetCursor));
-    Click("id1039");
+    EXPECT_FALSE(Find<QCheckBox>("levelGradientCheck")->isChecked());
+    EXPECT_EQ(Text("levelChipLabel"), QStringLiteral("レベルチップ色"));
+    EXPECT_TRUE(Text("levelChipPeakLabel").isEmpty());
+    EXPECT_NE(Pixel("levelChipPeakSwatch"), chip2);
+    EXPECT_EQ(Pixel("levelChipPeakSwatch", true), QColor(128, 128, 128)); // only its grey frame
+    EXPECT_FALSE(Find("levelChipPeakSwatch")->testAttribute(Qt::WA_SetCursor));
+    Click("levelChipPeakSwatch");
     EXPECT_TRUE(m_presets.empty());
     EXPECT_EQ(Override(), nullptr);
     EXPECT_EQ(g_bSettingsChanged, 0);
 
-    Click("id1029");
+    Click("levelGradientCheck");
     EXPECT_EQ(g_DisplaySettings.CGrad, 1);
     EXPECT_EQ(g_bSettingsChanged, 1);
-    EXPECT_EQ(Text("id1040"), QStringLiteral("レベルチップ基本色"));
-    EXPECT_EQ(Text("id1041"), QStringLiteral("レベルチップピーク色"));
-    EXPECT_EQ(Pixel("id1039"), chip2);
-    Click("id1039");
+    EXPECT_EQ(Text("levelChipLabel"), QStringLiteral("レベルチップ基本色"));
+    EXPECT_EQ(Text("levelChipPeakLabel"), QStringLiteral("レベルチップピーク色"));
+    EXPECT_EQ(Pixel("levelChipPeakSwatch"), chip2);
+    Click("levelChipPeakSwatch");
     ASSERT_EQ(m_presets.size(), 1u);
     EXPECT_EQ(m_presets[0], chip2);
     EXPECT_EQ(g_DisplaySettings.Cchip2, 0x00030201);
 
-    Click("id1029");
+    Click("levelGradientCheck");
     EXPECT_EQ(g_DisplaySettings.CGrad, 0);
-    EXPECT_NE(Pixel("id1039"), QColor(1, 2, 3));
-    Click("id1"); // OK keeps what the page has applied
+    EXPECT_NE(Pixel("levelChipPeakSwatch"), QColor(1, 2, 3));
+    Click("okButton"); // OK keeps what the page has applied
     EXPECT_EQ(m_pDlg->result(), QDialog::Accepted);
     EXPECT_EQ(g_DisplaySettings.Cchip2, 0x00030201);
     EXPECT_EQ(g_DisplaySettings.CGrad, 0);
@@ -133,8 +133,8 @@ TEST_F(ColorSettingsDlgTest, ReleaseElsewhereOrCancelledChooserChangesNothing)
     m_answer = QColor(1, 2, 3);
     Open();
     const DisplaySettings before = g_DisplaySettings;
-    for (const char *pszRelease : {"id1000", "id1029", "id1"}) {
-        QTest::mousePress(Find("id1034"), Qt::LeftButton);
+    for (const char *pszRelease : {"backgroundSwatch", "levelGradientCheck", "okButton"}) {
+        QTest::mousePress(Find("frameSwatch"), Qt::LeftButton);
         EXPECT_EQ(QWidget::mouseGrabber(), m_pDlg.get());
         QTest::mouseRelease(Find<QWidget>(pszRelease), Qt::LeftButton);
         EXPECT_EQ(QWidget::mouseGrabber(), nullptr) << pszRelease;
@@ -142,7 +142,7 @@ TEST_F(ColorSettingsDlgTest, ReleaseElsewhereOrCancelledChooserChangesNothing)
     }
     EXPECT_TRUE(m_presets.empty());
     m_answer.reset();
-    Click("id1000");
+    Click("backgroundSwatch");
     ASSERT_EQ(m_presets.size(), 1u);
     EXPECT_EQ(m_presets[0], QColor(0, 0, 0));
     EXPECT_EQ(g_DisplaySettings, before);
@@ -153,31 +153,31 @@ TEST_F(ColorSettingsDlgTest, PressCursorFollowsTheMouseOffAndBackOn)
 {
     Open();
     const ColorPageCursors &cursors = LoadColorPageCursors();
-    QTest::mousePress(Find("id1035"), Qt::LeftButton);
+    QTest::mousePress(Find("outlineSwatch"), Qt::LeftButton);
     ASSERT_NE(Override(), nullptr);
     EXPECT_EQ(*Override(), cursors.pressed);
-    const std::pair<const char *, const QCursor &> moves[] = {{"id1037", cursors.off},
+    const std::pair<const char *, const QCursor &> moves[] = {{"peakChipSwatch", cursors.off},
                                                               {"outlineLabel", cursors.off},
-                                                              {"id1035", cursors.pressed},
-                                                              {"id1029", cursors.off},
-                                                              {"id1035", cursors.pressed}};
+                                                              {"outlineSwatch", cursors.pressed},
+                                                              {"levelGradientCheck", cursors.off},
+                                                              {"outlineSwatch", cursors.pressed}};
     for (const auto &[pszOver, expected] : moves) {
         QTest::mouseMove(Find<QWidget>(pszOver));
         ASSERT_NE(Override(), nullptr);
         EXPECT_EQ(*Override(), expected) << pszOver;
     }
-    QTest::mouseRelease(Find("id1035"), Qt::LeftButton);
+    QTest::mouseRelease(Find("outlineSwatch"), Qt::LeftButton);
     EXPECT_EQ(Override(), nullptr);
     EXPECT_EQ(m_presets.size(), 1u);
 
     // The second click of a double click presses too; Esc in the middle of
     // that press lets go of the mouse and the cursor.
-    QTest::mouseDClick(Find("id1035"), Qt::LeftButton);
+    QTest::mouseDClick(Find("outlineSwatch"), Qt::LeftButton);
     EXPECT_EQ(QWidget::mouseGrabber(), m_pDlg.get());
     QTest::keyClick(m_pDlg.get(), Qt::Key_Escape);
     EXPECT_EQ(QWidget::mouseGrabber(), nullptr);
     EXPECT_EQ(Override(), nullptr);
-    QTest::mouseRelease(Find("id1035"), Qt::LeftButton);
+    QTest::mouseRelease(Find("outlineSwatch"), Qt::LeftButton);
     EXPECT_EQ(m_presets.size(), 1u);
 }
 
@@ -185,7 +185,7 @@ TEST_F(ColorSettingsDlgTest, ChosenColourAppliesAtOnceAndEveryCancelRestoresAll)
 {
     const std::function<void(CColorSettingsDlg &)> cancelRoutes[] = {
         [](CColorSettingsDlg &dlg) {
-            QTest::mouseClick(dlg.findChild<QPushButton *>("id2"), Qt::LeftButton);
+            QTest::mouseClick(dlg.findChild<QPushButton *>("cancelButton"), Qt::LeftButton);
         },
         [](CColorSettingsDlg &dlg) { QTest::keyClick(&dlg, Qt::Key_Escape); },
         [](CColorSettingsDlg &dlg) { dlg.close(); },
@@ -196,16 +196,17 @@ TEST_F(ColorSettingsDlgTest, ChosenColourAppliesAtOnceAndEveryCancelRestoresAll)
         m_presets.clear();
         m_answer = QColor(0x12, 0x34, 0x56);
         Open();
-        Click("id1042");
+        Click("waveLineSwatch");
         ASSERT_EQ(m_presets.size(), 1u);
         EXPECT_EQ(m_presets[0], QColor(0xFF, 0x80, 0xC0)); // the default 0x00C080FF
         EXPECT_EQ(g_DisplaySettings.Cwline, 0x00563412);
-        EXPECT_EQ(Pixel("id1042"), QColor(0x12, 0x34, 0x56));
+        EXPECT_EQ(Pixel("waveLineSwatch"), QColor(0x12, 0x34, 0x56));
         EXPECT_EQ(g_bSettingsChanged, 1);
         m_answer = QColor(0xAB, 0, 0);
-        for (const char *pszId : {"id1034", "id1035", "id1037", "id1000", "id1038", "id1039"})
-            Click(pszId);
-        Click("id1029");
+        for (const char *pszName : {"frameSwatch", "outlineSwatch", "peakChipSwatch",
+                                    "backgroundSwatch", "levelChipSwatch", "levelChipPeakSwatch"})
+            Click(pszName);
+        Click("levelGradientCheck");
         EXPECT_EQ(g_DisplaySettings.Cbackground, 0xAB);
         EXPECT_EQ(g_DisplaySettings.CGrad, 0);
 

@@ -67,12 +67,12 @@ protected:
         m_pDlg = std::make_unique<CFrameSettingsDlg>(g_DisplaySettings);
         m_pDlg->show();
     }
-    template <typename T = QAbstractButton> T *Control(const char *pszId) const
+    template <typename T = QAbstractButton> T *Control(const char *pszName) const
     {
-        return m_pDlg->findChild<T *>(QString::fromLatin1(pszId));
+        return m_pDlg->findChild<T *>(QString::fromLatin1(pszName));
     }
-    void Click(const char *pszId) { QTest::mouseClick(Control(pszId), Qt::LeftButton); }
-    QImage Preview() const { return Control<CPictureBox>("id1027")->grab().toImage(); }
+    void Click(const char *pszName) { QTest::mouseClick(Control(pszName), Qt::LeftButton); }
+    QImage Preview() const { return Control<CPictureBox>("previewBox")->grab().toImage(); }
 
     QTemporaryDir m_dir;
     std::unique_ptr<CFrameSettingsDlg> m_pDlg;
@@ -84,7 +84,7 @@ TEST_F(FrameSettingsDlgTest, CancelRestoresTheWholeBlock)
 {
     const std::function<void(CFrameSettingsDlg *)> cancels[] = {
         [](CFrameSettingsDlg *pDlg) {
-            QTest::mouseClick(pDlg->findChild<QPushButton *>(QStringLiteral("id2")),
+            QTest::mouseClick(pDlg->findChild<QPushButton *>(QStringLiteral("cancelButton")),
                               Qt::LeftButton);
         },
         [](CFrameSettingsDlg *pDlg) { QTest::keyClick(pDlg, Qt::Key_Escape); },
@@ -95,26 +95,27 @@ TEST_F(FrameSettingsDlgTest, CancelRestoresTheWholeBlock)
         g_DisplaySettings.ImageList[0].bmpName = QStringLiteral("/x/old.bmp");
         const DisplaySettings before = g_DisplaySettings;
         Open();
-        for (const char *pszId : {"id1002", "id1003", "id1006", "id1007", "id1052"})
-            Click(pszId);
+        for (const char *pszName : {"waveCheck", "clockCheck", "strongAfterimageRadio",
+                                    "freqLabelsCheck", "dividerCheck"})
+            Click(pszName);
         EXPECT_EQ(g_bSettingsChanged, 1);
         const DisplaySettings &ds = g_DisplaySettings;
         EXPECT_EQ(
             std::tuple(ds.FwaveDisp, ds.FclockDisp, ds.FwaveZan, ds.FreqStrSw, ds.SpectFrameDraw),
             std::tuple(1, 1, 2, 0, 0));
         m_pick = WriteBmp(QStringLiteral("new.bmp"), 200, 100);
-        Click("id1030");
+        Click("chooseImageButton");
         // The graph area page runs modally; draw an area in it and confirm.
         QTimer::singleShot(0, [] {
             auto *pArea = qobject_cast<CGraphAreaDlg *>(QApplication::activeModalWidget());
             ASSERT_NE(pArea, nullptr);
-            auto *pBox = pArea->findChild<QWidget *>(QStringLiteral("id1033"));
+            auto *pBox = pArea->findChild<QWidget *>(QStringLiteral("areaBox"));
             QTest::mousePress(pArea, Qt::LeftButton, {}, pBox->mapTo(pArea, QPoint(30, 20)));
             QTest::mouseRelease(pArea, Qt::LeftButton, {}, pBox->mapTo(pArea, QPoint(150, 90)));
-            QTest::mouseClick(pArea->findChild<QPushButton *>(QStringLiteral("id1")),
+            QTest::mouseClick(pArea->findChild<QPushButton *>(QStringLiteral("okButton")),
                               Qt::LeftButton);
         });
-        Click("id1028");
+        Click("graphAreaButton");
         EXPECT_EQ(std::tuple(ds.AreaLeft, ds.AreaTop, ds.AreaRight, ds.AreaBottom),
                   std::tuple(30, 20, 50, 10));
         EXPECT_EQ(ds.ImageList[1].bmpName, QStringLiteral("/x/old.bmp"));
@@ -129,13 +130,13 @@ TEST_F(FrameSettingsDlgTest, NewPictureGetsMarginsOfTenAndSlotZero)
     g_DisplaySettings.ImageList[0].bmpName = QStringLiteral("/x/old.bmp");
     Open();
     m_pick = WriteBmp(QStringLiteral("tall.bmp"), 100, 200);
-    Click("id1030");
+    Click("chooseImageButton");
     const DisplaySettings &ds = g_DisplaySettings;
     EXPECT_EQ(std::tuple(ds.AreaLeft, ds.AreaTop, ds.AreaRight, ds.AreaBottom),
               std::tuple(10, 10, 10, 10));
     EXPECT_EQ(ds.ImageList[0].bmpName, *m_pick);
     EXPECT_EQ(ds.ImageList[1].bmpName, QStringLiteral("/x/old.bmp"));
-    EXPECT_EQ(Control<QLabel>("id1032")->text(), *m_pick);
+    EXPECT_EQ(Control<QLabel>("imagePathLabel")->text(), *m_pick);
     EXPECT_EQ(g_bSettingsChanged, 1);
     // Fitted to 135..239 across the 374 x 208 preview, one pixel inside that.
     const QImage preview = Preview();
@@ -156,7 +157,7 @@ TEST_F(FrameSettingsDlgTest, RememberedPictureBringsBackItsAreaAndOptions)
         ImageEntry{QStringLiteral("/old/place/seen.bmp"), 5 * 65536 + 6, 7 * 65536 + 8, nWord};
     Open();
     m_pick = WriteBmp(QStringLiteral("seen.bmp"), 40, 30);
-    Click("id1030");
+    Click("chooseImageButton");
     const DisplaySettings &ds = g_DisplaySettings;
     EXPECT_EQ(std::tuple(ds.AreaLeft, ds.AreaRight, ds.AreaTop, ds.AreaBottom),
               std::tuple(5, 6, 7, 8));
@@ -164,9 +165,10 @@ TEST_F(FrameSettingsDlgTest, RememberedPictureBringsBackItsAreaAndOptions)
               std::tuple(1, 2, 1, 0));
     EXPECT_EQ(list[0].bmpName, *m_pick);
     EXPECT_EQ(list[1].bmpName, QStringLiteral("/x/first.bmp"));
-    EXPECT_EQ(std::tuple(Control("id1002")->isChecked(), Control("id1006")->isChecked(),
-                         Control("id1003")->isChecked(), Control("id1007")->isChecked()),
-              std::tuple(true, true, true, false));
+    EXPECT_EQ(
+        std::tuple(Control("waveCheck")->isChecked(), Control("strongAfterimageRadio")->isChecked(),
+                   Control("clockCheck")->isChecked(), Control("freqLabelsCheck")->isChecked()),
+        std::tuple(true, true, true, false));
 }
 
 TEST_F(FrameSettingsDlgTest, OpenFileChooserPresetAndFolder)
@@ -181,7 +183,7 @@ TEST_F(FrameSettingsDlgTest, OpenFileChooserPresetAndFolder)
         g_DisplaySettings.BmpName = QString::fromUtf8(c.pszBmpName);
         const DisplaySettings before = g_DisplaySettings;
         Open();
-        Click("id1030"); // the stub cancels
+        Click("chooseImageButton"); // the stub cancels
         EXPECT_EQ(m_strPreset, g_DisplaySettings.BmpName);
         EXPECT_EQ(m_strDirectory, c.bCurrentFolder ? QDir::currentPath() : QString());
         EXPECT_TRUE(g_DisplaySettings == before) << c.pszBmpName;
@@ -195,9 +197,9 @@ TEST_F(FrameSettingsDlgTest, NoBackgroundEmptiesPathAndPreviewAndDisablesTheArea
     Open();
     const QPoint centre(187, 104);
     EXPECT_EQ(Preview().pixel(centre), qRgb(255, 0, 0));
-    Click("id1031");
+    Click("noImageButton");
     EXPECT_TRUE(g_DisplaySettings.BmpName.isEmpty());
-    EXPECT_TRUE(Control<QLabel>("id1032")->text().isEmpty());
+    EXPECT_TRUE(Control<QLabel>("imagePathLabel")->text().isEmpty());
     EXPECT_EQ(Preview().pixel(centre), m_pDlg->palette().color(QPalette::Window).rgb());
     EXPECT_EQ(g_bSettingsChanged, 1);
 
@@ -210,7 +212,7 @@ TEST_F(FrameSettingsDlgTest, NoBackgroundEmptiesPathAndPreviewAndDisablesTheArea
             pModal->close();
         }
     });
-    Click("id1028");
+    Click("graphAreaButton");
     QApplication::processEvents();
     EXPECT_FALSE(bOpened);
     EXPECT_TRUE(g_DisplaySettings == before);

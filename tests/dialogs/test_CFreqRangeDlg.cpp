@@ -27,12 +27,12 @@ protected:
     void Open(int nType, int nFdiv, int nFrange = 1)
     {
         g_DisplaySettings.Type = nType;
-        m_pDlg = std::make_unique<CFreqRangeDlg>();
+        m_pDlg = std::make_unique<CFreqRangeDlg>(g_DisplaySettings);
         m_pDlg->m_nDivision = static_cast<unsigned>(nFdiv);
         m_pDlg->m_nRange = nFrange;
         m_pDlg->show();
     }
-    QLineEdit *Edit() { return Ctl<QLineEdit>(1011); }
+    QLineEdit *Edit() { return Ctl<QLineEdit>("bandCountEdit"); }
     void Type(const QString &strText)
     {
         Edit()->selectAll();
@@ -41,7 +41,7 @@ protected:
     }
     void ClickSpin(bool bUp, int nTimes)
     {
-        QWidget *pSpin = Ctl(1012);
+        QWidget *pSpin = Ctl("bandCountSpin");
         const QPoint pt(pSpin->width() / 2, bUp ? pSpin->height() / 4 : pSpin->height() * 3 / 4);
         for (int i = 0; i < nTimes; ++i)
             QTest::mouseClick(pSpin->childAt(pt), Qt::LeftButton);
@@ -56,18 +56,18 @@ TEST_F(FreqRangeDlgTest, OpensWithTheCopiesCancelDropsChangesEnterTakesThem)
     EXPECT_EQ(m_pDlg->windowTitle(), QStringLiteral("周波数レンジ"));
     EXPECT_EQ(m_pDlg->size(), QSize(316, 130));
     EXPECT_EQ(Edit()->text(), QStringLiteral("16"));
-    EXPECT_TRUE(Ctl<QAbstractButton>(1009)->isChecked());
+    EXPECT_TRUE(Ctl<QAbstractButton>("range20kRadio")->isChecked());
     ExpectTextsFit(m_pDlg.get());
-    Click(1007);
+    Click("range5kRadio");
     Type(QStringLiteral("30"));
-    Click(2);
+    Click("cancelButton");
     EXPECT_EQ(m_pDlg->result(), QDialog::Rejected);
     EXPECT_EQ(m_pDlg->m_nDivision, 16u);
     EXPECT_EQ(m_pDlg->m_nRange, 2);
     EXPECT_EQ(g_bSettingsChanged, 0);
 
     Open(0, 16, 2);
-    Click(1007);
+    Click("range5kRadio");
     Type(QStringLiteral("30"));
     QTest::keyClick(Edit(), Qt::Key_Return); // OK is the default button
     EXPECT_EQ(m_pDlg->result(), QDialog::Accepted);
@@ -93,7 +93,7 @@ TEST_F(FreqRangeDlgTest, RangeDependsOnTheType)
         ClickSpin(true, 3);
         EXPECT_EQ(Edit()->text(), QString::number(c.nMax));
         Type(QStringLiteral("100"));
-        Click(1);
+        Click("okButton");
         EXPECT_EQ(m_pDlg->result(), QDialog::Accepted);
         EXPECT_EQ(m_pDlg->m_nDivision, c.nMax);
         EXPECT_EQ(Edit()->text(), QString::number(c.nMax));
@@ -117,7 +117,7 @@ TEST_F(FreqRangeDlgTest, StoredCountsOutsideTheRangeAtOpeningAndOk)
         SCOPED_TRACE(c.nFdiv);
         Open(c.nType, c.nFdiv);
         EXPECT_EQ(Edit()->text(), QString::fromLatin1(c.pszShown));
-        Click(1);
+        Click("okButton");
         EXPECT_EQ(m_pDlg->result(), QDialog::Accepted);
         EXPECT_EQ(m_pDlg->m_nDivision, c.nStored);
         EXPECT_EQ(Edit()->text(), QString::number(c.nStored));
@@ -131,7 +131,7 @@ TEST_F(FreqRangeDlgTest, TextThatIsNoUnsignedNumberKeepsTheDialogOpen)
         m_strMessages.clear();
         Open(0, 16);
         Type(QString::fromLatin1(pszText));
-        Click(1);
+        Click("okButton");
         EXPECT_EQ(m_strMessages, QStringList{QStringLiteral("正の整数を入力してください。")});
         EXPECT_TRUE(m_pDlg->isVisible());
         EXPECT_EQ(m_pDlg->focusWidget(), Edit());

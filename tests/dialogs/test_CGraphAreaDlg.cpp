@@ -35,7 +35,7 @@ protected:
         m_pDlg->m_nLeft = nLeft, m_pDlg->m_nTop = nTop;
         m_pDlg->m_nRight = nRight, m_pDlg->m_nBottom = nBottom;
         m_pDlg->show();
-        m_pArea = m_pDlg->findChild<CPictureBox *>(QStringLiteral("id1033"));
+        m_pArea = m_pDlg->findChild<CPictureBox *>(QStringLiteral("areaBox"));
         ASSERT_NE(m_pArea, nullptr);
     }
     // Mouse actions at image-area pixels.

@@ -3,6 +3,7 @@
 #include "dialogs/CKeyboardDlg.h"
 
 #include <functional>
+#include <string>
 
 namespace {
 
@@ -15,14 +16,16 @@ protected:
         m_pDlg = std::make_unique<CKeyboardDlg>(ds.KeyDiv, ds.KeyNum, ds.KeyOn);
         m_pDlg->show();
     }
-    QSlider *KeyOnSlider() { return Ctl<QSlider>(1009); }
-    QSlider *KeyNumSlider() { return Ctl<QSlider>(1010); }
-    int CheckedWhiteKeyButton()
+    QSlider *KeyOnSlider() { return Ctl<QSlider>("lowestLevelSlider"); }
+    QSlider *KeyNumSlider() { return Ctl<QSlider>("keyCountSlider"); }
+    // The checked white-key button's name, empty for none.
+    std::string CheckedWhiteKeyButton()
     {
-        for (int nId : {1047, 1048, 1049, 1050})
-            if (Ctl<QAbstractButton>(nId)->isChecked())
-                return nId;
-        return 0;
+        for (const char *pszName :
+             {"whiteKeys21Radio", "whiteKeys25Radio", "whiteKeys28Radio", "whiteKeys32Radio"})
+            if (Ctl<QAbstractButton>(pszName)->isChecked())
+                return pszName;
+        return {};
     }
 };
 
@@ -32,10 +35,10 @@ TEST_F(KeyboardDlgTest, OpensWithTheDefaults)
     EXPECT_EQ(m_pDlg->windowTitle(), QStringLiteral("キーボード設定"));
     EXPECT_EQ(m_pDlg->size(), QSize(366, 302));
     EXPECT_EQ(KeyOnSlider()->value(), -70);
-    EXPECT_EQ(Text(1011), QStringLiteral("-70 dB"));
+    EXPECT_EQ(Text("lowestLevelValueLabel"), QStringLiteral("-70 dB"));
     EXPECT_EQ(KeyNumSlider()->value(), 5);
-    EXPECT_EQ(Text(1012), QStringLiteral("5"));
-    EXPECT_EQ(CheckedWhiteKeyButton(), 1047);
+    EXPECT_EQ(Text("keyCountValueLabel"), QStringLiteral("5"));
+    EXPECT_EQ(CheckedWhiteKeyButton(), "whiteKeys21Radio");
     ExpectTextsFit(m_pDlg.get());
 }
 
@@ -43,12 +46,14 @@ TEST_F(KeyboardDlgTest, WhiteKeyButtonsShowAndWriteKeyDiv)
 {
     const struct
     {
-        int nStored, nShownId;
-    } shown[] = {{21, 1047}, {25, 1048}, {28, 1049}, {32, 1050}, {24, 1047}, {0, 1047}};
+        int nStored;
+        const char *pszShown;
+    } shown[] = {{21, "whiteKeys21Radio"}, {25, "whiteKeys25Radio"}, {28, "whiteKeys28Radio"},
+                 {32, "whiteKeys32Radio"}, {24, "whiteKeys21Radio"}, {0, "whiteKeys21Radio"}};
     for (const auto &c : shown) {
         g_DisplaySettings.KeyDiv = c.nStored;
         Open();
-        EXPECT_EQ(CheckedWhiteKeyButton(), c.nShownId) << c.nStored;
+        EXPECT_EQ(CheckedWhiteKeyButton(), c.pszShown) << c.nStored;
         EXPECT_EQ(g_DisplaySettings.KeyDiv, c.nStored);
     }
 
@@ -59,13 +64,18 @@ TEST_F(KeyboardDlgTest, WhiteKeyButtonsShowAndWriteKeyDiv)
     EXPECT_EQ(g_DisplaySettings.KeyDiv, 24);
     const struct
     {
-        int nId, nKeyDiv;
-    } clicks[] = {{1047, 21}, {1050, 32}, {1049, 28}, {1048, 25}, {1048, 25}};
+        const char *pszName;
+        int nKeyDiv;
+    } clicks[] = {{"whiteKeys21Radio", 21},
+                  {"whiteKeys32Radio", 32},
+                  {"whiteKeys28Radio", 28},
+                  {"whiteKeys25Radio", 25},
+                  {"whiteKeys25Radio", 25}};
     for (const auto &c : clicks) {
         g_bSettingsChanged = 0;
-        Click(c.nId);
-        EXPECT_EQ(g_DisplaySettings.KeyDiv, c.nKeyDiv) << c.nId;
-        EXPECT_EQ(g_bSettingsChanged, 1) << c.nId;
+        Click(c.pszName);
+        EXPECT_EQ(g_DisplaySettings.KeyDiv, c.nKeyDiv) << c.pszName;
+        EXPECT_EQ(g_bSettingsChanged, 1) << c.pszName;
     }
 }
 
@@ -74,8 +84,8 @@ TEST_F(KeyboardDlgTest, WhiteKeyButtonsShowAndWriteKeyDiv)
 TEST_F(KeyboardDlgTest, SlidersWriteAtOnceAndEveryWayOutKeepsTheChanges)
 {
     const std::function<void(CKeyboardDlg *)> closers[] = {
-        [](CKeyboardDlg *p) { ::Click(p, 1); },
-        [](CKeyboardDlg *p) { ::Click(p, 2); },
+        [](CKeyboardDlg *p) { ::Click(p, "okButton"); },
+        [](CKeyboardDlg *p) { ::Click(p, "cancelButton"); },
         [](CKeyboardDlg *p) { QTest::keyClick(p, Qt::Key_Escape); },
         [](CKeyboardDlg *p) { p->close(); },
     };
@@ -85,10 +95,10 @@ TEST_F(KeyboardDlgTest, SlidersWriteAtOnceAndEveryWayOutKeepsTheChanges)
         Open();
         QTest::keyClick(KeyOnSlider(), Qt::Key_Left);
         QTest::keyClick(KeyNumSlider(), Qt::Key_Home);
-        EXPECT_EQ(Text(1011), QStringLiteral("-71 dB"));
-        EXPECT_EQ(Text(1012), QStringLiteral("1"));
+        EXPECT_EQ(Text("lowestLevelValueLabel"), QStringLiteral("-71 dB"));
+        EXPECT_EQ(Text("keyCountValueLabel"), QStringLiteral("1"));
         EXPECT_EQ(g_bSettingsChanged, 0);
-        Click(1049);
+        Click("whiteKeys28Radio");
         fnClose(m_pDlg.get());
         EXPECT_FALSE(m_pDlg->isVisible());
         EXPECT_EQ(g_DisplaySettings.KeyOn, -71);
@@ -104,8 +114,8 @@ TEST_F(KeyboardDlgTest, StoredValuesOutsideTheSlidersStayUntilMoved)
     Open();
     EXPECT_EQ(KeyOnSlider()->value(), 0);
     EXPECT_EQ(KeyNumSlider()->value(), 8);
-    EXPECT_EQ(Text(1011), QStringLiteral("15 dB"));
-    EXPECT_EQ(Text(1012), QStringLiteral("20"));
+    EXPECT_EQ(Text("lowestLevelValueLabel"), QStringLiteral("15 dB"));
+    EXPECT_EQ(Text("keyCountValueLabel"), QStringLiteral("20"));
     QTest::keyClick(KeyNumSlider(), Qt::Key_Left);
     EXPECT_EQ(g_DisplaySettings.KeyNum, 7);
     EXPECT_EQ(g_DisplaySettings.KeyOn, 15);

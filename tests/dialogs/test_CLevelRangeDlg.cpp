@@ -18,16 +18,16 @@ protected:
         m_pDlg = std::make_unique<CLevelRangeDlg>(ds.Ldiv, ds.Lmax, ds.Lmin, ds.LPeek);
         m_pDlg->show();
     }
-    QSlider *MaxSlider() { return Ctl<QSlider>(1041); }
-    QSlider *MinSlider() { return Ctl<QSlider>(1042); }
+    QSlider *MaxSlider() { return Ctl<QSlider>("maxLevelSlider"); }
+    QSlider *MinSlider() { return Ctl<QSlider>("minLevelSlider"); }
 
     // Both sliders, both texts and both live levels agree with (nMin, nMax).
     void ExpectLevels(int nMin, int nMax)
     {
         EXPECT_EQ(MinSlider()->value(), nMin);
         EXPECT_EQ(MaxSlider()->value(), nMax);
-        EXPECT_EQ(Text(1044), QStringLiteral("%1 dB").arg(nMin));
-        EXPECT_EQ(Text(1043), QStringLiteral("%1 dB").arg(nMax));
+        EXPECT_EQ(Text("minLevelValueLabel"), QStringLiteral("%1 dB").arg(nMin));
+        EXPECT_EQ(Text("maxLevelValueLabel"), QStringLiteral("%1 dB").arg(nMax));
         EXPECT_EQ(g_DisplaySettings.Lmin, nMin);
         EXPECT_EQ(g_DisplaySettings.Lmax, nMax);
     }
@@ -40,8 +40,8 @@ TEST_F(LevelRangeDlgTest, OpensWithTheStoredValues)
     EXPECT_EQ(m_pDlg->size(), QSize(468, 322));
     ExpectLevels(-60, -30);
     EXPECT_EQ(MaxSlider()->tickInterval(), 10);
-    EXPECT_TRUE(Ctl<QAbstractButton>(1019)->isChecked()); // Ldiv 1
-    EXPECT_TRUE(Ctl<QAbstractButton>(1024)->isChecked()); // LPeek 2
+    EXPECT_TRUE(Ctl<QAbstractButton>("standardRadio")->isChecked()); // Ldiv 1
+    EXPECT_TRUE(Ctl<QAbstractButton>("peakUpRadio")->isChecked());   // LPeek 2
     EXPECT_EQ(g_bSettingsChanged, 0);
     ExpectTextsFit(m_pDlg.get());
 }
@@ -63,8 +63,8 @@ TEST_F(LevelRangeDlgTest, OpeningRepairsAnInvertedPairAndCancelKeepsTheRepair)
         g_DisplaySettings.Lmax = c.nLmax;
         Open();
         EXPECT_EQ(g_DisplaySettings.Lmax, c.nRepairedLmax);
-        EXPECT_EQ(Text(1043), QStringLiteral("%1 dB").arg(c.nRepairedLmax));
-        Click(2);
+        EXPECT_EQ(Text("maxLevelValueLabel"), QStringLiteral("%1 dB").arg(c.nRepairedLmax));
+        Click("cancelButton");
         EXPECT_EQ(m_pDlg->result(), QDialog::Rejected);
         EXPECT_EQ(g_DisplaySettings.Lmin, c.nLmin);
         EXPECT_EQ(g_DisplaySettings.Lmax, c.nRepairedLmax);
@@ -76,23 +76,25 @@ TEST_F(LevelRangeDlgTest, SlidersPushEachOtherAndStopShortOfTheEnds)
 {
     const struct
     {
-        int nSlider;
+        const char *pszSlider;
         Qt::Key key;
         int nPresses, nMin, nMax;
     } cases[] = {
-        {1042, Qt::Key_End, 1, -1, 0},         // minimum at the top: pulled back, pushes
-        {1041, Qt::Key_Home, 1, -100, -99},    // maximum at the bottom: pulled back, pushes
-        {1041, Qt::Key_PageDown, 2, -71, -70}, // maximum below the minimum drags it along
-        {1042, Qt::Key_PageUp, 2, -20, -19},   // minimum above the maximum pushes it up
-        {1042, Qt::Key_Right, 1, -59, -30},    // no contact: the other one stays
-        {1041, Qt::Key_Left, 1, -60, -31},
+        {"minLevelSlider", Qt::Key_End, 1, -1, 0}, // minimum at the top: pulled back, pushes
+        {"maxLevelSlider", Qt::Key_Home, 1, -100,
+         -99}, // maximum at the bottom: pulled back, pushes
+        {"maxLevelSlider", Qt::Key_PageDown, 2, -71,
+         -70},                                           // maximum below the minimum drags it along
+        {"minLevelSlider", Qt::Key_PageUp, 2, -20, -19}, // minimum above the maximum pushes it up
+        {"minLevelSlider", Qt::Key_Right, 1, -59, -30},  // no contact: the other one stays
+        {"maxLevelSlider", Qt::Key_Left, 1, -60, -31},
     };
     for (const auto &c : cases) {
-        SCOPED_TRACE(testing::Message() << c.nSlider << " key " << c.key);
+        SCOPED_TRACE(testing::Message() << c.pszSlider << " key " << c.key);
         ResetSettings();
         Open();
         for (int i = 0; i < c.nPresses; ++i)
-            QTest::keyClick(Ctl<QSlider>(c.nSlider), c.key);
+            QTest::keyClick(Ctl<QSlider>(c.pszSlider), c.key);
         ExpectLevels(c.nMin, c.nMax);
         EXPECT_EQ(g_bSettingsChanged, 0);
     }
@@ -114,7 +116,7 @@ TEST_F(LevelRangeDlgTest, DraggingTheMinimumToTheTopHoldsItOneBelowWhileDragging
 TEST_F(LevelRangeDlgTest, LiveEditsThenCancelRestoresEverything)
 {
     const std::function<void(CLevelRangeDlg *)> closers[] = {
-        [](CLevelRangeDlg *p) { ::Click(p, 2); },
+        [](CLevelRangeDlg *p) { ::Click(p, "cancelButton"); },
         [](CLevelRangeDlg *p) { QTest::keyClick(p, Qt::Key_Escape); },
         [](CLevelRangeDlg *p) { p->close(); },
     };
@@ -122,10 +124,11 @@ TEST_F(LevelRangeDlgTest, LiveEditsThenCancelRestoresEverything)
         ResetSettings();
         Open();
         QTest::keyClick(MinSlider(), Qt::Key_End);
-        for (int nId : {1020, 1022, 1022}) { // the checked button again raises it too
+        // The checked button again raises it too.
+        for (const char *pszName : {"coarseRadio", "peakHoldRadio", "peakHoldRadio"}) {
             g_bSettingsChanged = 0;
-            Click(nId);
-            EXPECT_EQ(g_bSettingsChanged, 1) << nId;
+            Click(pszName);
+            EXPECT_EQ(g_bSettingsChanged, 1) << pszName;
         }
         EXPECT_EQ(g_DisplaySettings.Ldiv, 2);
         EXPECT_EQ(g_DisplaySettings.LPeek, 0);
@@ -149,9 +152,9 @@ TEST_F(LevelRangeDlgTest, OkKeepsSliderValuesAndWritesTheRadiosAgain)
     // that "none" (-1) back, as the radio exchange does.
     g_DisplaySettings.LPeek = 7;
     Open();
-    EXPECT_EQ(Ctl<QAbstractButton>(1022)->group()->checkedId(), -1);
+    EXPECT_EQ(Ctl<QAbstractButton>("peakHoldRadio")->group()->checkedId(), -1);
     QTest::keyClick(MaxSlider(), Qt::Key_Right);
-    Click(1);
+    Click("okButton");
     EXPECT_EQ(m_pDlg->result(), QDialog::Accepted);
     EXPECT_EQ(g_DisplaySettings.Lmax, -29);
     EXPECT_EQ(g_DisplaySettings.Lmin, -60);
@@ -166,8 +169,8 @@ TEST_F(LevelRangeDlgTest, StoredLevelsOutsideTheScaleStayUntilTheirSliderMoves)
     Open();
     EXPECT_EQ(MinSlider()->value(), -100);
     EXPECT_EQ(MaxSlider()->value(), 0);
-    EXPECT_EQ(Text(1044), QStringLiteral("-150 dB"));
-    EXPECT_EQ(Text(1043), QStringLiteral("20 dB"));
+    EXPECT_EQ(Text("minLevelValueLabel"), QStringLiteral("-150 dB"));
+    EXPECT_EQ(Text("maxLevelValueLabel"), QStringLiteral("20 dB"));
     // The maximum moves without pushing the minimum, which keeps its value.
     QTest::keyClick(MaxSlider(), Qt::Key_Left);
     EXPECT_EQ(g_DisplaySettings.Lmax, -1);

@@ -37,11 +37,13 @@ void Click(QWidget *pDialog, const char *pszName)
         QTest::mouseClick(p, Qt::LeftButton, {}, QPoint(6, p->height() / 2));
 }
 
-// Which of 1031, 1032, 1033, 1013 are enabled, as four 0/1 digits.
+// Which of the frequency range, level range, colour and keyboard buttons
+// are enabled, as four 0/1 digits.
 std::string PageButtons(QWidget *pDialog)
 {
     std::string str;
-    for (const char *pszName : {"id1031", "id1032", "id1033", "id1013"})
+    for (const char *pszName :
+         {"freqRangeButton", "levelRangeButton", "colorButton", "keyboardButton"})
         str += Find(pDialog, pszName)->isEnabled() ? '1' : '0';
     return str;
 }
@@ -80,14 +82,16 @@ protected:
 TEST_F(SettingsDlgTest, TypeButtonsFollowTheTabOrderAndSwitchThePageButtons)
 {
     // The buttons in their tab order, which is the Type value.
-    const char *const apszTypes[] = {"id1002", "id1004", "id1005", "id1003", "id1008"};
+    const char *const apszTypes[] = {"monoNormalRadio", "stereoNormalRadio", "stereoLeftRightRadio",
+                                     "stereoTopBottomRadio", "keyboardRadio"};
     for (int nType = 0; nType < 5; ++nType) {
         g_DisplaySettings.Type = nType;
         CSettingsDlg dlg;
         for (int i = 0; i < 5; ++i)
             EXPECT_EQ(Find(&dlg, apszTypes[i])->isChecked(), i == nType);
         EXPECT_EQ(PageButtons(&dlg), nType == 4 ? "0001" : "1110") << nType;
-        for (const char *pszName : {"id1034", "id1001", "id1035", "id1040", "id1"})
+        for (const char *pszName :
+             {"frameButton", "fontButton", "saverButton", "versionButton", "closeButton"})
             EXPECT_TRUE(Find(&dlg, pszName)->isEnabled()) << pszName;
     }
 
@@ -97,7 +101,7 @@ TEST_F(SettingsDlgTest, TypeButtonsFollowTheTabOrderAndSwitchThePageButtons)
     const ImageEntry older = g_DisplaySettings.ImageList[1];
     CSettingsDlg dlg;
     dlg.show();
-    Click(&dlg, "id1008"); // キーボード
+    Click(&dlg, "keyboardRadio"); // キーボード
     EXPECT_EQ(g_DisplaySettings.Type, 4);
     EXPECT_EQ(g_bSettingsChanged, 1);
     EXPECT_EQ(PageButtons(&dlg), "0001");
@@ -110,7 +114,7 @@ TEST_F(SettingsDlgTest, TypeButtonsFollowTheTabOrderAndSwitchThePageButtons)
     EXPECT_EQ(g_DisplaySettings.ImageList[1], older); // stored without a shift
 
     g_bSettingsChanged = 0;
-    Click(&dlg, "id1003"); // ステレオ上下
+    Click(&dlg, "stereoTopBottomRadio"); // ステレオ上下
     EXPECT_EQ(g_DisplaySettings.Type, 3);
     EXPECT_EQ(g_bSettingsChanged, 1);
     EXPECT_EQ(PageButtons(&dlg), "1110");
@@ -118,7 +122,7 @@ TEST_F(SettingsDlgTest, TypeButtonsFollowTheTabOrderAndSwitchThePageButtons)
 
     for (int nExpected : {1, 0}) { // 録音点検索を行う
         g_bSettingsChanged = 0;
-        Click(&dlg, "id1051");
+        Click(&dlg, "recSearchCheck");
         EXPECT_EQ(g_DisplaySettings.WaveRecMode, nExpected);
         EXPECT_EQ(g_bSettingsChanged, 1);
     }
@@ -147,15 +151,15 @@ TEST_F(SettingsDlgTest, SaverPageTakesWholeNumbersAndOnlyBitZero)
         g_DisplaySettings.SaverMode = c.nMode;
         QString strMessage;
         Choosers().showMessage = [&strMessage](QWidget *, const QString &str) { strMessage = str; };
-        CSaverSetupDlg dlg;
+        CSaverSetupDlg dlg(g_DisplaySettings);
         dlg.show();
-        EXPECT_EQ(Find<QLineEdit>(&dlg, "id1038")->text(), QStringLiteral("545"));
-        EXPECT_EQ(Find(&dlg, "id1037")->isChecked(), (c.nMode & 1) != 0);
+        EXPECT_EQ(Find<QLineEdit>(&dlg, "sizeXEdit")->text(), QStringLiteral("545"));
+        EXPECT_EQ(Find(&dlg, "randomMoveCheck")->isChecked(), (c.nMode & 1) != 0);
         if (c.bClickCheck)
-            Click(&dlg, "id1037");
-        Find<QLineEdit>(&dlg, "id1038")->setText(QString::fromLatin1(c.pszX));
-        Find<QLineEdit>(&dlg, "id1039")->setText(QString::fromLatin1(c.pszY));
-        Click(&dlg, "id1");
+            Click(&dlg, "randomMoveCheck");
+        Find<QLineEdit>(&dlg, "sizeXEdit")->setText(QString::fromLatin1(c.pszX));
+        Find<QLineEdit>(&dlg, "sizeYEdit")->setText(QString::fromLatin1(c.pszY));
+        Click(&dlg, "okButton");
         EXPECT_EQ(dlg.isVisible(), !c.bAccepted) << c.pszX << ' ' << c.pszY;
         EXPECT_EQ(strMessage, c.bAccepted ? QString() : QStringLiteral("整数を入力してください。"));
         EXPECT_EQ(g_DisplaySettings.SaverMode, c.nModeAfter) << c.pszX;
@@ -184,7 +188,7 @@ TEST_F(SettingsDlgTest, FontChooserResultIsStoredAsTheFontDescription)
     };
 
     const DisplaySettings before = g_DisplaySettings;
-    Click(&dlg, "id1001");
+    Click(&dlg, "fontButton");
     EXPECT_EQ(g_DisplaySettings, before); // cancelled: nothing changes
     EXPECT_EQ(g_bSettingsChanged, 0);
     // The preset: 11 pixels as points at the screen's resolution, cyan.
@@ -193,7 +197,7 @@ TEST_F(SettingsDlgTest, FontChooserResultIsStoredAsTheFontDescription)
     EXPECT_EQ(seen.color, QColor(0, 255, 255));
 
     bCancel = false;
-    Click(&dlg, "id1001");
+    Click(&dlg, "fontButton");
     const LogFont &lf = g_DisplaySettings.Font;
     EXPECT_EQ(lf.lfHeight, -int(std::lround(14 * dDpi / 72)));
     EXPECT_EQ(lf.lfWeight, 700);
@@ -205,14 +209,14 @@ TEST_F(SettingsDlgTest, FontChooserResultIsStoredAsTheFontDescription)
     EXPECT_EQ(g_bSettingsChanged, 1);
 
     chosen.font.setPixelSize(20); // a pixel-sized choice is stored as those pixels
-    Click(&dlg, "id1001");
+    Click(&dlg, "fontButton");
     EXPECT_EQ(lf.lfHeight, -20);
     // The preset chosen as it stands keeps the stored height.
     g_DisplaySettings.Font.lfHeight = -11;
     Choosers().chooseFont = [](const FontChoice &initial, QWidget *) {
         return std::optional<FontChoice>(initial);
     };
-    Click(&dlg, "id1001");
+    Click(&dlg, "fontButton");
     EXPECT_EQ(lf.lfHeight, -11);
 }
 
@@ -235,10 +239,10 @@ TEST_F(SettingsDlgTest, VersionBoxFromTheButtonAndTheWindowMenu)
         for (const QLabel *pLabel : pModal->findChildren<QLabel *>())
             texts << pLabel->text();
         EXPECT_TRUE(texts.contains(QStringLiteral("Vexlor\u3000Version 2.0")));
-        Click(pModal, "id1");
+        Click(pModal, "okButton");
     };
     WhenModalShows(closeVersionBox);
-    Click(&dlg, "id1040");
+    Click(&dlg, "versionButton");
     WhenModalShows(closeVersionBox);
     pItem->trigger();
     EXPECT_EQ(nShown, 2);
@@ -274,13 +278,14 @@ TEST(SettingsRunMode, SavesOnlyOnTheCloseButton)
         }
     };
     const std::function<void(QWidget *)> endings[] = {
-        [](QWidget *p) { Click(p, "id1"); }, [](QWidget *p) { QTest::keyClick(p, Qt::Key_Escape); },
+        [](QWidget *p) { Click(p, "closeButton"); },
+        [](QWidget *p) { QTest::keyClick(p, Qt::Key_Escape); },
         [](QWidget *p) { p->close(); }, // the title-bar close
     };
     for (int i = 0; i < 3; ++i) {
         App app;
         WhenModalShows([&](QWidget *pHub) {
-            Click(pHub, "id1003");
+            Click(pHub, "stereoTopBottomRadio");
             endings[i](pHub);
         });
         EXPECT_FALSE(app.InitInstance());
@@ -329,27 +334,27 @@ TEST_F(SettingsDlgTest, PagesOpenFromTheHubAndCountAsTheyEnd)
     hub.show();
 
     // Frequency range: copies taken back only on OK, then remembered with the picture.
-    OnPage(hub, "id1031", [](QWidget *p) {
-        TypeInto(p, "id1011", QStringLiteral("30"));
-        Click(p, "id1008"); // 100～10KHz
-        Click(p, "id1");
+    OnPage(hub, "freqRangeButton", [](QWidget *p) {
+        TypeInto(p, "bandCountEdit", QStringLiteral("30"));
+        Click(p, "range10kRadio"); // 100～10KHz
+        Click(p, "okButton");
     });
     EXPECT_EQ(ds.Fdiv, 30);
     EXPECT_EQ(ds.Frange, 1);
     EXPECT_EQ((ds.ImageList[0].bmpTypeEtc >> 8) & 0xFF, 30);
     EXPECT_EQ(g_bSettingsChanged, 1);
     g_bSettingsChanged = 0;
-    OnPage(hub, "id1031", [](QWidget *p) {
-        TypeInto(p, "id1011", QStringLiteral("5"));
-        Click(p, "id2");
+    OnPage(hub, "freqRangeButton", [](QWidget *p) {
+        TypeInto(p, "bandCountEdit", QStringLiteral("5"));
+        Click(p, "cancelButton");
     });
     EXPECT_EQ(ds.Fdiv, 30);
     EXPECT_EQ(g_bSettingsChanged, 0);
 
     // Level range: live edits; OK remembers the new resolution with the picture.
-    OnPage(hub, "id1032", [](QWidget *p) {
-        Click(p, "id1020"); // 荒い
-        Click(p, "id1");
+    OnPage(hub, "levelRangeButton", [](QWidget *p) {
+        Click(p, "coarseRadio"); // 荒い
+        Click(p, "okButton");
     });
     EXPECT_EQ(ds.Ldiv, 2);
     EXPECT_EQ((ds.ImageList[0].bmpTypeEtc >> 4) & 0xF, 2);
@@ -358,25 +363,25 @@ TEST_F(SettingsDlgTest, PagesOpenFromTheHubAndCountAsTheyEnd)
     // alone, yet the display is still told to start over.
     const DisplaySettings before = ds;
     g_bSettingsChanged = 0;
-    OnPage(hub, "id1034", [](QWidget *p) {
-        Click(p, "id1003"); // 時計表示
-        Click(p, "id2");
+    OnPage(hub, "frameButton", [](QWidget *p) {
+        Click(p, "clockCheck"); // 時計表示
+        Click(p, "cancelButton");
     });
     EXPECT_EQ(ds, before);
     EXPECT_EQ(g_bSettingsChanged, 1);
 
     // Colour: the page is the one titled 配色; its Cancel changes nothing.
-    OnPage(hub, "id1033", [](QWidget *p) {
+    OnPage(hub, "colorButton", [](QWidget *p) {
         EXPECT_EQ(p->windowTitle(), QStringLiteral("配色"));
-        Click(p, "id2");
+        Click(p, "cancelButton");
     });
     EXPECT_EQ(ds, before);
 
     // Keyboard: no undo, so a white-key click survives Cancel.
-    Click(&hub, "id1008");
-    OnPage(hub, "id1013", [](QWidget *p) {
-        Click(p, "id1050"); // 32
-        Click(p, "id2");
+    Click(&hub, "keyboardRadio");
+    OnPage(hub, "keyboardButton", [](QWidget *p) {
+        Click(p, "whiteKeys32Radio"); // 32
+        Click(p, "cancelButton");
     });
     EXPECT_EQ(ds.KeyDiv, 32);
 }
@@ -409,9 +414,9 @@ TEST_F(SettingsDlgTest, ARunningDisplayTakesWhatAPageChanged)
 
     CSettingsDlg hub;
     hub.show();
-    OnPage(hub, "id1031", [](QWidget *p) {
-        TypeInto(p, "id1011", QStringLiteral("40"));
-        Click(p, "id1");
+    OnPage(hub, "freqRangeButton", [](QWidget *p) {
+        TypeInto(p, "bandCountEdit", QStringLiteral("40"));
+        Click(p, "okButton");
     });
     ASSERT_EQ(g_bSettingsChanged, 1);
     // The next tick of the running window sees the flag and lays itself out again.

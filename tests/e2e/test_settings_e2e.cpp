@@ -22,14 +22,14 @@ struct Spot
 {
     int x, y;
 };
-constexpr Spot kStereoTopBottom{126 + 8, 196 + 10}; // radio 1003 (63,98 54x10)
-constexpr Spot kKeyboard{126 + 8, 246 + 10};        // radio 1008 (63,123 47x10)
-constexpr Spot kRecSearch{14 + 8, 290 + 10};        // check box 1051 (7,145 67x10)
-constexpr Spot kSaverButton{282 + 87, 314 + 21};    // button 1035 (141,157 87x21)
-constexpr Spot kCloseButton{14 + 34, 322 + 17};     // button 1 (7,161 34x17)
-constexpr Spot kRandomMove{14 + 8, 14 + 10};        // saver page: check box 1037 (7,7 110x10)
-constexpr Spot kSizeX{48 + 40, 80 + 12};            // saver page: edit 1038 (24,40 40x12)
-constexpr Spot kSizeY{172 + 40, 80 + 12};           // saver page: edit 1039 (86,40 40x12)
+constexpr Spot kStereoTopBottom{126 + 8, 196 + 10}; // stereoTopBottomRadio (63,98 54x10)
+constexpr Spot kKeyboard{126 + 8, 246 + 10};        // keyboardRadio (63,123 47x10)
+constexpr Spot kRecSearch{14 + 8, 290 + 10};        // recSearchCheck (7,145 67x10)
+constexpr Spot kSaverButton{282 + 87, 314 + 21};    // saverButton (141,157 87x21)
+constexpr Spot kCloseButton{14 + 34, 322 + 17};     // closeButton (7,161 34x17)
+constexpr Spot kRandomMove{14 + 8, 14 + 10};        // saver page: randomMoveCheck (7,7 110x10)
+constexpr Spot kSizeX{48 + 40, 80 + 12};            // saver page: sizeXEdit (24,40 40x12)
+constexpr Spot kSizeY{172 + 40, 80 + 12};           // saver page: sizeYEdit (86,40 40x12)
 
 QString XDoTool(const QStringList &args)
 {

@@ -257,6 +257,7 @@ TEST_F(BlockQueueTest, OpenHeaderAndFormatRules)
     uint64_t pos = 0;
     EXPECT_FALSE(m_driver.GetPosition(&pos)); // not open
     EXPECT_FALSE(m_driver.Start());
+    EXPECT_FALSE(m_driver.Stop());
     m_driver.m_bFailOpen = false;
     OpenStereo();
     EXPECT_TRUE(m_driver.LastError().empty());

@@ -69,13 +69,8 @@ QByteArray MakeWav(const WavLayout &layout, const QByteArray &samples)
 
 WaveFormat Format(uint32_t rate, uint16_t bits, uint16_t channels)
 {
-    WaveFormat f;
-    f.nChannels = channels;
-    f.nSamplesPerSec = rate;
-    f.wBitsPerSample = bits;
-    f.nBlockAlign = uint16_t(bits * channels / 8);
-    f.nAvgBytesPerSec = rate * f.nBlockAlign;
-    return f;
+    const uint16_t align = uint16_t(bits * channels / 8);
+    return {1, channels, rate, rate * align, align, bits};
 }
 
 class RecordingClient : public IWaveInClient

@@ -4,31 +4,20 @@
 
 namespace {
 
-enum Preset
+using Preset = void (CCoordMapper::*)();
+// The presets with their effect about the origin: X = a x + b y, Y = c x + d y
+// (90 turns the x axis onto y, anticlockwise).
+struct PresetCase
 {
-    kAngle0,
-    kAngle90,
-    kAngle180,
-    kAngle270
+    Preset set;
+    int a, b, c, d;
 };
+const PresetCase kPresets[] = {{&CCoordMapper::SetAngle0, 1, 0, 0, 1},
+                               {&CCoordMapper::SetAngle90, 0, -1, 1, 0},
+                               {&CCoordMapper::SetAngle180, -1, 0, 0, -1},
+                               {&CCoordMapper::SetAngle270, 0, 1, -1, 0}};
 
-void Apply(CCoordMapper &map, Preset preset)
-{
-    switch (preset) {
-    case kAngle0:
-        map.SetAngle0();
-        break;
-    case kAngle90:
-        map.SetAngle90();
-        break;
-    case kAngle180:
-        map.SetAngle180();
-        break;
-    case kAngle270:
-        map.SetAngle270();
-        break;
-    }
-}
+const POINT kPoints[] = {{0, 0}, {1, 0}, {0, 1}, {3, -2}, {-7, 5}, {120, 45}, {-1000, -999}};
 
 POINT Mapped(const CCoordMapper &map, int x, int y)
 {
@@ -37,30 +26,17 @@ POINT Mapped(const CCoordMapper &map, int x, int y)
     return pt;
 }
 
-POINT Unmapped(const CCoordMapper &map, int x, int y)
+POINT Unmapped(const CCoordMapper &map, POINT pt)
 {
-    POINT pt{x, y};
     map.UnmapPoint(pt);
     return pt;
 }
 
-// The effect of each rotation on a point about the origin 0.
-POINT Rotated(Preset preset, int x, int y)
+void ExpectRoundTrips(const CCoordMapper &map)
 {
-    switch (preset) {
-    case kAngle0:
-        return {x, y};
-    case kAngle90:
-        return {-y, x};
-    case kAngle180:
-        return {-x, -y};
-    case kAngle270:
-        return {y, -x};
-    }
-    return {};
+    for (const POINT &pt : kPoints)
+        EXPECT_EQ(Unmapped(map, Mapped(map, pt.x, pt.y)), pt) << pt.x << "," << pt.y;
 }
-
-const POINT kPoints[] = {{0, 0}, {1, 0}, {0, 1}, {3, -2}, {-7, 5}, {120, 45}, {-1000, -999}};
 
 } // namespace
 
@@ -68,121 +44,56 @@ TEST(CCoordMapperTest, StartsAsIdentityAndResetReturnsThere)
 {
     CCoordMapper map;
     EXPECT_EQ(Mapped(map, 17, -4), (POINT{17, -4}));
-    map.SetAngle90();
+    map.Compose(2, 0, 0, 3);
     map.tx = 5;
     map.ty = 6;
     map.SetOrigin(7, 8);
     map.Reset();
-    EXPECT_EQ(map.tx, 0);
-    EXPECT_EQ(map.ty, 0);
-    EXPECT_EQ(map.ox, 0);
-    EXPECT_EQ(map.oy, 0);
+    EXPECT_EQ((POINT{map.ox, map.oy}), (POINT{0, 0})); // an origin cancels out under identity
+    EXPECT_TRUE(map.IsAxisAligned());
     EXPECT_EQ(Mapped(map, 17, -4), (POINT{17, -4}));
-    EXPECT_EQ(Unmapped(map, 17, -4), (POINT{17, -4}));
+    EXPECT_EQ(Unmapped(map, {17, -4}), (POINT{17, -4}));
 }
 
-TEST(CCoordMapperTest, PresetsRotateAboutTheOrigin)
-{
-    for (Preset preset : {kAngle0, kAngle90, kAngle180, kAngle270}) {
-        CCoordMapper map;
-        Apply(map, preset);
-        for (const POINT &pt : kPoints)
-            EXPECT_EQ(Mapped(map, pt.x, pt.y), Rotated(preset, pt.x, pt.y))
-                << "preset " << preset << " point " << pt.x << "," << pt.y;
-    }
-}
-
-TEST(CCoordMapperTest, Angle90TurnsTheAxesAnticlockwise)
-{
-    CCoordMapper map;
-    map.SetAngle90();
-    EXPECT_EQ(Mapped(map, 1, 0), (POINT{0, 1}));
-    EXPECT_EQ(Mapped(map, 0, 1), (POINT{-1, 0}));
-}
-
-TEST(CCoordMapperTest, PresetsActAboutTheOriginThenTranslate)
-{
-    for (Preset preset : {kAngle0, kAngle90, kAngle180, kAngle270}) {
-        CCoordMapper map;
-        map.SetOrigin(10, 20);
-        map.tx = 100;
-        map.ty = -50;
-        Apply(map, preset);
-        // Setting a rotation keeps the origin and translation.
-        EXPECT_EQ(map.ox, 10);
-        EXPECT_EQ(map.oy, 20);
-        EXPECT_EQ(map.tx, 100);
-        EXPECT_EQ(map.ty, -50);
-        for (const POINT &pt : kPoints) {
-            const POINT r = Rotated(preset, pt.x - 10, pt.y - 20);
-            EXPECT_EQ(Mapped(map, pt.x, pt.y), (POINT{r.x + 10 + 100, r.y + 20 - 50}))
-                << "preset " << preset;
-        }
-    }
-}
-
-TEST(CCoordMapperTest, MapXYMatchesMapPoint)
-{
-    CCoordMapper map;
-    map.SetOrigin(3, 4);
-    map.tx = 9;
-    map.SetAngle270();
-    int x = 12, y = -8;
-    map.MapXY(x, y);
-    EXPECT_EQ((POINT{x, y}), Mapped(map, 12, -8));
-}
-
-TEST(CCoordMapperTest, EveryPresetRoundTrips)
+// Each preset acts about the origin, then translates, keeps origin and
+// translation, and unmaps back.
+TEST(CCoordMapperTest, PresetsRotateAboutTheOriginThenTranslateAndRoundTrip)
 {
     const POINT origins[] = {{0, 0}, {10, 20}, {-33, 7}};
-    for (Preset preset : {kAngle0, kAngle90, kAngle180, kAngle270}) {
+    for (const PresetCase &p : kPresets) {
         for (const POINT &o : origins) {
             CCoordMapper map;
             map.SetOrigin(o.x, o.y);
-            map.tx = -12;
-            map.ty = 31;
-            Apply(map, preset);
+            map.tx = 100;
+            map.ty = -50;
+            (map.*p.set)();
             for (const POINT &pt : kPoints) {
-                const POINT there = Mapped(map, pt.x, pt.y);
-                EXPECT_EQ(Unmapped(map, there.x, there.y), pt) << "preset " << preset;
+                const int x = pt.x - o.x, y = pt.y - o.y;
+                EXPECT_EQ(Mapped(map, pt.x, pt.y),
+                          (POINT{p.a * x + p.b * y + o.x + 100, p.c * x + p.d * y + o.y - 50}))
+                    << p.a << p.b << p.c << p.d << " point " << pt.x << "," << pt.y;
             }
+            ExpectRoundTrips(map);
         }
     }
 }
 
-TEST(CCoordMapperTest, SetupForRectMakesTheGraphAreaMapper)
-{
-    CCoordMapper map;
-    RECT rc{10, 20, 110, 220};
-    map.SetupForRect(rc);
-    EXPECT_EQ(rc, (RECT{0, 200, 100, 0}));
-    EXPECT_EQ(Mapped(map, 0, 0), (POINT{10, 220}));
-    EXPECT_EQ(Mapped(map, 100, 200), (POINT{110, 20}));
-    // Area point (x, y) lands on (left + x, bottom - y).
-    EXPECT_EQ(Mapped(map, 7, 3), (POINT{17, 217}));
-    for (const POINT &pt : kPoints) {
-        const POINT there = Mapped(map, pt.x, pt.y);
-        EXPECT_EQ(Unmapped(map, there.x, there.y), pt);
-    }
-}
-
-TEST(CCoordMapperTest, SetupForRectReplacesAnEarlierRotation)
+TEST(CCoordMapperTest, SetupForRectMakesTheGraphAreaMapperReplacingARotation)
 {
     CCoordMapper map;
     map.SetAngle90();
-    RECT rc{0, 0, 40, 30};
+    RECT rc{10, 20, 110, 220};
     map.SetupForRect(rc);
-    EXPECT_EQ(rc, (RECT{0, 30, 40, 0}));
-    EXPECT_EQ(Mapped(map, 5, 1), (POINT{5, 29}));
-}
+    EXPECT_EQ(rc, (RECT{0, 200, 100, 0}));
+    // Area point (x, y) lands on (left + x, bottom - y).
+    EXPECT_EQ(Mapped(map, 0, 0), (POINT{10, 220}));
+    EXPECT_EQ(Mapped(map, 7, 3), (POINT{17, 217}));
+    ExpectRoundTrips(map);
 
-TEST(CCoordMapperTest, MapRectMapsTheTwoCornersWithoutNormalising)
-{
-    CCoordMapper map;
-    map.SetAngle180();
-    RECT rc{1, 2, 3, 4};
+    // MapRect maps both corners, without normalising; UnmapRect undoes it.
+    rc = {1, 2, 3, 4};
     map.MapRect(rc);
-    EXPECT_EQ(rc, (RECT{-1, -2, -3, -4}));
+    EXPECT_EQ(rc, (RECT{11, 218, 13, 216}));
     map.UnmapRect(rc);
     EXPECT_EQ(rc, (RECT{1, 2, 3, 4}));
 }
@@ -191,53 +102,31 @@ TEST(CCoordMapperTest, ComposeWithADiagonalMirrorsBeforeTheRotation)
 {
     struct Case
     {
-        Preset preset;
-        int sx, sy;
+        int preset, sx, sy;
         POINT in, out;
     };
     // Mirror first, then rotate: (x, y) -> (sx x, sy y) -> rotation.
     const Case cases[] = {
-        {kAngle0, -1, 1, {3, 4}, {-3, 4}},   {kAngle0, 1, -1, {3, 4}, {3, -4}},
-        {kAngle0, -1, -1, {3, 4}, {-3, -4}}, {kAngle90, -1, 1, {1, 2}, {-2, -1}},
-        {kAngle90, 1, -1, {1, 2}, {2, 1}},   {kAngle270, -1, 1, {1, 2}, {2, 1}},
-        {kAngle180, 1, -1, {5, 6}, {-5, 6}},
+        {0, -1, 1, {3, 4}, {-3, 4}},  {0, 1, -1, {3, 4}, {3, -4}}, {0, -1, -1, {3, 4}, {-3, -4}},
+        {1, -1, 1, {1, 2}, {-2, -1}}, {1, 1, -1, {1, 2}, {2, 1}},  {3, -1, 1, {1, 2}, {2, 1}},
+        {2, 1, -1, {5, 6}, {-5, 6}},
     };
     for (const Case &c : cases) {
+        SCOPED_TRACE(testing::Message() << c.preset << " " << c.sx << "," << c.sy);
         CCoordMapper map;
         map.SetOrigin(100, 200);
-        Apply(map, c.preset);
+        (map.*kPresets[c.preset].set)();
         map.Compose(c.sx, 0, 0, c.sy);
-        EXPECT_EQ(Mapped(map, 100 + c.in.x, 200 + c.in.y), (POINT{100 + c.out.x, 200 + c.out.y}))
-            << "preset " << c.preset << " signs " << c.sx << "," << c.sy;
+        EXPECT_EQ(Mapped(map, 100 + c.in.x, 200 + c.in.y), (POINT{100 + c.out.x, 200 + c.out.y}));
         EXPECT_TRUE(map.IsAxisAligned());
-        for (const POINT &pt : kPoints) {
-            const POINT there = Mapped(map, pt.x, pt.y);
-            EXPECT_EQ(Unmapped(map, there.x, there.y), pt);
-        }
+        ExpectRoundTrips(map);
     }
-}
 
-TEST(CCoordMapperTest, ComposeRecomputesTheInverse)
-{
-    CCoordMapper map;
-    map.SetAngle90();
-    map.Compose(-1, 0, 0, 1);
-    // Forward: X = -y, Y = -x; so is its own inverse.
-    EXPECT_DOUBLE_EQ(map.m[0], 0);
-    EXPECT_DOUBLE_EQ(map.m[1], -1);
-    EXPECT_DOUBLE_EQ(map.m[2], -1);
-    EXPECT_DOUBLE_EQ(map.m[3], 0);
-    EXPECT_DOUBLE_EQ(map.q[0], 0);
-    EXPECT_DOUBLE_EQ(map.q[1], -1);
-    EXPECT_DOUBLE_EQ(map.q[2], -1);
-    EXPECT_DOUBLE_EQ(map.q[3], 0);
-
+    // A scale: its inverse unmaps.
     CCoordMapper scale;
     scale.Compose(2, 0, 0, 4);
-    EXPECT_DOUBLE_EQ(scale.q[0], 0.5);
-    EXPECT_DOUBLE_EQ(scale.q[3], 0.25);
     EXPECT_EQ(Mapped(scale, 3, 5), (POINT{6, 20}));
-    EXPECT_EQ(Unmapped(scale, 6, 20), (POINT{3, 5}));
+    EXPECT_EQ(Unmapped(scale, {6, 20}), (POINT{3, 5}));
 }
 
 TEST(CCoordMapperTest, ResultsRoundToNearestWithHalvesUpwards)
@@ -255,24 +144,17 @@ TEST(CCoordMapperTest, ResultsRoundToNearestWithHalvesUpwards)
 TEST(CCoordMapperTest, AxisAlignedOnlyForSwapsAndMirrors)
 {
     CCoordMapper map;
-    EXPECT_TRUE(map.IsAxisAligned());
-    for (Preset preset : {kAngle0, kAngle90, kAngle180, kAngle270}) {
-        Apply(map, preset);
+    for (const PresetCase &p : kPresets) {
+        (map.*p.set)();
         EXPECT_TRUE(map.IsAxisAligned());
         map.Compose(-1, 0, 0, 1);
         EXPECT_TRUE(map.IsAxisAligned());
     }
-    RECT rc{5, 5, 50, 60};
-    map.SetupForRect(rc);
-    EXPECT_TRUE(map.IsAxisAligned());
-
-    CCoordMapper scaled;
-    scaled.Compose(2, 0, 0, 1);
-    EXPECT_FALSE(scaled.IsAxisAligned());
-    CCoordMapper sheared;
-    sheared.Compose(1, 0, 1, 1);
-    EXPECT_FALSE(sheared.IsAxisAligned());
-    CCoordMapper turned;
-    turned.Compose(0.70710678, 0.70710678, -0.70710678, 0.70710678);
-    EXPECT_FALSE(turned.IsAxisAligned());
+    const double other[][4] = {
+        {2, 0, 0, 1}, {1, 0, 1, 1}, {0.70710678, 0.70710678, -0.70710678, 0.70710678}};
+    for (const auto &n : other) {
+        CCoordMapper m;
+        m.Compose(n[0], n[1], n[2], n[3]);
+        EXPECT_FALSE(m.IsAxisAligned()) << n[0] << "," << n[1] << "," << n[2] << "," << n[3];
+    }
 }

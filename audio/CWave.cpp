@@ -1,7 +1,5 @@
 #include "audio/CWave.h"
 
-#include "audio/CWaveDevice.h"
-
 #include <cstring>
 #include <limits>
 #include <new>
@@ -143,23 +141,30 @@ void CWave::OnInputDone(uint32_t dwPosition)
 
 void CWave::MarkSlot(int nSlot)
 {
-    if (nSlot >= 0 && nSlot < 64)
-        m_slotInUse[nSlot] = 1;
+    if (nSlot >= 0 && nSlot < CWaveDevice::kSlots)
+        ++m_nBlocksQueued;
 }
 
 void CWave::ClearSlot(int nSlot)
 {
-    if (nSlot >= 0 && nSlot < 64)
-        m_slotInUse[nSlot] = 0;
+    if (nSlot >= 0 && nSlot < CWaveDevice::kSlots && m_nBlocksQueued > 0)
+        --m_nBlocksQueued;
 }
 
 int CWave::AnySlotInUse() const
 {
-    for (int inUse : m_slotInUse) {
-        if (inUse)
-            return 1;
-    }
-    return 0;
+    return m_nBlocksQueued > 0 ? 1 : 0;
+}
+
+// The device's entry points that name the ring itself; it works on owners.
+int CWaveDevice::QueueInput(CWave *pWave, uint32_t dwFirst, uint32_t dwCount)
+{
+    return QueueInput(static_cast<IWaveBlockOwner *>(pWave), dwFirst, dwCount);
+}
+
+int CWaveDevice::PrepareSlot(CWave *pWave, uint32_t dwFirst, uint32_t dwCount)
+{
+    return PrepareSlot(static_cast<IWaveBlockOwner *>(pWave), dwFirst, dwCount);
 }
 
 uint8_t *CWave::GetData(uint32_t dwFrame)

@@ -73,6 +73,12 @@ enum WaveRecordMode : int
     WAVEREC_MARKER = 1,   // by a marker written into every half handed back
 };
 
+// SaverMode: bits of the screen saver's options.
+enum SaverModeBits : int
+{
+    SAVERMODE_MOVE = 1, // move the graph to a random place every 30 s
+};
+
 // The fill modes of CWave::Start and CWave::Fill.
 enum WaveFillMode : int
 {

@@ -637,3 +637,74 @@ TEST(CSpectrumWndTrace, NoTraceInErrorStates)
     rig.StartUp();
     EXPECT_EQ(rig.wnd.CaptureTrace(0), 0);
 }
+
+namespace {
+
+int NoJitter()
+{
+    return 0;
+}
+
+} // namespace
+
+// Two windows on one engine: one capture opened once, one analysis per tick
+// whichever window ticks first, and the same picture in both.
+TEST(CSpectrumWndSharedEngine, TwoViewsShowOneCaptureAnalysedOncePerTick)
+{
+    ResetSettings();
+    g_Version = 1;
+    g_DisplaySettings.FwaveDisp = 1; // the trace reads the engine's window too
+    int nChanged = 0;
+    auto *pDriver = new ScriptedWaveInDriver; // owned by the engine
+    CSpectrumEngine engine(g_DisplaySettings);
+    engine.SetWaveInDriver(std::unique_ptr<IWaveInDriver>(pDriver));
+    CSpectrumWnd first(g_DisplaySettings, engine);
+    CSpectrumWnd second(g_DisplaySettings, engine);
+    // The band levels' jitter is drawn per element: fixed, so that both
+    // windows' columns see the same levels.
+    CBandElement::SetJitterSource(NoJitter);
+    const RECT rc{0, 0, 400, 240};
+    CSpectrumWnd *const views[2] = {&first, &second};
+    for (CSpectrumWnd *pView : views) {
+        pView->SetChangeFlag(&nChanged);
+        pView->CreateSpectrumWindow(rc, nullptr);
+        pView->SetArea(rc);
+    }
+    for (const int nId : {CSpectrumWnd::TIMER_START, CSpectrumWnd::TIMER_OPEN,
+                          CSpectrumWnd::TIMER_FIRSTFRAME})
+        for (CSpectrumWnd *pView : views)
+            pView->OnTimer(nId);
+    EXPECT_EQ(pDriver->m_nOpens, 1);
+    ASSERT_EQ(first.State(), CSpectrumWnd::DS_SPECTRUM);
+    ASSERT_EQ(second.State(), CSpectrumWnd::DS_SPECTRUM);
+
+    // A tone sweeping up and fading in and out, 50 ms of it per tick.
+    CWave &wave = engine.Wave();
+    const uint32_t nRate = wave.m_format.nSamplesPerSec;
+    auto *p = reinterpret_cast<int16_t *>(wave.GetData(0));
+    for (uint32_t i = 0; i < wave.m_dwFrames; ++i) {
+        const double t = double(i) / nRate;
+        const double fAmplitude = std::fmod(t, 0.5) < 0.25 ? 20000.0 : 500.0;
+        p[2 * i] = p[2 * i + 1] =
+            int16_t(fAmplitude * std::sin(2 * 3.14159265358979 * 200.0 * std::pow(4.0, t) * t));
+    }
+    wave.Unlock();
+
+    const int nAnalysesBefore = engine.AnalysisCount();
+    const uint32_t nFrameBefore = engine.FrameNumber();
+    int nChangedFrames = 0;
+    QImage previous = first.BackingImage().copy();
+    for (int nTick = 0; nTick < 30; ++nTick) {
+        pDriver->SetPosition(nRate + uint64_t(nTick) * nRate / 20);
+        // Alternate which window ticks first.
+        views[nTick % 2]->OnTimer(CSpectrumWnd::TIMER_FRAME);
+        views[1 - nTick % 2]->OnTimer(CSpectrumWnd::TIMER_FRAME);
+        ASSERT_EQ(engine.AnalysisCount(), nAnalysesBefore + nTick + 1) << "tick " << nTick;
+        ASSERT_TRUE(first.BackingImage() == second.BackingImage()) << "tick " << nTick;
+        nChangedFrames += previous != first.BackingImage();
+        previous = first.BackingImage().copy();
+    }
+    EXPECT_EQ(engine.FrameNumber(), nFrameBefore + 30);
+    EXPECT_GT(nChangedFrames, 20); // the frames really moved
+    CBandElement::SetJitterSource(nullptr);
+}

@@ -1,5 +1,6 @@
 #include "analysis/CFFT.h"
 
+#include "settings/SettingValues.h"
 #include "audio/CWave.h"
 
 #include <algorithm>
@@ -161,7 +162,7 @@ void CFFT::FreeBuffers()
     m_nBlockBytes = 0;
     m_nSize = 256;
     m_nHistory = 0;
-    m_nChannel = 3;
+    m_nChannel = CHANNEL_MEAN;
     m_fMax = 0.0f;
     m_fMin = 0.0f;
     m_nFrames = 0;

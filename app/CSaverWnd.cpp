@@ -1,6 +1,6 @@
 #include "app/CSaverWnd.h"
 
-#include "settings/Settings.h"
+#include "settings/SettingValues.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -31,8 +31,8 @@ QEvent::Type PostedCloseEvent()
 
 } // namespace
 
-CSaverWnd::CSaverWnd(int bAutoDelete)
-    : CSpectrumWnd(bAutoDelete), m_fnRand([] { return std::rand(); }),
+CSaverWnd::CSaverWnd(DisplaySettings &settings, bool bAutoDelete)
+    : CSpectrumWnd(settings, bAutoDelete), m_fnRand([] { return std::rand(); }),
       m_fnTickCount(SteadyTickCount)
 {
     // Moves must arrive without a button held, so that the first one can be
@@ -98,14 +98,14 @@ RECT CSaverWnd::DisplayArea() const
 void CSaverWnd::PlaceGraph(int nWidth, int nHeight)
 {
     m_rcScreen = RECT{0, 0, nWidth, nHeight};
-    m_rcGraph = SaverGraphRect(nWidth, nHeight, m_settings.SaverSizeX, m_settings.SaverSizeY);
+    m_rcGraph = SaverGraphRect(nWidth, nHeight, Settings().SaverSizeX, Settings().SaverSizeY);
     SetArea(DisplayArea());
 }
 
 void CSaverWnd::StartMoveTimer()
 {
-    if (m_settings.SaverMode & 1)
-        m_timers.SetTimer(TIMER_MOVE, kMovePeriodMs);
+    if (Settings().SaverMode & SAVERMODE_MOVE)
+        Timers().SetTimer(TIMER_MOVE, kMovePeriodMs);
 }
 
 int CSaverWnd::CreateSaverWindow()

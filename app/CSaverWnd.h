@@ -27,7 +27,8 @@ public:
     static constexpr int TIMER_MOVE = 455;
     static constexpr int kMovePeriodMs = 30000;
 
-    explicit CSaverWnd(int bAutoDelete = 1);
+    // settings must outlive the window.
+    explicit CSaverWnd(DisplaySettings &settings, bool bAutoDelete = true);
     ~CSaverWnd() override;
 
     // Creates and shows the full-screen window on the primary screen. Returns 1

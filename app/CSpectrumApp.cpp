@@ -296,9 +296,9 @@ bool CSpectrumApp::StartPreview(qint64 nHostWindow)
     if (!FindHostWindow(uint64_t(nHostWindow), &pHost, &pHostWindow, &w, &h))
         return false;
 
-    auto *pWnd = new CSpectrumWnd(1);
+    auto *pWnd = new CSpectrumWnd(g_DisplaySettings, true);
     pWnd->SetArea(RECT{3, 15, w - 3, h - 15});
-    pWnd->m_bPreview = 1;
+    pWnd->SetPreview(true);
     if (!pWnd->CreateSpectrumWindow(RECT{0, 0, w, h}, nullptr)) {
         delete pWnd;
         return false;
@@ -311,7 +311,7 @@ bool CSpectrumApp::StartPreview(qint64 nHostWindow)
 
 bool CSpectrumApp::StartSaver()
 {
-    auto *pWnd = new CSaverWnd(1);
+    auto *pWnd = new CSaverWnd(g_DisplaySettings);
     if (!pWnd->CreateSaverWindow()) {
         delete pWnd;
         return false;
@@ -328,7 +328,7 @@ bool CSpectrumApp::StartHostedSaver(quint64 nHostWindow)
     if (!FindHostWindow(uint64_t(nHostWindow), &pHost, &pHostWindow, &w, &h))
         return false;
 
-    auto *pWnd = new CSaverWnd(1);
+    auto *pWnd = new CSaverWnd(g_DisplaySettings);
     if (!pWnd->CreateHostedSaverWindow(w, h)) {
         delete pWnd;
         return false;
@@ -344,8 +344,8 @@ bool CSpectrumApp::StartHostedSaver(quint64 nHostWindow)
 bool CSpectrumApp::StartWindow()
 {
     const QSize size = m_options.windowSize;
-    auto *pWnd = new CSpectrumWnd(1);
-    pWnd->m_bAreaFollowsSize = 1;
+    auto *pWnd = new CSpectrumWnd(g_DisplaySettings, true);
+    pWnd->SetAreaFollowsSize(true);
     pWnd->SetArea(RECT{0, 0, size.width(), size.height()});
     if (!pWnd->CreateSpectrumWindow(RECT{0, 0, size.width(), size.height()}, nullptr)) {
         delete pWnd;

@@ -1,6 +1,6 @@
 #include "audio/CWave.h"
 
-#include "audio/CWaveDevice.h"
+#include "settings/SettingValues.h"
 
 #include <cstring>
 #include <limits>
@@ -75,7 +75,7 @@ int CWave::Start(int nFillMode)
     if (!m_pDevice)
         return 0;
     m_nFillMode = nFillMode;
-    if (nFillMode != 0)
+    if (nFillMode != FILL_NONE)
         Fill(0);
     m_bWrapped = 0;
 
@@ -101,7 +101,7 @@ int CWave::Stop()
 
 void CWave::Fill(int nPart)
 {
-    if (m_nFillMode == 0 || m_dwFrames == 0 || !m_hMem)
+    if (m_nFillMode == FILL_NONE || m_dwFrames == 0 || !m_hMem)
         return;
 
     const uint32_t h = HalfFrames();
@@ -116,7 +116,7 @@ void CWave::Fill(int nPart)
     }
 
     uint8_t fill = kMarkerByte;
-    if (m_nFillMode == 1)
+    if (m_nFillMode == FILL_SILENCE)
         fill = m_format.wBitsPerSample == 8 ? 0x80 : 0x00;
     std::memset(GetData(first), fill, size_t(count) * m_format.nBlockAlign);
     Unlock();
@@ -130,12 +130,12 @@ void CWave::OnInputDone(uint32_t dwPosition)
 
     const uint32_t h = HalfFrames();
     if (dwPosition == m_dwFrames) {
-        if (m_nFillMode != 0)
+        if (m_nFillMode != FILL_NONE)
             m_nHalfDone = 2;
         m_pDevice->QueueInput(this, h, m_dwFrames - h);
         m_bWrapped = 1;
     } else {
-        if (m_nFillMode != 0)
+        if (m_nFillMode != FILL_NONE)
             m_nHalfDone = 1;
         m_pDevice->QueueInput(this, 0, h);
     }
@@ -143,23 +143,30 @@ void CWave::OnInputDone(uint32_t dwPosition)
 
 void CWave::MarkSlot(int nSlot)
 {
-    if (nSlot >= 0 && nSlot < 64)
-        m_slotInUse[nSlot] = 1;
+    if (nSlot >= 0 && nSlot < CWaveDevice::kSlots)
+        ++m_nBlocksQueued;
 }
 
 void CWave::ClearSlot(int nSlot)
 {
-    if (nSlot >= 0 && nSlot < 64)
-        m_slotInUse[nSlot] = 0;
+    if (nSlot >= 0 && nSlot < CWaveDevice::kSlots && m_nBlocksQueued > 0)
+        --m_nBlocksQueued;
 }
 
 int CWave::AnySlotInUse() const
 {
-    for (int inUse : m_slotInUse) {
-        if (inUse)
-            return 1;
-    }
-    return 0;
+    return m_nBlocksQueued > 0 ? 1 : 0;
+}
+
+// The device's entry points that name the ring itself; it works on owners.
+int CWaveDevice::QueueInput(CWave *pWave, uint32_t dwFirst, uint32_t dwCount)
+{
+    return QueueInput(static_cast<IWaveBlockOwner *>(pWave), dwFirst, dwCount);
+}
+
+int CWaveDevice::PrepareSlot(CWave *pWave, uint32_t dwFirst, uint32_t dwCount)
+{
+    return PrepareSlot(static_cast<IWaveBlockOwner *>(pWave), dwFirst, dwCount);
 }
 
 uint8_t *CWave::GetData(uint32_t dwFrame)
@@ -212,14 +219,14 @@ int CWave::RawSample(uint32_t dwSampleIndex) const
 
 int CWave::GetSampleInt(uint32_t dwFrame, int nChannel) const
 {
-    if (!m_hMem || nChannel < 1 || nChannel > 3)
+    if (!m_hMem || nChannel < CHANNEL_LEFT || nChannel > CHANNEL_MEAN)
         return 0;
     const uint32_t s = WrapIndex(dwFrame) * m_format.nChannels;
     const bool bStereo = m_format.nChannels >= 2;
     switch (nChannel) {
-    case 1:
+    case CHANNEL_LEFT:
         return RawSample(s);
-    case 2:
+    case CHANNEL_RIGHT:
         // A one-channel buffer has no right sample; its only channel stands in
         // rather than reading past the frame.
         return RawSample(bStereo ? s + 1 : s);
@@ -232,7 +239,7 @@ int CWave::GetSampleInt(uint32_t dwFrame, int nChannel) const
 
 double CWave::GetSampleFloat(uint32_t dwFrame, int nChannel) const
 {
-    if (!m_hMem || nChannel < 1 || nChannel > 3)
+    if (!m_hMem || nChannel < CHANNEL_LEFT || nChannel > CHANNEL_MEAN)
         return 0.0;
     const uint32_t s = WrapIndex(dwFrame) * m_format.nChannels;
     const bool bStereo = m_format.nChannels >= 2;
@@ -246,9 +253,9 @@ double CWave::GetSampleFloat(uint32_t dwFrame, int nChannel) const
         return (int(p[i]) - 128) * k8BitScale;
     };
     switch (nChannel) {
-    case 1:
+    case CHANNEL_LEFT:
         return scaled(s);
-    case 2:
+    case CHANNEL_RIGHT:
         return scaled(bStereo ? s + 1 : s);
     default:
         if (!bStereo)
@@ -266,8 +273,8 @@ double CWave::GetSampleFloat(uint32_t dwFrame, int nChannel) const
 int CWave::GetStereoSample(uint32_t dwFrame, int16_t *pLeft, int16_t *pRight,
                            int bDifference) const
 {
-    const int left = GetSampleInt(dwFrame, 1);
-    const int right = m_format.nChannels >= 2 ? GetSampleInt(dwFrame, 2) : left;
+    const int left = GetSampleInt(dwFrame, CHANNEL_LEFT);
+    const int right = m_format.nChannels >= 2 ? GetSampleInt(dwFrame, CHANNEL_RIGHT) : left;
     *pLeft = static_cast<int16_t>(left);
     *pRight = static_cast<int16_t>(right);
     return bDifference ? (left - right) / 2 : (left + right) / 2;

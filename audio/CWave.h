@@ -1,22 +1,26 @@
 #pragma once
 
+#include "audio/CWaveDevice.h"
+#include "audio/IWaveBlockOwner.h"
 #include "audio/input/WaveInDriver.h"
 
 #include <cstdint>
 #include <memory>
-
-class CWaveDevice;
 
 // The ten-second ring of recorded frames from which the display takes its
 // data. Its two halves are both queued to the device, and each half is queued
 // again the moment the device hands it back, so recording never stops. The
 // display never waits for a block: it asks for the recording position and
 // reads just behind it. All calls come from the user-interface thread.
-class CWave
+//
+// The device it records through knows it only as an IWaveBlockOwner; the
+// device's table of queued blocks is the one record of them, the ring only
+// counts how many of its blocks are out.
+class CWave : public IWaveBlockOwner
 {
 public:
     CWave();
-    virtual ~CWave();
+    ~CWave() override;
     CWave(const CWave &) = delete;
     CWave &operator=(const CWave &) = delete;
 
@@ -30,14 +34,15 @@ public:
 
     // Called by the device when a block of this buffer came back, or when
     // recording stopped at this frame index.
-    void OnInputDone(uint32_t dwPosition);
-    void MarkSlot(int nSlot);
-    void ClearSlot(int nSlot);
+    void OnInputDone(uint32_t dwPosition) override;
+    // The device queued a block of this buffer in a slot, or took it back.
+    void MarkSlot(int nSlot) override;
+    void ClearSlot(int nSlot) override;
     int AnySlotInUse() const;
 
     // The address of a frame; the memory stays "locked" (the address valid)
     // until Unlock or Free. Null without memory.
-    uint8_t *GetData(uint32_t dwFrame);
+    uint8_t *GetData(uint32_t dwFrame) override;
     void Unlock() { m_pData = nullptr; }
 
     uint32_t GetPosition();
@@ -50,6 +55,8 @@ public:
     int GetStereoSample(uint32_t dwFrame, int16_t *pLeft, int16_t *pRight, int bDifference) const;
 
     const WaveFormat &Format() const { return m_format; }
+    const WaveFormat &BlockFormat() const override { return m_format; }
+    uint32_t FrameCount() const override { return m_dwFrames; }
 
     WaveFormat m_format;
     uint32_t m_dwBytes = 0;
@@ -60,7 +67,7 @@ public:
     int m_nHalfDone = 0;
     std::unique_ptr<uint8_t[]> m_hMem; // the sample memory
     uint8_t *m_pData = nullptr;        // set while "locked"
-    int m_slotInUse[64] = {};
+    int m_nBlocksQueued = 0; // blocks of this buffer the device holds
     int m_bRunning = 0;
     int m_bWrapped = 0;
 

@@ -1,7 +1,5 @@
 #include "audio/CWaveDevice.h"
 
-#include "audio/CWave.h"
-
 #include <limits>
 #include <utility>
 
@@ -71,27 +69,28 @@ int CWaveDevice::FindFreeSlot() const
     return -1;
 }
 
-int CWaveDevice::PrepareSlot(CWave *pWave, uint32_t dwFirst, uint32_t dwCount)
+int CWaveDevice::PrepareSlot(IWaveBlockOwner *pOwner, uint32_t dwFirst, uint32_t dwCount)
 {
     const int nSlot = FindFreeSlot();
     if (nSlot < 0)
         return -1;
-    if (dwFirst >= pWave->m_dwFrames)
+    const uint32_t dwFrames = pOwner->FrameCount();
+    if (dwFirst >= dwFrames)
         return -1;
-    if (dwCount == 0 || uint64_t(dwFirst) + dwCount > pWave->m_dwFrames)
-        dwCount = pWave->m_dwFrames - dwFirst;
+    if (dwCount == 0 || uint64_t(dwFirst) + dwCount > dwFrames)
+        dwCount = dwFrames - dwFirst;
 
     WaveHeader *pHdr = &m_hdrStore[nSlot];
     *pHdr = WaveHeader{};
-    pHdr->lpData = pWave->GetData(dwFirst);
-    pHdr->dwBufferLength = dwCount * pWave->m_format.nBlockAlign;
+    pHdr->lpData = pOwner->GetData(dwFirst);
+    pHdr->dwBufferLength = dwCount * pOwner->BlockFormat().nBlockAlign;
     pHdr->dwUser = static_cast<uintptr_t>(nSlot);
     if (!m_pDriver->PrepareHeader(pHdr))
         return -1;
 
-    pWave->MarkSlot(nSlot);
+    pOwner->MarkSlot(nSlot);
     m_pHdr[nSlot] = pHdr;
-    m_pOwner[nSlot] = pWave;
+    m_pOwner[nSlot] = pOwner;
     m_nKind[nSlot] = kInputBlock;
     m_dwStreamPos[nSlot] = m_dwTotal;
     m_dwStart[nSlot] = dwFirst;
@@ -100,11 +99,11 @@ int CWaveDevice::PrepareSlot(CWave *pWave, uint32_t dwFirst, uint32_t dwCount)
     return nSlot;
 }
 
-int CWaveDevice::QueueInput(CWave *pWave, uint32_t dwFirst, uint32_t dwCount)
+int CWaveDevice::QueueInput(IWaveBlockOwner *pOwner, uint32_t dwFirst, uint32_t dwCount)
 {
-    if (!OpenIn(pWave->m_format))
+    if (!OpenIn(pOwner->BlockFormat()))
         return 0;
-    const int nSlot = PrepareSlot(pWave, dwFirst, dwCount);
+    const int nSlot = PrepareSlot(pOwner, dwFirst, dwCount);
     if (nSlot < 0)
         return 0;
     if (m_pDriver->AddBuffer(m_pHdr[nSlot]) && m_pDriver->Start()) {
@@ -213,7 +212,7 @@ void CWaveDevice::OnWaveInData(WaveHeader *pHdr)
     // driver still had it) belongs to nobody: ignore its notice.
     if (nSlot < 0 || nSlot >= kSlots || m_pHdr[nSlot] != pHdr)
         return;
-    CWave *pOwner = m_pOwner[nSlot];
+    IWaveBlockOwner *pOwner = m_pOwner[nSlot];
 
     // The driver is already past the returned block, so this is the block's end.
     uint32_t dwPos = 0;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "audio/IWaveBlockOwner.h"
 #include "audio/input/WaveInDriver.h"
 
 #include <cstdint>
@@ -9,10 +10,10 @@
 class CWave;
 
 // Owns the wave-input driver. Keeps a table of 64 slots, each describing one
-// block of a CWave queued to the driver and the driver position at which that
-// block starts; with it, the driver's running frame count is turned back into
-// a frame index of the buffer. The driver's notices reach OnWaveInData on the
-// user-interface thread.
+// block of an owner's memory (a CWave) queued to the driver and the driver
+// position at which that block starts; with it, the driver's running frame
+// count is turned back into a frame index of the buffer. The driver's notices
+// reach OnWaveInData on the user-interface thread.
 //
 // Driver positions are 64 bits wide here (the driver's count of frames since
 // open), so the mapping never runs out after 2^32 frames.
@@ -30,10 +31,13 @@ public:
 
     int CreateDeviceWindow();
     int OpenIn(const WaveFormat &format);
+    int QueueInput(IWaveBlockOwner *pOwner, uint32_t dwFirst, uint32_t dwCount);
+    // The same for a CWave (defined with CWave, which the device does not know).
     int QueueInput(CWave *pWave, uint32_t dwFirst, uint32_t dwCount);
     int CloseIn();
     uint64_t GetInPosition(uint32_t *pOut, int *pSlot);
     int FindFreeSlot() const;
+    int PrepareSlot(IWaveBlockOwner *pOwner, uint32_t dwFirst, uint32_t dwCount);
     int PrepareSlot(CWave *pWave, uint32_t dwFirst, uint32_t dwCount);
     void ReleaseSlot(int nSlot);
     int MapPosition(uint64_t dwPos, uint32_t *pOut, int *pSlot) const;
@@ -50,7 +54,7 @@ public:
     // Per slot: the header of the queued block, null while the slot is free.
     // Headers live in m_hdrStore, so queueing a block never allocates.
     WaveHeader *m_pHdr[kSlots] = {};
-    CWave *m_pOwner[kSlots] = {}; // not owned
+    IWaveBlockOwner *m_pOwner[kSlots] = {}; // not owned
     int m_nKind[kSlots] = {};
     int m_nInQueued = 0;
     int m_bCreated = 0;

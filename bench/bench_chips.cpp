@@ -4,7 +4,7 @@
 // repaint once more with the rows drawn as one line each, the way the device
 // would be driven without the rectangle fill.
 
-#include "settings/Settings.h"
+#include "settings/SettingValues.h"
 #include "display/CChipColumn.h"
 #include "graphics/CDC.h"
 
@@ -33,6 +33,7 @@ constexpr int kBins = 256; // N = 512
 class CLineChipColumn : public CChipColumn
 {
 public:
+    using CChipColumn::CChipColumn;
     void FillRows(CDC *pDC, RECT rc, const CPen *pPen) override
     {
         if (m_bSuppress)
@@ -61,7 +62,7 @@ template <class Column> struct Display
 
         POINT origin{left, 0};
         for (int i = 0; i < kColumns; ++i) {
-            auto pCol = std::make_unique<Column>();
+            auto pCol = std::make_unique<Column>(g_DisplaySettings, nFrame);
             SIZE size{cw, H};
             if (i == 0) {
                 const SIZE used = pCol->SetGeometry(origin, size, 0);
@@ -89,6 +90,7 @@ template <class Column> struct Display
     CDC dc{&image};
     QFont font{QStringLiteral("DejaVu Sans")};
     CCoordMapper mapper;
+    uint32_t nFrame = 0; // the frame ticks, whose parity paces slow peaks
     std::vector<std::unique_ptr<Column>> columns;
     int nLength = 0;
 };
@@ -96,7 +98,7 @@ template <class Column> struct Display
 void UseDefaults()
 {
     ResetSettings();
-    g_DisplaySettings.Type = 1;
+    g_DisplaySettings.Type = TYPE_STEREO;
     g_DisplaySettings.Fdiv = kBands;
 }
 
@@ -129,7 +131,7 @@ double ChangedChipsPerFrame(const std::vector<float> &levels)
     std::vector<int> before;
     long changed = 0;
     for (int f = 0; f < kPatternFrames; ++f) {
-        ++g_nFrameCounter;
+        ++display.nFrame;
         for (int c = 0; c < kColumns; ++c) {
             CChipColumn &col = *display.columns[size_t(c)];
             before.assign(col.m_pChipStates.get(), col.m_pChipStates.get() + col.m_nChips);
@@ -195,7 +197,7 @@ void BM_DrawUpdateFrame(benchmark::State &state)
         pCol->DrawFull(&display.dc, &pens);
     int f = 0;
     for (auto _ : state) {
-        ++g_nFrameCounter;
+        ++display.nFrame;
         BuildPens(g_DisplaySettings, pens);
         const float *pLevels = &levels[size_t(f) * kColumns];
         for (int c = 0; c < kColumns; ++c) {

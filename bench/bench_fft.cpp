@@ -8,6 +8,7 @@
 // each (the least disturbed by other work on the machine).
 
 #include "analysis/CFFT.h"
+#include "settings/SettingValues.h"
 #include "audio/CWave.h"
 
 #include <benchmark/benchmark.h>
@@ -74,7 +75,7 @@ void BM_CFFT_Analyze(benchmark::State &state)
     const int n = int(state.range(0));
     CWave &wave = MusicWave();
     CFFT fft;
-    if (!wave.m_dwFrames || !fft.Setup(n, 1, 3)) {
+    if (!wave.m_dwFrames || !fft.Setup(n, 1, CHANNEL_MEAN)) {
         state.SkipWithError("set-up failed");
         return;
     }

@@ -1,7 +1,7 @@
 // The cost of the display's frame tick and of a full repaint, for the
 // heaviest column layout: stereo side by side with 40 bands a channel (all
 // 80 slots) in a 1920 x 1080 window, fed with the built-in music-like signal.
-#include "settings/Settings.h"
+#include "settings/SettingValues.h"
 #include "display/CSpectrumWnd.h"
 #include "audio/input/DemoSignal.h"
 #include "audio/input/ScriptedWaveInDriver.h"
@@ -16,8 +16,8 @@ namespace {
 
 struct FrameRig
 {
-    ScriptedWaveInDriver *pDriver = new ScriptedWaveInDriver; // owned by the window
-    CSpectrumWnd wnd;
+    ScriptedWaveInDriver *pDriver = new ScriptedWaveInDriver; // owned by the window's engine
+    CSpectrumWnd wnd{g_DisplaySettings};
     WavClip clip;
     uint64_t nPosition = 0;
 
@@ -37,7 +37,7 @@ struct FrameRig
         // Ten seconds of music in the ring, as the device would have left it.
         std::string error;
         WavFileWaveInDriver::ParseWav(SynthesizeDemoWav(10, 22050), "demo", &clip, &error);
-        CWave &wave = wnd.m_wave;
+        CWave &wave = wnd.Engine().Wave();
         auto *p = reinterpret_cast<int16_t *>(wave.GetData(0));
         for (uint32_t i = 0; i < wave.m_dwFrames && i < clip.nFrames; ++i) {
             p[2 * i] = clip.Sample(i, 0);
@@ -97,9 +97,9 @@ int main(int argc, char **argv)
 {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
-    FrameRig rig(1, 40);
+    FrameRig rig(TYPE_STEREO, 40);
     g_pRig = &rig;
-    FrameRig shownRig(0, 16);
+    FrameRig shownRig(TYPE_MONO, 16);
     shownRig.wnd.show();
     QCoreApplication::processEvents();
     g_pShownRig = &shownRig;

@@ -9,10 +9,9 @@
 // headlessly for a moment on the built-in demo signal and its backing image
 // is taken. So the pictures always show what the type really looks like.
 //
-// nType: 0 mono, 1 stereo side by side, 2 stereo left/right, 3 stereo
-// top/bottom, 4 keyboard. size: the window's size in pixels; the caller
+// nType: a display type (TYPE_MONO ... TYPE_KEYBOARD). size: the window's size in pixels; the caller
 // scales the picture down to where it shows it. A null image for an empty size.
 //
-// User-interface thread only. Every process-wide setting, the change flag
-// included, is as it was when this returns.
+// User-interface thread only. The picture is drawn with settings of its own:
+// no process-wide setting, the change flag included, is read or changed.
 QImage RenderTypePicture(int nType, QSize size);

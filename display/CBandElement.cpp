@@ -32,7 +32,7 @@ void CBandElement::SeedJitter(unsigned int nSeed)
     s_nJitterState = nSeed;
 }
 
-CBandElement::CBandElement() : m_pSettings(&g_DisplaySettings) {}
+CBandElement::CBandElement(DisplaySettings &settings) : m_pSettings(&settings) {}
 
 CBandElement::~CBandElement() = default;
 

@@ -27,7 +27,8 @@ using PenTable = CPen[kPenTableSize];
 class CBandElement
 {
 public:
-    CBandElement();
+    // The element reads settings, which must outlive it.
+    explicit CBandElement(DisplaySettings &settings);
     virtual ~CBandElement();
     CBandElement(const CBandElement &) = delete;
     CBandElement &operator=(const CBandElement &) = delete;
@@ -67,7 +68,7 @@ public:
     int m_nBinCount = 0;
     int m_nTop = 0;
     int m_nPeak = 0;
-    DisplaySettings *m_pSettings; // the process-wide block; a column may correct Ldiv in it
+    DisplaySettings *m_pSettings; // the window's settings; a column may correct Ldiv in them
     QString m_strLabel;
     int m_nLabelAlign = 0;
     int m_nLabelStrip = 0;

@@ -1,6 +1,6 @@
 #include "display/CChipColumn.h"
 
-#include "settings/Settings.h"
+#include "settings/SettingValues.h"
 #include "graphics/CDC.h"
 
 #include <algorithm>
@@ -45,9 +45,10 @@ void BuildPens(const DisplaySettings &settings, PenTable &pens)
     pens[last] = CPen(c2);
 }
 
-CChipColumn::CChipColumn()
+CChipColumn::CChipColumn(DisplaySettings &settings, const uint32_t &nFrameNumber)
+    : CBandElement(settings), m_nFrameNumber(nFrameNumber)
 {
-    m_nKind = 0;
+    m_nKind = kKind;
 }
 
 CChipColumn::~CChipColumn() = default;
@@ -69,8 +70,8 @@ int CChipColumn::ChipsForLevel(float fLevel, int nLmin, int nLmax, int nChips)
 SIZE CChipColumn::SetGeometry(POINT position, SIZE size, int nAngle)
 {
     DisplaySettings &s = *m_pSettings;
-    if (s.Ldiv < 0 || s.Ldiv > 3)
-        s.Ldiv = 2;
+    if (s.Ldiv < LDIV_FINE || s.Ldiv > LDIV_COARSEST)
+        s.Ldiv = LDIV_COARSE;
 
     int nAlign;
     int bRotated;
@@ -206,15 +207,15 @@ int CChipColumn::NextPeak(int nTop)
 {
     const DisplaySettings &s = *m_pSettings;
     switch (s.LPeek) {
-    case 1: // falling
+    case PEAK_SLOWDOWN:
         if (m_nChips >= 60)
             return m_nPeak - 2;
         if (m_nChips >= 30)
             return m_nPeak - 1;
-        return g_nFrameCounter % 2 != 0 ? m_nPeak - 1 : m_nPeak;
+        return m_nFrameNumber % 2 != 0 ? m_nPeak - 1 : m_nPeak;
 
-    case 2: { // bouncing: thrown up by a rising bar, then falling faster and faster
-        const int nCap = s.Ldiv <= 0 ? 16 : 8;
+    case PEAK_UP: { // thrown up by a rising bar, then falling faster and faster
+        const int nCap = s.Ldiv <= LDIV_FINE ? 16 : 8;
         if (nTop > m_nPeak) {
             m_nPeakCounter = std::min((nTop - m_nPeak) / 2, nCap);
             return nTop;
@@ -228,7 +229,7 @@ int CChipColumn::NextPeak(int nTop)
         return p;
     }
 
-    default: // hold
+    default: // PEAK_HOLD
         if (nTop > m_nPeak) {
             m_nPeakCounter = kHoldFrames;
             return nTop;

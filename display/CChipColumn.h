@@ -3,14 +3,11 @@
 #include "display/CBandElement.h"
 #include "graphics/GdiTypes.h"
 
+#include <cstdint>
 #include <memory>
 
 class CDC;
 struct DisplaySettings;
-
-// Counts frame ticks in every spectrum window of the process; its parity
-// paces the falling peak of short columns. Defined with the spectrum window.
-extern int g_nFrameCounter;
 
 // Fills the window's pen table for one draw call from the chip colours. With
 // CGrad on, entries 0..10 step from Cchip1 towards Cchip2 (each channel
@@ -40,7 +37,12 @@ public:
         CHIP_PEAK = 2
     };
 
-    CChipColumn();
+    static constexpr int kKind = 0;
+
+    // nFrameNumber counts the frame ticks of the column's display; its parity
+    // paces the slowly falling peak of short columns. Both it and settings
+    // must outlive the column.
+    CChipColumn(DisplaySettings &settings, const uint32_t &nFrameNumber);
     ~CChipColumn() override;
 
     // Places the column and fixes its chip count; returns the size actually
@@ -94,6 +96,8 @@ private:
     };
 
     int NextPeak(int nTop);
+
+    const uint32_t &m_nFrameNumber;
     const CPen *LitPen(int i, const PenTable *pPens, const CPen *pFallback) const;
     ChipPlacement PlaceChips(const CDC *pDC) const;
     void PaintChip(CDC *pDC, const ChipPlacement &place, int i, const CPen *pPen);

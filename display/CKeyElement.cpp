@@ -38,7 +38,7 @@ void BuildKeyPens(PenTable &pens)
         pens[i] = CPen(kKeyColours[i]);
 }
 
-CKeyElement::CKeyElement()
+CKeyElement::CKeyElement(DisplaySettings &settings) : CBandElement(settings)
 {
     m_nKind = kKind;
 }

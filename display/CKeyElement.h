@@ -4,6 +4,7 @@
 #include "graphics/GdiTypes.h"
 
 class CDC;
+struct DisplaySettings;
 
 // Fills the window's pen table for the keyboard: entries 0..5 are a white key
 // at intensity 0..5 (white towards red), entries 6..11 a black key at
@@ -32,7 +33,8 @@ public:
     // Intensities run 0 (at rest) to kMaxIntensity.
     static constexpr int kMaxIntensity = 5;
 
-    CKeyElement();
+    // The key reads settings, which must outlive it.
+    explicit CKeyElement(DisplaySettings &settings);
     ~CKeyElement() override;
 
     // Places the key; any angle is treated as 0. Returns the size as given.

@@ -1,6 +1,6 @@
 #include "display/CSpectrumWnd.h"
 
-#include "settings/Settings.h"
+#include "settings/SettingValues.h"
 #include "display/CChipColumn.h"
 #include "display/CKeyElement.h"
 #include "display/DisplayFont.h"
@@ -18,26 +18,27 @@
 
 namespace {
 
-// Analysis flags of every frame: mean removed, Hann window, single frame,
-// fast magnitudes.
-constexpr uint32_t kAnalyzeFlags = FFT_REMOVEDC | FFT_WINDOW | FFT_SINGLE | FFT_FASTMAG;
-
-struct RateRow
-{
-    int nRate;
-    int nSize;
-};
-// By Frange; the last row is always the keyboard's.
-constexpr RateRow kRateTable[4] = {{11025, 256}, {22050, 512}, {44100, 512}, {11025, 1024}};
-
 constexpr int kIdleSeconds = 15;
 
 } // namespace
 
-int g_nFrameCounter = 0;
+CSpectrumWnd::CSpectrumWnd(DisplaySettings &settings, bool bAutoDelete, QWidget *pParent)
+    : CSpectrumWnd(settings, std::make_unique<CSpectrumEngine>(settings), nullptr, bAutoDelete,
+                   pParent)
+{
+}
 
-CSpectrumWnd::CSpectrumWnd(int bAutoDelete, QWidget *pParent)
-    : QWidget(pParent), m_settings(g_DisplaySettings), m_tLastActivity(std::time(nullptr)),
+CSpectrumWnd::CSpectrumWnd(DisplaySettings &settings, CSpectrumEngine &engine, bool bAutoDelete,
+                           QWidget *pParent)
+    : CSpectrumWnd(settings, nullptr, &engine, bAutoDelete, pParent)
+{
+}
+
+CSpectrumWnd::CSpectrumWnd(DisplaySettings &settings, std::unique_ptr<CSpectrumEngine> pOwnEngine,
+                           CSpectrumEngine *pSharedEngine, bool bAutoDelete, QWidget *pParent)
+    : QWidget(pParent), m_settings(settings), m_pOwnEngine(std::move(pOwnEngine)),
+      m_pEngine(m_pOwnEngine ? m_pOwnEngine.get() : pSharedEngine),
+      m_pSettingsChanged(&g_bSettingsChanged), m_tLastActivity(std::time(nullptr)),
       m_bAutoDelete(bAutoDelete), m_timers(this)
 {
     // Every pixel comes from the backing image: no background erase by Qt.
@@ -50,23 +51,24 @@ CSpectrumWnd::CSpectrumWnd(int bAutoDelete, QWidget *pParent)
 CSpectrumWnd::~CSpectrumWnd()
 {
     m_timers.KillAll();
-    m_wave.Stop();
-    for (CBandElement *&pElement : m_pElements) {
-        delete pElement;
-        pElement = nullptr;
-    }
+    if (m_pOwnEngine)
+        m_pOwnEngine->Stop();
     FreeBackgroundImage();
 }
 
 void CSpectrumWnd::SetWaveInDriver(std::unique_ptr<IWaveInDriver> pDriver)
 {
-    if (!m_device.m_bCreated)
-        m_device.m_pDriver = std::move(pDriver);
+    m_pEngine->SetWaveInDriver(std::move(pDriver));
+}
+
+void CSpectrumWnd::SetChangeFlag(int *pFlag)
+{
+    m_pSettingsChanged = pFlag ? pFlag : &g_bSettingsChanged;
 }
 
 int CSpectrumWnd::CreateSpectrumWindow(const RECT &rc, QWidget *pParent)
 {
-    m_device.CreateDeviceWindow();
+    m_pEngine->CreateDevice();
     if (pParent)
         setParent(pParent);
     setGeometry(rc.left, rc.top, std::max(1, rc.Width()), std::max(1, rc.Height()));
@@ -75,31 +77,38 @@ int CSpectrumWnd::CreateSpectrumWindow(const RECT &rc, QWidget *pParent)
 
     m_timers.SetTimer(TIMER_START, 50);
     m_timers.SetTimer(TIMER_WATCHDOG, 1000);
-    m_bCreated = 1;
-    m_bFirstFrame = 1;
+    m_bCreated = true;
+    m_bFirstFrame = true;
     return 1;
 }
 
 void CSpectrumWnd::SetArea(const RECT &rc)
 {
     m_rcArea = rc;
-    g_bSettingsChanged = 1;
+    *m_pSettingsChanged = 1;
+}
+
+int CSpectrumWnd::ElementCount() const
+{
+    int n = 0;
+    for (const auto &pElement : m_pElements)
+        n += pElement != nullptr;
+    return n;
+}
+
+std::unique_ptr<CBandElement> CSpectrumWnd::NewChipColumn() const
+{
+    return std::make_unique<CChipColumn>(m_settings, m_pEngine->FrameCounter());
+}
+
+std::unique_ptr<CBandElement> CSpectrumWnd::NewKey() const
+{
+    return std::make_unique<CKeyElement>(m_settings);
 }
 
 void CSpectrumWnd::RebuildFont()
 {
     m_font = CreateDisplayFont(m_settings.Font, m_bPreview ? 7 : m_settings.Font.lfHeight);
-}
-
-void CSpectrumWnd::PickRow(int /*nId*/, int *pRate, int *pSize) const
-{
-    int nRow = m_settings.Frange;
-    if (nRow < 0 || nRow > 3)
-        nRow = 0;
-    if (m_settings.Type == 4)
-        nRow = 3;
-    *pRate = kRateTable[nRow].nRate;
-    *pSize = kRateTable[nRow].nSize;
 }
 
 void CSpectrumWnd::timerEvent(QTimerEvent *pEvent)
@@ -119,137 +128,157 @@ void CSpectrumWnd::OnTimer(int nId)
     CDC *pDC = m_pDC.get();
     pDC->SelectFont(&m_font);
 
-    if (g_bSettingsChanged) {
-        m_wave.Stop();
-        g_bSettingsChanged = 0;
-        m_bFirstFrame = 1;
-        m_timers.KillTimer(TIMER_FRAME);
-        m_timers.KillTimer(TIMER_FIRSTFRAME);
-        m_timers.KillTimer(TIMER_START);
-        m_timers.KillTimer(TIMER_OPEN);
-        // The font settings may have changed with everything else.
-        RebuildFont();
+    if (RestartOnSettingsChange())
         nId = TIMER_START;
-    }
 
-    const bool bStereo = m_settings.Type >= 1 && m_settings.Type <= 3;
     switch (nId) {
     case TIMER_START:
-        // While the driver still holds a block, come back in 50 ms.
-        if (m_wave.AnySlotInUse()) {
-            m_timers.SetTimer(TIMER_START, 50);
-            break;
-        }
-        FreeBackgroundImage();
-        m_timers.KillTimer(TIMER_START);
-        if (!LoadBackgroundImage())
-            FreeBackgroundImage();
-        m_timers.SetTimer(TIMER_OPEN, 100);
+        StartStep();
         break;
-
     case TIMER_OPEN:
-    case TIMER_RETRY: {
-        m_timers.KillTimer(nId);
-        int nRate = 0, nSize = 0;
-        PickRow(nId, &nRate, &nSize);
-        m_nRate = nRate;
-        m_nSize = nSize;
-        BuildLayout(nRate, nSize);
-        m_wave.Stop();
-        m_wave.SetFormat(uint32_t(nRate), 16, 2);
-        if (!m_wave.Allocate(uint32_t(nRate) * 10)) {
-            m_nState = DS_MEMORYERROR;
-        } else {
-            m_wave.SetDevice(&m_device);
-            if (!m_wave.Start(m_settings.WaveRecMode == 1 ? 2 : 0))
-                m_nState = DS_DEVICEERROR;
-            else if (m_nState == DS_DEVICEERROR)
-                m_nState = DS_SPECTRUM;
-        }
-        if (bStereo) {
-            m_fftA.Setup(nSize, 1, 1);
-            m_fftB.Setup(nSize, 1, 2);
-        } else {
-            m_fftA.Setup(nSize, 1, 3);
-        }
-        if (m_nState == DS_DEVICEERROR && nId == TIMER_RETRY) {
-            m_timers.SetTimer(TIMER_FRAME, 50);
-        } else {
-            InvalidateErase();
-            m_timers.SetTimer(TIMER_FIRSTFRAME, 100);
-        }
+    case TIMER_RETRY:
+        OpenStep(nId);
         break;
-    }
-
-    case TIMER_FIRSTFRAME: {
-        m_bFirstFrame = 0;
-        pDC->SetBkMode(CDC::TRANSPARENT);
-        pDC->SetTextColor(COLORREF(m_settings.FontColor));
-        m_bTraceValid = 1;
-        m_nTraceLength = CaptureTrace(m_nTraceIndex);
-        const int nStart = int(m_dwAnalysisStart);
-        m_fftA.Analyze(&m_wave, &nStart, kAnalyzeFlags);
-        if (bStereo)
-            m_fftB.Analyze(&m_wave, &nStart, kAnalyzeFlags);
-        DrawAll(pDC, 0);
-        m_timers.KillTimer(TIMER_FIRSTFRAME);
-        m_timers.SetTimer(TIMER_FRAME, 50);
+    case TIMER_FIRSTFRAME:
+        FirstFrameStep(pDC);
         break;
-    }
-
-    case TIMER_FRAME: {
-        ++g_nFrameCounter;
-        // A stream that broke after it opened (the sound server went away)
-        // is a device error like one that never opened; the watchdog retries.
-        if (m_device.m_bStreamFailed && m_nState != DS_DEVICEERROR && m_nState != DS_MEMORYERROR) {
-            m_wave.Stop();
-            m_nState = DS_DEVICEERROR;
-            InvalidateErase();
-        }
-        pDC->SetBkMode(CDC::TRANSPARENT);
-        pDC->SetTextColor(COLORREF(m_settings.FontColor));
-        m_nTraceLength = CaptureTrace(m_nTraceIndex);
-        if (m_nTraceLength > 0) {
-            const int nStart = int(m_dwAnalysisStart);
-            m_fftA.Analyze(&m_wave, &nStart, kAnalyzeFlags);
-            if (bStereo)
-                m_fftB.Analyze(&m_wave, &nStart, kAnalyzeFlags);
-        }
-        DrawUpdate(pDC);
-        if (m_wave.m_nHalfDone) {
-            m_nPendingRefill = m_wave.m_nHalfDone;
-            m_wave.m_nHalfDone = 0;
-            m_timers.SetTimer(TIMER_REFILL, 1000);
-        }
+    case TIMER_FRAME:
+        FrameStep(pDC);
         break;
-    }
-
-    case TIMER_WATCHDOG: {
-        const std::time_t nIdle = std::time(nullptr) - m_tLastActivity;
-        if (!m_bPreview) {
-            if (nIdle > kIdleSeconds && m_nState == DS_SPECTRUM) {
-                m_nState = DS_IDLECLOCK;
-                InvalidateErase();
-            } else if (nIdle <= kIdleSeconds && m_nState == DS_IDLECLOCK) {
-                m_nState = DS_SPECTRUM;
-                InvalidateErase();
-            }
-        }
-        if (m_nState == DS_DEVICEERROR)
-            m_timers.SetTimer(TIMER_RETRY, 50);
+    case TIMER_WATCHDOG:
+        WatchdogStep();
         break;
-    }
-
     case TIMER_REFILL:
-        m_wave.Fill(m_nPendingRefill);
-        m_nPendingRefill = 0;
-        m_timers.KillTimer(TIMER_REFILL);
+        RefillStep();
         break;
-
     default:
         break;
     }
     FlushDirty();
+}
+
+bool CSpectrumWnd::RestartOnSettingsChange()
+{
+    if (!*m_pSettingsChanged)
+        return false;
+    m_pEngine->Stop();
+    *m_pSettingsChanged = 0;
+    m_bFirstFrame = true;
+    m_timers.KillTimer(TIMER_FRAME);
+    m_timers.KillTimer(TIMER_FIRSTFRAME);
+    m_timers.KillTimer(TIMER_START);
+    m_timers.KillTimer(TIMER_OPEN);
+    // The font settings may have changed with everything else.
+    RebuildFont();
+    return true;
+}
+
+void CSpectrumWnd::StartStep()
+{
+    // While the driver still holds a block of a capture this window stopped,
+    // come back in 50 ms. A shared engine may be recording for other views.
+    if (m_pOwnEngine && m_pEngine->IsCapturing()) {
+        m_timers.SetTimer(TIMER_START, 50);
+        return;
+    }
+    FreeBackgroundImage();
+    m_timers.KillTimer(TIMER_START);
+    if (!LoadBackgroundImage())
+        FreeBackgroundImage();
+    m_timers.SetTimer(TIMER_OPEN, 100);
+}
+
+void CSpectrumWnd::OpenStep(int nId)
+{
+    m_timers.KillTimer(nId);
+    int nRate = 0, nSize = 0;
+    CSpectrumEngine::PickRow(m_settings, &nRate, &nSize);
+    BuildLayout(nRate, nSize);
+    switch (m_pEngine->Open()) {
+    case CSpectrumEngine::OPEN_MEMORYERROR:
+        m_nState = DS_MEMORYERROR;
+        break;
+    case CSpectrumEngine::OPEN_DEVICEERROR:
+        m_nState = DS_DEVICEERROR;
+        break;
+    case CSpectrumEngine::OPEN_OK:
+        if (m_nState == DS_DEVICEERROR)
+            m_nState = DS_SPECTRUM;
+        break;
+    }
+    if (m_nState == DS_DEVICEERROR && nId == TIMER_RETRY) {
+        m_timers.SetTimer(TIMER_FRAME, 50);
+    } else {
+        InvalidateErase();
+        m_timers.SetTimer(TIMER_FIRSTFRAME, 100);
+    }
+}
+
+bool CSpectrumWnd::CanCaptureTrace() const
+{
+    return m_bTraceValid && m_pEngine->HasRing() && m_nState != DS_MEMORYERROR &&
+           m_nState != DS_DEVICEERROR;
+}
+
+void CSpectrumWnd::FirstFrameStep(CDC *pDC)
+{
+    m_bFirstFrame = false;
+    pDC->SetBkMode(CDC::TRANSPARENT);
+    pDC->SetTextColor(COLORREF(m_settings.FontColor));
+    m_bTraceValid = true;
+    m_pEngine->AnalyseFirstFrame(CanCaptureTrace());
+    m_nTraceLength = CaptureTrace(m_nTraceIndex);
+    DrawAll(pDC, false);
+    m_timers.KillTimer(TIMER_FIRSTFRAME);
+    m_timers.SetTimer(TIMER_FRAME, 50);
+}
+
+void CSpectrumWnd::CheckStream()
+{
+    // A stream that broke after it opened (the sound server went away) is a
+    // device error like one that never opened; the watchdog retries.
+    if (m_pEngine->StreamFailed() && m_nState != DS_DEVICEERROR && m_nState != DS_MEMORYERROR) {
+        m_pEngine->Stop();
+        m_nState = DS_DEVICEERROR;
+        InvalidateErase();
+    }
+}
+
+void CSpectrumWnd::FrameStep(CDC *pDC)
+{
+    CheckStream();
+    pDC->SetBkMode(CDC::TRANSPARENT);
+    pDC->SetTextColor(COLORREF(m_settings.FontColor));
+    // The first view of the engine to ask in a tick has it capture and
+    // analyse; the others read the same frame.
+    const bool bTrace = CanCaptureTrace();
+    m_nFrameShown = m_pEngine->NextFrame(m_nFrameShown, bTrace);
+    m_nTraceLength = bTrace ? CaptureTrace(m_nTraceIndex) : 0;
+    DrawUpdate(pDC);
+    if (m_pEngine->TakeRefill())
+        m_timers.SetTimer(TIMER_REFILL, 1000);
+}
+
+void CSpectrumWnd::WatchdogStep()
+{
+    const std::time_t nIdle = std::time(nullptr) - m_tLastActivity;
+    if (!m_bPreview) {
+        if (nIdle > kIdleSeconds && m_nState == DS_SPECTRUM) {
+            m_nState = DS_IDLECLOCK;
+            InvalidateErase();
+        } else if (nIdle <= kIdleSeconds && m_nState == DS_IDLECLOCK) {
+            m_nState = DS_SPECTRUM;
+            InvalidateErase();
+        }
+    }
+    if (m_nState == DS_DEVICEERROR)
+        m_timers.SetTimer(TIMER_RETRY, 50);
+}
+
+void CSpectrumWnd::RefillStep()
+{
+    m_pEngine->Refill();
+    m_timers.KillTimer(TIMER_REFILL);
 }
 
 void CSpectrumWnd::InvalidateErase()
@@ -402,28 +431,28 @@ void CSpectrumWnd::EnsureBackingImage(const QSize &size)
 void CSpectrumWnd::closeEvent(QCloseEvent *pEvent)
 {
     m_timers.KillAll();
-    m_wave.Stop();
+    if (m_pOwnEngine)
+        m_pOwnEngine->Stop();
     FreeBackgroundImage();
     QWidget::closeEvent(pEvent);
 }
 
-void CSpectrumWnd::GiveSpectrum(int nSlot, CBandElement *pElement, const float *pA, const float *pB)
+void CSpectrumWnd::GiveSpectrum(int nSlot, CBandElement *pElement,
+                                const CSpectrumEngine::Spectra &spectra)
 {
-    const int nType = m_settings.Type;
-    if (nType >= 1 && nType <= 3 && nSlot >= EffectiveFdiv())
-        pElement->SetSpectrum(pB, m_fftB.m_fMax);
+    if (IsStereoType(m_settings.Type) && nSlot >= EffectiveFdiv())
+        pElement->SetSpectrum(spectra.pB, spectra.fMaxB);
     else
-        pElement->SetSpectrum(pA, m_fftA.m_fMax);
+        pElement->SetSpectrum(spectra.pA, spectra.fMaxA);
 }
 
 void CSpectrumWnd::ComputeLevels()
 {
-    const float *pA = m_fftA.LockSpectrum();
-    const float *pB = m_fftB.LockSpectrum();
+    const CSpectrumEngine::Spectra spectra = m_pEngine->LockSpectra();
     float afLevel[kMaxElements];
     for (int i = 0; i < kMaxElements; ++i) {
         if (m_pElements[i])
-            GiveSpectrum(i, m_pElements[i], pA, pB);
+            GiveSpectrum(i, m_pElements[i].get(), spectra);
     }
     for (int i = 0; i < kMaxElements; ++i) {
         afLevel[i] = 0.0f;
@@ -432,7 +461,7 @@ void CSpectrumWnd::ComputeLevels()
             afLevel[i] = m_pElements[i]->m_fLevel;
         }
     }
-    if (m_settings.Type == 4) {
+    if (m_settings.Type == TYPE_KEYBOARD) {
         // Only the KeyNum loudest keys light; the lowest slot wins a tie.
         bool abTaken[kMaxElements] = {};
         for (int n = 0; n < m_settings.KeyNum; ++n) {
@@ -451,13 +480,12 @@ void CSpectrumWnd::ComputeLevels()
                 m_pElements[i]->m_fLevel = 0.0f;
         }
     }
-    m_fftB.UnlockSpectrum();
-    m_fftA.UnlockSpectrum();
+    m_pEngine->UnlockSpectra();
 }
 
 void CSpectrumWnd::BuildElementPens(PenTable &pens) const
 {
-    if (m_settings.Type == 4)
+    if (m_settings.Type == TYPE_KEYBOARD)
         BuildKeyPens(pens);
     else
         BuildPens(m_settings, pens);
@@ -467,33 +495,31 @@ void CSpectrumWnd::DrawElementsFull(CDC *pDC)
 {
     PenTable pens;
     BuildElementPens(pens);
-    const float *pA = m_fftA.LockSpectrum();
-    const float *pB = m_fftB.LockSpectrum();
+    const CSpectrumEngine::Spectra spectra = m_pEngine->LockSpectra();
     for (int i = 0; i < kMaxElements; ++i) {
         const int nSlot = TraversalSlot(i);
-        if (CBandElement *pElement = m_pElements[nSlot]) {
-            GiveSpectrum(nSlot, pElement, pA, pB);
+        if (CBandElement *pElement = m_pElements[nSlot].get()) {
+            GiveSpectrum(nSlot, pElement, spectra);
             pElement->DrawFull(pDC, &pens);
         }
     }
-    m_fftB.UnlockSpectrum();
-    m_fftA.UnlockSpectrum();
+    m_pEngine->UnlockSpectra();
 }
 
-void CSpectrumWnd::DrawAll(CDC *pDC, int bRepaint)
+void CSpectrumWnd::DrawAll(CDC *pDC, bool bRepaint)
 {
     if (!m_bCreated)
         return;
     DrawFrame(pDC);
-    if (g_bSettingsChanged || m_bFirstFrame)
+    if (*m_pSettingsChanged || m_bFirstFrame)
         return;
     if (m_nState != DS_SPECTRUM) {
-        DrawBigClock(pDC, 1);
+        DrawBigClock(pDC, true);
         return;
     }
     DrawElementsFull(pDC);
     if (m_settings.FclockDisp)
-        DrawSmallClock(pDC, 1);
+        DrawSmallClock(pDC, true);
     if (m_settings.FwaveDisp) {
         if (bRepaint)
             RepaintTraces(pDC);
@@ -506,23 +532,21 @@ void CSpectrumWnd::DrawUpdate(CDC *pDC)
 {
     if (m_nState == DS_SPECTRUM) {
         if (m_settings.FclockDisp)
-            DrawSmallClock(pDC, 0);
+            DrawSmallClock(pDC, false);
         if (m_settings.FwaveDisp && m_bTraceValid)
             UpdateTraces(pDC);
     }
     ComputeLevels();
     if (m_nState != DS_SPECTRUM)
-        DrawBigClock(pDC, 0);
+        DrawBigClock(pDC, false);
 
     PenTable pens;
     BuildElementPens(pens);
-    const float *pA = m_fftA.LockSpectrum();
-    const float *pB = m_fftB.LockSpectrum();
-    (void)pA;
-    (void)pB;
+    // The elements' spectrum pointers are valid within the lock.
+    m_pEngine->LockSpectra();
     bool bActive = false;
     for (int i = 0; i < kMaxElements; ++i) {
-        CBandElement *pElement = m_pElements[TraversalSlot(i)];
+        CBandElement *pElement = m_pElements[TraversalSlot(i)].get();
         if (!pElement)
             continue;
         if (m_nState == DS_SPECTRUM)
@@ -532,8 +556,7 @@ void CSpectrumWnd::DrawUpdate(CDC *pDC)
         if (!pElement->IsIdle())
             bActive = true;
     }
-    m_fftB.UnlockSpectrum();
-    m_fftA.UnlockSpectrum();
+    m_pEngine->UnlockSpectra();
     if (bActive)
         m_tLastActivity = std::time(nullptr);
 }

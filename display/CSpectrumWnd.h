@@ -1,8 +1,6 @@
 #pragma once
 
-#include "analysis/CFFT.h"
-#include "audio/CWave.h"
-#include "audio/CWaveDevice.h"
+#include "analysis/CSpectrumEngine.h"
 #include "display/CChipColumn.h"
 #include "display/CBandElement.h"
 #include "graphics/CCoordMapper.h"
@@ -29,11 +27,12 @@ struct ClockTime
     int nSecond = 0;
 };
 
-// The window that does the work: it owns the capture ring and device, two
-// transform engines, up to 80 band elements and the background picture, and
-// drives them from window timers on the user-interface thread. Timer handlers
-// draw into the window's backing image through a device context and mark
-// what they touched; paintEvent only copies the image to the screen.
+// A view of a spectrum engine: the window lays out up to 80 band elements,
+// the clocks and the waveform strip in its area, and draws them from window
+// timers on the user-interface thread into its backing image through a
+// device context, marking what it touched; paintEvent only copies the image
+// to the screen. Capture and analysis are the engine's: a window given none
+// makes and owns its own, and several windows may share one.
 class CSpectrumWnd : public QWidget
 {
 public:
@@ -58,8 +57,15 @@ public:
     static constexpr int kTraceSlots = 8;
     static constexpr int kTracePoints = 2048;
 
-    // With bAutoDelete the object deletes itself once its window is closed.
-    explicit CSpectrumWnd(int bAutoDelete = 0, QWidget *pParent = nullptr);
+    // A window with an engine of its own, reading settings (which must
+    // outlive it). With bAutoDelete the object deletes itself once its
+    // window is closed.
+    explicit CSpectrumWnd(DisplaySettings &settings, bool bAutoDelete = false,
+                          QWidget *pParent = nullptr);
+    // A window showing engine, which others may show too; the engine must
+    // outlive the window and read the same settings.
+    CSpectrumWnd(DisplaySettings &settings, CSpectrumEngine &engine, bool bAutoDelete = false,
+                 QWidget *pParent = nullptr);
     ~CSpectrumWnd() override;
 
     // Creates the window with the given rectangle (device pixels, relative to
@@ -67,9 +73,23 @@ public:
     virtual int CreateSpectrumWindow(const RECT &rc, QWidget *pParent);
     virtual int LoadBackgroundImage();
     void FreeBackgroundImage();
+    // The display's place in the window; the change restarts the display
+    // through the change flag.
     void SetArea(const RECT &rc);
+    const RECT &Area() const { return m_rcArea; }
 
-    void DrawAll(CDC *pDC, int bRepaint);
+    // The preview of the screen-saver host: small fonts, no background
+    // picture, never the idle clock. Before CreateSpectrumWindow.
+    void SetPreview(bool bPreview) { m_bPreview = bPreview; }
+    // In a window of its own the display's area is the whole client area and
+    // follows every resize.
+    void SetAreaFollowsSize(bool bFollows) { m_bAreaFollowsSize = bFollows; }
+    // The flag the window watches for changed settings (set: lay out and
+    // restart at the next tick, then clear it) and raises when its area
+    // changes. The process-wide g_bSettingsChanged unless given another.
+    void SetChangeFlag(int *pFlag);
+
+    void DrawAll(CDC *pDC, bool bRepaint);
     void DrawUpdate(CDC *pDC);
     void ComputeLevels();
 
@@ -80,71 +100,46 @@ public:
     void MapBands(int nRate, int nSize, int nCount);
     // The keyboard's bins and gains, one semitone per key slot below nCount.
     void MapKeys(int nRate, int nSize, int nCount);
+    // The element in slot nSlot (0 .. kMaxElements - 1), null if none.
+    CBandElement *Element(int nSlot) const { return m_pElements[nSlot].get(); }
+    int ElementCount() const;
+    const RECT &ClockRect() const { return m_rcClock; }
+    const RECT &WaveRect() const { return m_rcWave; }
 
-    // Analysis window and trace.
-    int FindSyncStart(uint32_t *pStart, uint32_t *pEnd);
+    // The waveform trace: fills slot nSlot from the frames that end the
+    // engine's analysis window; the number of points, 0 when there is none.
     int CaptureTrace(int nSlot);
+    const int16_t *Trace(int nSlot) const { return m_trace[nSlot]; }
     static COLORREF AfterimageColor(COLORREF background, COLORREF line, int nZan);
 
     // Clocks; bFull draws afresh, otherwise only what changed.
-    void DrawSmallClock(CDC *pDC, int bFull);
-    void DrawBigClock(CDC *pDC, int bFull);
+    void DrawSmallClock(CDC *pDC, bool bFull);
+    void DrawBigClock(CDC *pDC, bool bFull);
     // The big clock's colour for local second s, advancing the fade counters.
     COLORREF BigClockColor(int nSecond);
     // Where the clocks take the time from; null restores the system clock.
     // For tests, which need to walk through chosen seconds.
     using ClockSource = ClockTime (*)();
     static void SetClockSource(ClockSource pSource);
+    // The error message's pulse counter (low byte the step, 0x100 falling).
+    int MessagePulse() const { return m_nMessagePulse; }
+    void SetMessagePulse(int nPulse) { m_nMessagePulse = nPulse; }
 
     // Runs the full paint algorithm into the backing image, as an invalidation
     // with erase does, and schedules the copy to the screen.
     void InvalidateErase();
     const QImage &BackingImage() const { return m_image; }
 
-    // Sound input for this window's device; must be called before the window
+    // Sound input for this window's engine; must be called before the window
     // is created. Without it the process-wide driver factory is used.
     void SetWaveInDriver(std::unique_ptr<IWaveInDriver> pDriver);
+    CSpectrumEngine &Engine() { return *m_pEngine; }
 
-    // Members, in the order the window keeps them.
-    QString m_strLastBigClock;
-    int m_nLastBigClockSecond = 0;
-    int m_nFadeOut = 0;
-    int m_nFadeIn = 0;
-    int m_bFirstFrame = 1;
-    int m_bCreated = 0;
-    CBandElement *m_pElements[kMaxElements] = {}; // owned
-    DisplaySettings &m_settings;
-    RECT m_rcArea;
-    CWave m_wave;
-    CWaveDevice m_device;
-    CFFT m_fftA;
-    CFFT m_fftB;
-    int m_bTraceValid = 0;
-    int16_t m_trace[kTraceSlots][kTracePoints] = {};
-    int m_nTraceIndex = 0;
-    int m_nTraceLength = 0;
-    CCoordMapper m_mapper;
-    std::time_t m_tLastActivity;
-    int m_nState = DS_SPECTRUM;
-    int m_nMessagePulse = 0;
-    HDIB m_hBackground;
-    std::unique_ptr<CPalette> m_pPalette;
-    uint32_t m_dwSyncPos = 0;
-    int m_bPreview = 0;
-    int m_nPendingRefill = 0;
-    int m_nSmallClock = 0;
-    RECT m_rcWave;
-    RECT m_rcClock;
-    int m_bAutoDelete = 0;
-    // In a window of its own the display's area is the whole client area and
-    // follows every resize.
-    int m_bAreaFollowsSize = 0;
-
-    // The row of the rate and size table in use, for the analysis window.
-    int m_nRate = 11025;
-    int m_nSize = 256;
-    // Where the next analysis window starts, chosen by FindSyncStart.
-    uint32_t m_dwAnalysisStart = 0;
+    int State() const { return m_nState; }
+    bool IsFirstFrame() const { return m_bFirstFrame; }
+    bool HasBackgroundImage() const { return bool(m_hBackground); }
+    // When an element last moved; 15 s without brings the idle clock.
+    void SetLastActivity(std::time_t t) { m_tLastActivity = t; }
 
     // The handler of every window timer, by the window's own timer id. A
     // subclass handles the ids it sets itself and hands every other id on.
@@ -157,21 +152,42 @@ protected:
     void timerEvent(QTimerEvent *pEvent) override;
     void closeEvent(QCloseEvent *pEvent) override;
 
+    DisplaySettings &Settings() const { return m_settings; }
+    CWindowTimers &Timers() { return m_timers; }
+    // The device context of the backing image; null while the window has no size.
+    CDC *DC() const { return m_pDC.get(); }
+    void FlushDirty();
+
+private:
+    CSpectrumWnd(DisplaySettings &settings, std::unique_ptr<CSpectrumEngine> pOwnEngine,
+                 CSpectrumEngine *pSharedEngine, bool bAutoDelete, QWidget *pParent);
+
+    // The steps of OnTimer, one per timer.
+    // Changed settings stop capture and start the chain again; true then.
+    bool RestartOnSettingsChange();
+    void StartStep();
+    void OpenStep(int nId);
+    void FirstFrameStep(CDC *pDC);
+    void FrameStep(CDC *pDC);
+    void WatchdogStep();
+    void RefillStep();
+    // The engine's state in the window's: a broken stream is a device error.
+    void CheckStream();
+    bool CanCaptureTrace() const;
+
     // Gives the window a backing image of this size, painted in full.
     void EnsureBackingImage(const QSize &size);
     // The frame, background picture and waveform strip behind everything.
     void DrawFrame(CDC *pDC);
     void DrawElementsFull(CDC *pDC);
     // Hands every element its channel's spectrum, for slot nSlot.
-    void GiveSpectrum(int nSlot, CBandElement *pElement, const float *pA, const float *pB);
+    void GiveSpectrum(int nSlot, CBandElement *pElement, const CSpectrumEngine::Spectra &spectra);
     void PaintAll();
-    void FlushDirty();
     // paintEvent's copy of the region's rows straight into the image the
     // painter writes to, only the rows flagged in pRows when it is given;
     // false when the painter's device is no such image.
     bool CopyRowsTo(QPainter &painter, const QRegion &region, const uint8_t *pRows);
     void RebuildFont();
-    void PickRow(int nId, int *pRate, int *pSize) const;
     void PaintBackground(CDC *pDC);
     // The waveform strip: one stored trace as a polyline, and the three ways
     // of drawing the ring (every frame, on repaint, on the first frame).
@@ -180,10 +196,46 @@ protected:
     void RepaintTraces(CDC *pDC);
     void ResetTraces(CDC *pDC);
     int EffectiveFdiv() const;
-    // Places the keys of display type 4 in the graph rectangle G (logical
+    // Places the keys of the keyboard type in the graph rectangle G (logical
     // coordinates, after the clock and wave strips), maps and links them.
     void BuildKeyboard(RECT G, int nRate, int nSize);
     void MapRectToDevice(RECT &rc) const;
+    // The pen table of the display type: key colours or chip colours.
+    void BuildElementPens(PenTable &pens) const;
+    // New elements on this window's settings and engine frames.
+    std::unique_ptr<CBandElement> NewChipColumn() const;
+    std::unique_ptr<CBandElement> NewKey() const;
+
+    DisplaySettings &m_settings;
+    std::unique_ptr<CSpectrumEngine> m_pOwnEngine; // null when showing a shared engine
+    CSpectrumEngine *m_pEngine;                     // m_pOwnEngine or the shared one
+    uint32_t m_nFrameShown = 0;                     // the engine frame drawn last
+    int *m_pSettingsChanged;
+
+    QString m_strLastBigClock;
+    int m_nLastBigClockSecond = 0;
+    int m_nFadeOut = 0;
+    int m_nFadeIn = 0;
+    bool m_bFirstFrame = true;
+    bool m_bCreated = false;
+    std::unique_ptr<CBandElement> m_pElements[kMaxElements];
+    RECT m_rcArea;
+    bool m_bTraceValid = false;
+    int16_t m_trace[kTraceSlots][kTracePoints] = {};
+    int m_nTraceIndex = 0;
+    int m_nTraceLength = 0;
+    CCoordMapper m_mapper;
+    std::time_t m_tLastActivity;
+    int m_nState = DS_SPECTRUM;
+    int m_nMessagePulse = 0;
+    HDIB m_hBackground;
+    std::unique_ptr<CPalette> m_pPalette;
+    bool m_bPreview = false;
+    int m_nSmallClock = 0;
+    RECT m_rcWave;
+    RECT m_rcClock;
+    bool m_bAutoDelete = false;
+    bool m_bAreaFollowsSize = false;
 
     CWindowTimers m_timers;
     QImage m_image;             // the backing image, Format_RGB32, the widget's size
@@ -196,10 +248,6 @@ protected:
     COLORREF m_lastBigClockColor = 0;
     // What FlushDirty's repaint asked for, while it runs.
     const QRegion *m_pRepainting = nullptr;
-
-private:
-    // The pen table of the display type: key colours or chip colours.
-    void BuildElementPens(PenTable &pens) const;
 };
 
 // The slot the window visits i-th when drawing: five interleaved passes over

@@ -72,7 +72,7 @@ COLORREF Blend(COLORREF a, COLORREF b, int nStep, int nSteps)
 
 int CSpectrumWnd::LoadBackgroundImage()
 {
-    if (m_settings.BmpName.size() < 3 || g_bPreview)
+    if (m_settings.BmpName.size() < 3 || m_bPreview)
         return 0;
     // Opened for reading only; the picture is read whole, once per restart.
     std::FILE *pFile = std::fopen(QFile::encodeName(m_settings.BmpName).constData(), "rb");
@@ -127,7 +127,7 @@ void CSpectrumWnd::DrawFrame(CDC *pDC)
             pDC->FillSolidRect(RECT{r - w, t, r, b}, ringColor[nRing]);
         }
     }
-    if (g_bSettingsChanged || m_bFirstFrame)
+    if (*m_pSettingsChanged || m_bFirstFrame)
         return;
     if (m_nState == DS_SPECTRUM && s.FwaveDisp && !m_rcWave.IsNull()) {
         RECT rc = m_rcWave;
@@ -139,7 +139,7 @@ void CSpectrumWnd::DrawFrame(CDC *pDC)
     }
 }
 
-void CSpectrumWnd::DrawSmallClock(CDC *pDC, int bFull)
+void CSpectrumWnd::DrawSmallClock(CDC *pDC, bool bFull)
 {
     if (m_rcClock.IsNull())
         return;
@@ -205,7 +205,7 @@ COLORREF CSpectrumWnd::BigClockColor(int s)
     return color;
 }
 
-void CSpectrumWnd::DrawBigClock(CDC *pDC, int bFull)
+void CSpectrumWnd::DrawBigClock(CDC *pDC, bool bFull)
 {
     const DisplaySettings &st = m_settings;
     const ClockTime now = Now();

@@ -43,8 +43,7 @@ void CSpectrumWnd::BuildKeyboard(RECT G, int nRate, int nSize)
     m_rcClock.right = m_rcWave.right = G.right;
 
     // Slot 0 is always a new key.
-    delete m_pElements[0];
-    m_pElements[0] = new CKeyElement;
+    m_pElements[0] = NewKey();
     POINT white{G.left, G.bottom}; // origin of the white key placed last
     m_pElements[0]->SetGeometry(white, whiteSize, 0);
     m_pElements[0]->SetMapper(&m_mapper);
@@ -63,35 +62,30 @@ void CSpectrumWnd::BuildKeyboard(RECT G, int nRate, int nSize)
             if (origin.x + size.cx > G.right)
                 size.cx = G.right - origin.x; // the last black key stops at the edge
         }
-        if (m_pElements[i] && m_pElements[i]->m_nKind != CKeyElement::kKind) {
-            delete m_pElements[i];
-            m_pElements[i] = nullptr;
-        }
+        if (m_pElements[i] && m_pElements[i]->m_nKind != CKeyElement::kKind)
+            m_pElements[i].reset();
         if (i % 2 != 0 && size.cx <= 0) {
             // Nothing of this black key is left: the keyboard ends here.
-            delete m_pElements[i];
-            m_pElements[i] = nullptr;
+            m_pElements[i].reset();
             nUsed = i;
             break;
         }
         if (!m_pElements[i])
-            m_pElements[i] = new CKeyElement;
+            m_pElements[i] = NewKey();
         m_pElements[i]->SetGeometry(origin, size, 0);
         m_pElements[i]->SetMapper(&m_mapper);
     }
     // Emptied before the mapping and linking so that neither meets a key
     // left over from an earlier, longer keyboard.
-    for (int i = nUsed; i < kMaxElements; ++i) {
-        delete m_pElements[i];
-        m_pElements[i] = nullptr;
-    }
+    for (int i = nUsed; i < kMaxElements; ++i)
+        m_pElements[i].reset();
 
     MapKeys(nRate, nSize, n);
 
     const auto keyAt = [this, n](int i) -> CKeyElement * {
         if (i < 0 || i >= n || !m_pElements[i] || m_pElements[i]->m_nKind != CKeyElement::kKind)
             return nullptr;
-        return static_cast<CKeyElement *>(m_pElements[i]);
+        return static_cast<CKeyElement *>(m_pElements[i].get());
     };
     for (int i = 0; i < n; i += 2) {
         CKeyElement *pWhite = keyAt(i);
@@ -139,8 +133,7 @@ void CSpectrumWnd::MapKeys(int nRate, int nSize, int nCount)
             break;
         if ((s % 2 != 0) != (bBlack != 0)) {
             // No black key between two white notes.
-            delete m_pElements[s];
-            m_pElements[s] = nullptr;
+            m_pElements[s].reset();
             if (++s >= nCount || !m_pElements[s])
                 break;
         }

@@ -3,7 +3,7 @@
 // assignment of transform bins and labels to the bands.
 #include "display/CSpectrumWnd.h"
 
-#include "settings/Settings.h"
+#include "settings/SettingValues.h"
 #include "display/CChipColumn.h"
 
 #include <algorithm>
@@ -15,8 +15,6 @@ namespace {
 
 constexpr int kLabelFrequencies[] = {20,   30,   50,   100,  200,   300,  500,
                                      1000, 2000, 3000, 5000, 10000, 20000};
-
-constexpr int kChipColumnKind = 0;
 
 // An edge of the graph inside a background picture: nEdge + nSign x
 // nearest(v), where nearest(v) is v + 0.5 truncated towards zero, kept
@@ -96,7 +94,7 @@ void CSpectrumWnd::BuildLayout(int nRate, int nSize)
     }
     if (s.FwaveDisp) {
         int d = G.top - G.bottom;
-        d /= nType == 2 ? 5 : nType == 3 ? 4 : 3;
+        d /= nType == TYPE_STEREO_LEFTRIGHT ? 5 : nType == TYPE_STEREO_TOPBOTTOM ? 4 : 3;
         m_rcWave = RECT{G.left, G.top, G.right, G.top - d};
         G.top -= d + 2;
     } else {
@@ -105,7 +103,7 @@ void CSpectrumWnd::BuildLayout(int nRate, int nSize)
 
     const int W = G.right - G.left;
     const int H = G.top - G.bottom;
-    if (nType == 4) {
+    if (nType == TYPE_KEYBOARD) {
         BuildKeyboard(G, nRate, nSize);
         return;
     }
@@ -117,15 +115,14 @@ void CSpectrumWnd::BuildLayout(int nRate, int nSize)
     SIZE size2;
     POINT step2;
     int nAngle2 = 0;
-    const bool bSecondGroup = nType >= 1 && nType <= 3;
+    const bool bSecondGroup = IsStereoType(nType);
 
     // Slot 0 is always a new element.
-    delete m_pElements[0];
-    m_pElements[0] = new CChipColumn;
-    CBandElement *pFirst = m_pElements[0];
+    m_pElements[0] = NewChipColumn();
+    CBandElement *pFirst = m_pElements[0].get();
 
     switch (nType) {
-    case 1: {
+    case TYPE_STEREO: {
         const int k = nFdiv + 1;
         const int cw = (W - 4) / (2 * k);
         G.left += (W - 2 * k * cw) / 2;
@@ -141,7 +138,7 @@ void CSpectrumWnd::BuildLayout(int nRate, int nSize)
         step2 = {cw, 0};
         break;
     }
-    case 2: {
+    case TYPE_STEREO_LEFTRIGHT: {
         const int half = W / 2;
         const int r = H / nFdiv;
         G.bottom += (H - r * nFdiv) / 2;
@@ -158,7 +155,7 @@ void CSpectrumWnd::BuildLayout(int nRate, int nSize)
         nAngle2 = 270;
         break;
     }
-    case 3: {
+    case TYPE_STEREO_TOPBOTTOM: {
         const int cw = W / nFdiv;
         const int halfH = H / 2;
         G.left += (W - cw * nFdiv) / 2;
@@ -197,12 +194,8 @@ void CSpectrumWnd::BuildLayout(int nRate, int nSize)
     origin.x += step.x;
     origin.y += step.y;
     for (int i = 1; i < n && i < kMaxElements; ++i) {
-        if (m_pElements[i] && m_pElements[i]->m_nKind != kChipColumnKind) {
-            delete m_pElements[i];
-            m_pElements[i] = nullptr;
-        }
-        if (!m_pElements[i])
-            m_pElements[i] = new CChipColumn;
+        if (!m_pElements[i] || m_pElements[i]->m_nKind != CChipColumn::kKind)
+            m_pElements[i] = NewChipColumn();
         m_pElements[i]->SetGeometry(origin, size, nAngle);
         m_pElements[i]->SetMapper(&m_mapper);
         origin.x += step.x;
@@ -213,24 +206,18 @@ void CSpectrumWnd::BuildLayout(int nRate, int nSize)
     int nUsed = std::min(n, int(kMaxElements));
     if (bSecondGroup) {
         for (int j = n; j < 2 * n && j < kMaxElements; ++j) {
-            if (m_pElements[j] && m_pElements[j]->m_nKind != kChipColumnKind) {
-                delete m_pElements[j];
-                m_pElements[j] = nullptr;
-            }
-            if (!m_pElements[j])
-                m_pElements[j] = new CChipColumn;
+            if (!m_pElements[j] || m_pElements[j]->m_nKind != CChipColumn::kKind)
+                m_pElements[j] = NewChipColumn();
             m_pElements[j]->SetGeometry(origin2, size2, nAngle2);
             m_pElements[j]->SetMapper(&m_mapper);
             origin2.x += step2.x;
             origin2.y += step2.y;
-            m_pElements[j]->CopyBins(m_pElements[j - n], nType == 1);
+            m_pElements[j]->CopyBins(m_pElements[j - n].get(), nType == TYPE_STEREO);
         }
         nUsed = std::min(2 * n, int(kMaxElements));
     }
-    for (int i = nUsed; i < kMaxElements; ++i) {
-        delete m_pElements[i];
-        m_pElements[i] = nullptr;
-    }
+    for (int i = nUsed; i < kMaxElements; ++i)
+        m_pElements[i].reset();
 }
 
 void CSpectrumWnd::MapBands(int nRate, int nSize, int nCount)
@@ -240,7 +227,7 @@ void CSpectrumWnd::MapBands(int nRate, int nSize, int nCount)
     const double f = double(nRate) / nSize;
     const double e0 = std::log10(2.0 * f);
     const double m = (std::log10(nRate / 2.0) - e0) / nCount;
-    const int nColumns = m_settings.Type == 1 ? 2 * nCount : nCount;
+    const int nColumns = m_settings.Type == TYPE_STEREO ? 2 * nCount : nCount;
     const int s = nColumns < 6 ? 1 : nColumns > 40 ? 3 : 2;
 
     int nCountdown = 0;
@@ -275,7 +262,7 @@ void CSpectrumWnd::MapBands(int nRate, int nSize, int nCount)
                                              : QString::number(nBest / 1000) + QLatin1Char('k');
             }
         }
-        if (CBandElement *pElement = m_pElements[k]) {
+        if (CBandElement *pElement = m_pElements[k].get()) {
             pElement->SetBins(desc);
             // From 1 at 0 Hz to 1.4 at half the rate, by the band's middle bin
             // (both halvings are whole-number ones).

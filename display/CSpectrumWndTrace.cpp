@@ -1,18 +1,13 @@
-// Where each analysis window lies in the capture ring, and the waveform
-// trace with its afterimage.
+// The waveform trace with its afterimage, from the frames that end the
+// engine's analysis window.
 #include "display/CSpectrumWnd.h"
 
-#include "settings/Settings.h"
+#include "settings/SettingValues.h"
 
 #include <algorithm>
 #include <cmath>
 
 namespace {
-
-// The 16-bit sample that marker mode writes into every frame of a half it
-// hands back to the driver: a frame still holding it was not recorded yet.
-constexpr int kMarker = 0x2222;
-constexpr int kMarkerRun = 10;
 
 // Frame index arithmetic in the ring: indices below 0 wrap by adding len.
 int64_t WrapBelow(int64_t i, int64_t len)
@@ -24,74 +19,9 @@ int64_t WrapBelow(int64_t i, int64_t len)
 
 } // namespace
 
-int CSpectrumWnd::FindSyncStart(uint32_t *pStart, uint32_t *pEnd)
-{
-    const int64_t len = m_wave.m_dwFrames;
-    const int64_t N = m_nSize;
-    int64_t newest = 0;
-    if (len > 0 && m_settings.WaveRecMode != 0) {
-        int64_t p = m_dwSyncPos % len;
-        int64_t nExamined = 0;
-        while (nExamined < len && m_wave.GetSampleInt(uint32_t(p), 1) == kMarker) {
-            p = (p + 1) % len;
-            ++nExamined;
-        }
-        int nRun = 0;
-        while (nExamined < len) {
-            const int v = m_wave.GetSampleInt(uint32_t(p), 1);
-            p = (p + 1) % len;
-            ++nExamined;
-            if (v == kMarker) {
-                if (++nRun == kMarkerRun)
-                    break;
-            } else {
-                nRun = 0;
-            }
-        }
-        // Back over the markers to the first of the run; the frame before it
-        // is the newest one recorded.
-        newest = WrapBelow(p - nRun - 1, len);
-    } else if (len > 0) {
-        newest = WrapBelow(int64_t(m_wave.GetPosition()) - m_wave.MsToFrames(100), len);
-    }
-
-    const int64_t last = WrapBelow(newest - N, len);
-    const int64_t d = m_wave.MsToFrames(70);
-    int64_t pa = last;
-    int va = -32768;
-    for (int64_t i = last; i < last + N; ++i) {
-        const int v = m_wave.GetSampleInt(uint32_t(i), 1);
-        if (v > va) {
-            va = v;
-            pa = i;
-        }
-    }
-    int64_t pb = WrapBelow(last - d, len);
-    int vb = -32768;
-    for (int64_t j = last - d; j < last; ++j) {
-        const int64_t i = WrapBelow(j, len);
-        const int v = m_wave.GetSampleInt(uint32_t(i), 1);
-        if (v > vb) {
-            vb = v;
-            pb = i;
-        }
-    }
-    const int64_t chosen = vb > 2 * va ? pb : pa;
-    const int64_t start = chosen > last + N / 4 ? last : WrapBelow(chosen - N / 4, len);
-    *pStart = uint32_t(start);
-    *pEnd = uint32_t(start + N);
-    m_dwSyncPos = *pEnd;
-    m_dwAnalysisStart = *pStart;
-
-    RECT rc = m_rcWave;
-    rc.Normalize();
-    return std::min(rc.Width(), kTracePoints);
-}
-
 int CSpectrumWnd::CaptureTrace(int nSlot)
 {
-    if (!m_bTraceValid || !m_wave.GetData(0) || m_nState == DS_MEMORYERROR ||
-        m_nState == DS_DEVICEERROR)
+    if (!CanCaptureTrace())
         return 0;
     if (nSlot < 0 || nSlot >= kTraceSlots)
         nSlot = 0;
@@ -107,28 +37,28 @@ int CSpectrumWnd::CaptureTrace(int nSlot)
     rc.Normalize();
     const int H = rc.Height();
     const int nCount = std::min(rc.Width(), int(kTracePoints));
-    uint32_t dwStart = 0, dwEnd = 0;
-    FindSyncStart(&dwStart, &dwEnd);
+    // The trace ends where the engine's analysis window ends.
+    const int64_t dwEnd = m_pEngine->SyncPos();
 
     // Without the waveform strip nobody draws the points; the strip starts
     // from a reset ring whenever it is switched on.
-    const int64_t len = m_wave.m_dwFrames;
+    const CWave &wave = m_pEngine->Wave();
+    const int64_t len = wave.m_dwFrames;
     for (int i = 0; m_settings.FwaveDisp && i < nCount; ++i) {
-        const int64_t frame = WrapBelow(int64_t(dwEnd) - nCount + i, len);
+        const int64_t frame = WrapBelow(dwEnd - nCount + i, len);
         int16_t l = 0, r = 0;
-        const int s = m_wave.GetStereoSample(uint32_t(frame), &l, &r, 0);
+        const int s = wave.GetStereoSample(uint32_t(frame), &l, &r, 0);
         const double a = std::clamp(std::trunc(g * s), -32768.0, 32767.0);
         m_trace[nSlot][i] =
             int16_t(rc.top + (((H - 4) * int(a)) / 2) / 32768 + H / 2);
     }
-    m_wave.Unlock();
     return nCount;
 }
 
 COLORREF CSpectrumWnd::AfterimageColor(COLORREF bg, COLORREF wl, int nZan)
 {
     const int rb = std::min(GetRValue(bg), 255), rw = std::min(GetRValue(wl), 255);
-    if (nZan == 1) {
+    if (nZan == AFTERIMAGE_FAINT) {
         return RGB((rw + 2 * rb) / 3,
                    std::min(255, int((((bg >> 6) & 0x3FF) + ((wl >> 7) & 0x1FF)) / 6)),
                    std::min(255, int((((bg >> 14) & 0x3FF) + ((wl >> 15) & 0x1FF)) / 6)));
@@ -170,7 +100,7 @@ void CSpectrumWnd::UpdateTraces(CDC *pDC)
     const int nNext = (k + 1) % kTraceSlots;
     const int nPrevious = (k + kTraceSlots - 1) % kTraceSlots;
     const COLORREF bg = COLORREF(m_settings.Cbackground);
-    if (m_settings.FwaveZan <= 0) {
+    if (m_settings.FwaveZan <= AFTERIMAGE_NONE) {
         DrawTrace(pDC, nPrevious, bg);
     } else {
         DrawTrace(pDC, nNext, bg);
@@ -188,7 +118,7 @@ void CSpectrumWnd::RepaintTraces(CDC *pDC)
         k = 0;
     const COLORREF bg = COLORREF(m_settings.Cbackground);
     DrawTrace(pDC, k, bg);
-    if (m_settings.FwaveZan <= 0) {
+    if (m_settings.FwaveZan <= AFTERIMAGE_NONE) {
         DrawTrace(pDC, (k + kTraceSlots - 1) % kTraceSlots, COLORREF(m_settings.Cwline));
         return;
     }

@@ -22,7 +22,7 @@ int g_nEndProcessCalls = 0;
 class TestSaver : public CSaverWnd
 {
 public:
-    explicit TestSaver(int bAutoDelete = 1) : CSaverWnd(bAutoDelete)
+    explicit TestSaver(int bAutoDelete = 1) : CSaverWnd(g_DisplaySettings, bAutoDelete != 0)
     {
         SetWaveInDriver(std::make_unique<ScriptedWaveInDriver>());
     }
@@ -126,7 +126,7 @@ TEST(CSaverWndWindow, CoversThePrimaryScreenTopmostWithoutPointer)
     EXPECT_EQ(pWnd->cursor().shape(), Qt::BlankCursor);
     EXPECT_EQ(pWnd->m_rcScreen, (RECT{0, 0, 800, 800}));
     EXPECT_EQ(pWnd->m_rcGraph, (RECT{127, 324, 672, 475}));
-    EXPECT_EQ(pWnd->m_rcArea, pWnd->m_rcGraph);
+    EXPECT_EQ(pWnd->Area(), pWnd->m_rcGraph);
     EXPECT_EQ(pWnd->m_nAnchorX, -1);
     EXPECT_EQ(pWnd->m_nAnchorY, -1);
     delete pWnd;
@@ -155,7 +155,7 @@ TEST(CSaverWndWindow, TimerMoveMovesTheAreaAndOtherIdsGoToTheSpectrumWindow)
     wnd.OnTimer(CSaverWnd::TIMER_MOVE);
     // 800 - 545 = 255 free: 255 * 16 / 17 = 240; 800 - 151 = 649: 649 / 17 = 38.
     EXPECT_EQ(wnd.m_rcGraph, (RECT{240, 38, 785, 189}));
-    EXPECT_EQ(wnd.m_rcArea, wnd.m_rcGraph);
+    EXPECT_EQ(wnd.Area(), wnd.m_rcGraph);
     EXPECT_EQ(g_bSettingsChanged, 1); // the move did not run the frame-timer handling
     wnd.OnTimer(CSpectrumWnd::TIMER_WATCHDOG);
     EXPECT_EQ(g_bSettingsChanged, 0); // which restarts on any of its own ids
@@ -228,7 +228,7 @@ TEST(CSaverWndInput, HostedWindowIgnoresInput)
     EXPECT_FALSE(Closes(pWnd));
     pWnd->SetScreenSize(200, 100); // the host shrank
     EXPECT_EQ(pWnd->m_rcGraph, (RECT{15, 15, 185, 85}));
-    EXPECT_EQ(pWnd->m_rcArea, pWnd->m_rcGraph);
+    EXPECT_EQ(pWnd->Area(), pWnd->m_rcGraph);
     delete pWnd;
 }
 
@@ -256,7 +256,7 @@ TEST(CSaverWndDamage, DamagedSizesNeitherCrashNorHang)
         ASSERT_EQ(img.size(), QSize(800, 800));
         if (nSizeX <= 0 || nSizeY <= 0) {
             // No graph: nothing but the background.
-            EXPECT_TRUE(wnd.m_rcArea.Width() == 0 && wnd.m_rcArea.Height() == 0);
+            EXPECT_TRUE(wnd.Area().Width() == 0 && wnd.Area().Height() == 0);
             int nDrawn = 0;
             for (int y = 0; y < img.height(); ++y)
                 for (int x = 0; x < img.width(); ++x)

@@ -4,8 +4,9 @@
 // a loud stereo signal, a lost sound stream with the big clock and its
 // message, and the retry that brings the spectrum back. Every display type.
 #include "app/CSaverWnd.h"
-#include "settings/Settings.h"
+#include "settings/SettingValues.h"
 #include "display/CChipColumn.h"
+#include "display/CKeyElement.h"
 #include "display/CSpectrumWnd.h"
 #include "platform/ProfileStore.h"
 #include "audio/input/ScriptedWaveInDriver.h"
@@ -85,8 +86,8 @@ private:
 int ElementCount(const CSpectrumWnd &wnd)
 {
     int n = 0;
-    for (const CBandElement *p : wnd.m_pElements)
-        n += p != nullptr;
+    for (int i = 0; i < CSpectrumWnd::kMaxElements; ++i)
+        n += wnd.Element(i) != nullptr;
     return n;
 }
 
@@ -99,7 +100,7 @@ void RunDisplay(CSpectrumWnd &wnd, ScriptedWaveInDriver *pDriver, const std::str
     wnd.OnTimer(CSpectrumWnd::TIMER_START);
     wnd.OnTimer(CSpectrumWnd::TIMER_OPEN);
     wnd.OnTimer(CSpectrumWnd::TIMER_FIRSTFRAME);
-    ASSERT_EQ(wnd.m_nState, CSpectrumWnd::DS_SPECTRUM) << strCase;
+    ASSERT_EQ(wnd.State(), CSpectrumWnd::DS_SPECTRUM) << strCase;
     ASSERT_TRUE(wnd.IsTimerActive(CSpectrumWnd::TIMER_FRAME)) << strCase;
     auto frames = [&](int nCount, bool bFeed) {
         for (int i = 0; i < nCount; ++i) {
@@ -114,11 +115,11 @@ void RunDisplay(CSpectrumWnd &wnd, ScriptedWaveInDriver *pDriver, const std::str
 
     pDriver->FailStream();
     frames(8, false); // the big clock with "Device error" under it
-    ASSERT_EQ(wnd.m_nState, CSpectrumWnd::DS_DEVICEERROR) << strCase;
+    ASSERT_EQ(wnd.State(), CSpectrumWnd::DS_DEVICEERROR) << strCase;
     wnd.OnTimer(CSpectrumWnd::TIMER_WATCHDOG);
     ASSERT_TRUE(wnd.IsTimerActive(CSpectrumWnd::TIMER_RETRY)) << strCase;
     wnd.OnTimer(CSpectrumWnd::TIMER_RETRY);
-    ASSERT_EQ(wnd.m_nState, CSpectrumWnd::DS_SPECTRUM) << strCase;
+    ASSERT_EQ(wnd.State(), CSpectrumWnd::DS_SPECTRUM) << strCase;
     wnd.OnTimer(CSpectrumWnd::TIMER_FIRSTFRAME);
     frames(10, true);
     wnd.InvalidateErase();
@@ -128,13 +129,14 @@ void RunDisplay(CSpectrumWnd &wnd, ScriptedWaveInDriver *pDriver, const std::str
 // kind of elements, and something drawn inside the area.
 void ExpectSane(const CSpectrumWnd &wnd, const RECT &rcArea, const std::string &strCase)
 {
-    EXPECT_EQ(wnd.m_nState, CSpectrumWnd::DS_SPECTRUM) << strCase;
+    EXPECT_EQ(wnd.State(), CSpectrumWnd::DS_SPECTRUM) << strCase;
     EXPECT_TRUE(wnd.IsTimerActive(CSpectrumWnd::TIMER_FRAME)) << strCase;
     const int nCount = ElementCount(wnd);
     EXPECT_GE(nCount, 1) << strCase;
     EXPECT_LE(nCount, CSpectrumWnd::kMaxElements) << strCase;
-    const int nKind = g_DisplaySettings.Type == 4 ? 4 : 0;
-    for (const CBandElement *p : wnd.m_pElements) {
+    const int nKind = g_DisplaySettings.Type == TYPE_KEYBOARD ? CKeyElement::kKind : CChipColumn::kKind;
+    for (int i = 0; i < CSpectrumWnd::kMaxElements; ++i) {
+        const CBandElement *p = wnd.Element(i);
         if (!p)
             continue;
         EXPECT_EQ(p->m_nKind, nKind) << strCase;
@@ -276,21 +278,21 @@ TEST_P(DamagedSettings, RunsInEveryDisplayType)
             << strCase;
 
         auto *pDriver = new ScriptedWaveInDriver; // owned by the window's device
-        CSpectrumWnd wnd;
+        CSpectrumWnd wnd{g_DisplaySettings};
         wnd.SetWaveInDriver(std::unique_ptr<IWaveInDriver>(pDriver));
         wnd.CreateSpectrumWindow(rcArea, nullptr);
         wnd.SetArea(rcArea);
         g_bSettingsChanged = 0;
         ASSERT_NO_FATAL_FAILURE(RunDisplay(wnd, pDriver, strCase));
         if (damage.bPicture) {
-            EXPECT_TRUE(wnd.m_hBackground) << strCase << ": the picture did not load";
+            EXPECT_TRUE(wnd.HasBackgroundImage()) << strCase << ": the picture did not load";
         }
         ExpectSane(wnd, rcArea, strCase);
         // A band count below 1 is laid out as one band a channel, and the
         // second column must then show the second channel.
         if (PlantedValue(damage.values, "Fdiv", 16) < 1 && nType >= 1 && nType <= 3) {
-            ASSERT_TRUE(wnd.m_pElements[0] && wnd.m_pElements[1]) << strCase;
-            EXPECT_NE(wnd.m_pElements[0]->m_pBins, wnd.m_pElements[1]->m_pBins) << strCase;
+            ASSERT_TRUE(wnd.Element(0) && wnd.Element(1)) << strCase;
+            EXPECT_NE(wnd.Element(0)->m_pBins, wnd.Element(1)->m_pBins) << strCase;
         }
         // The columns rewrite a level resolution outside 0 to 3 as 2.
         if (PlantedValue(damage.values, "Ldiv", 1) == 7 && nType != 4) {
@@ -334,7 +336,7 @@ TEST_P(DamagedSaverSize, PlacesTheGraphAndDrawsOnlyInIt)
         const std::string strCase = std::string(c.pszId) + ", Type " + std::to_string(nType);
         LoadWith({{"SaverSizeX", c.nSizeX}, {"SaverSizeY", c.nSizeY}, {"SaverMode", 0}}, nType);
         auto *pDriver = new ScriptedWaveInDriver; // owned by the window's device
-        CSaverWnd wnd(0);
+        CSaverWnd wnd(g_DisplaySettings, false);
         wnd.SetWaveInDriver(std::unique_ptr<IWaveInDriver>(pDriver));
         ASSERT_EQ(wnd.CreateHostedSaverWindow(640, 480), 1) << strCase;
         g_bSettingsChanged = 0;

@@ -147,8 +147,10 @@ TEST(CWaveDeviceSlots, SixtyFifthSlotIsRefused)
     EXPECT_EQ(rig.device.PrepareSlot(&rig.wave, 0, 10), -1);
     rig.device.ReleaseSlot(17);
     EXPECT_EQ(rig.device.FindFreeSlot(), 17);
-    EXPECT_EQ(rig.wave.m_slotInUse[17], 0);
-    EXPECT_EQ(rig.wave.m_slotInUse[18], 1);
+    // The device's table is the record; the ring heard of the release.
+    EXPECT_EQ(rig.device.m_pOwner[17], nullptr);
+    EXPECT_EQ(rig.device.m_pOwner[18], &rig.wave);
+    EXPECT_EQ(rig.wave.m_nBlocksQueued, CWaveDevice::kSlots - 1);
 }
 
 TEST(CWaveDeviceSlots, CountIsBoundedByTheBuffer)
@@ -200,8 +202,9 @@ TEST(CWaveDeviceQueue, FailedSecondHalfLeavesTheFirstQueuedUntilStop)
     EXPECT_EQ(rig.device.QueueInput(&rig.wave, 500, 500), 0);
     EXPECT_EQ(rig.device.m_nInQueued, 1);
     EXPECT_TRUE(rig.pDriver->IsOpen());
-    EXPECT_EQ(rig.wave.m_slotInUse[0], 1);
-    EXPECT_EQ(rig.wave.m_slotInUse[1], 0);
+    EXPECT_EQ(rig.device.m_pOwner[0], &rig.wave);
+    EXPECT_EQ(rig.device.m_pOwner[1], nullptr);
+    EXPECT_EQ(rig.wave.m_nBlocksQueued, 1);
 }
 
 TEST(CWaveDeviceNotices, LateNoticeAfterCloseChangesNothing)

@@ -392,15 +392,15 @@ TEST_F(SettingsDlgTest, ARunningDisplayTakesWhatAPageChanged)
     g_Version = 1;
     g_bPreview = 0;
     auto *pDriver = new ScriptedWaveInDriver; // owned by the window's device
-    CSpectrumWnd wnd;
+    CSpectrumWnd wnd{g_DisplaySettings};
     wnd.SetWaveInDriver(std::unique_ptr<IWaveInDriver>(pDriver));
     const RECT rc{0, 0, 800, 300};
     wnd.CreateSpectrumWindow(rc, nullptr);
     wnd.SetArea(rc);
     const auto elements = [&wnd] {
         int n = 0;
-        for (CBandElement *p : wnd.m_pElements)
-            n += p != nullptr;
+        for (int i = 0; i < CSpectrumWnd::kMaxElements; ++i)
+            n += wnd.Element(i) != nullptr;
         return n;
     };
     const auto startUp = [&wnd] {

@@ -30,12 +30,11 @@ protected:
     {
         ResetSettings();
         m_settings = g_DisplaySettings;
-        m_elem.m_pSettings = &m_settings;
     }
     void TearDown() override { CBandElement::SetJitterSource(nullptr); }
 
     DisplaySettings m_settings;
-    CBandElement m_elem;
+    CBandElement m_elem{m_settings};
 };
 
 COLORREF PixelAt(const QImage &image, int x, int y)
@@ -96,13 +95,13 @@ const RECT kFillRects[] = {
 
 TEST_F(BandElementTest, StartsAsTheBareBase)
 {
-    CBandElement elem;
+    CBandElement elem{m_settings};
     EXPECT_EQ(elem.m_nKind, -1);
     EXPECT_EQ(elem.m_bSuppress, 0);
     EXPECT_EQ(elem.m_pBins, nullptr);
     EXPECT_FLOAT_EQ(elem.m_fGain, 1.0f);
     EXPECT_FLOAT_EQ(elem.m_fLevel, 0.0f);
-    EXPECT_EQ(elem.m_pSettings, &g_DisplaySettings);
+    EXPECT_EQ(elem.m_pSettings, &m_settings);
     EXPECT_EQ(elem.m_nTop, 0);
     EXPECT_EQ(elem.IsIdle(), 0);
     elem.m_nTop = -1;
@@ -136,7 +135,7 @@ TEST_F(BandElementTest, StoresGeometrySpectrumBinsAndMapper)
 
 TEST_F(BandElementTest, CopyBinsTakesTheLabelOnlyWhenAsked)
 {
-    CBandElement other;
+    CBandElement other{m_settings};
     other.SetBins({30, 11, QStringLiteral("1k")});
     m_elem.SetBins({1, 1, QStringLiteral("old")});
     m_elem.CopyBins(&other, 0);
@@ -239,9 +238,10 @@ TEST_F(BandElementTest, DrawUpdateSuppressedRaisesTheFlagForTheCallOnly)
 {
     struct Probe : CBandElement
     {
+        using CBandElement::CBandElement;
         int nSeen = -1;
         void DrawUpdate(CDC *, const PenTable *) override { nSeen = m_bSuppress; }
-    } probe;
+    } probe{m_settings};
     probe.DrawUpdateSuppressed(nullptr, nullptr);
     EXPECT_EQ(probe.nSeen, 1);
     EXPECT_EQ(probe.m_bSuppress, 0);

@@ -127,14 +127,13 @@ protected:
         m_settings.Lmax = -30;
         m_settings.FreqStrSw = 0;
         m_settings.SpectFrameDraw = 0;
-        m_col.m_pSettings = &m_settings;
 
         m_image.fill(qRgb(0, 0, 0));
         RECT rc = kGraph;
         m_map.SetupForRect(rc);
         m_col.SetMapper(&m_map);
         BuildPens(m_settings, m_pens);
-        g_nFrameCounter = 0;
+        m_nFrame = 0;
     }
 
     // Places a column as a stack of 20 chips at Ldiv 2 with no label strip.
@@ -152,7 +151,7 @@ protected:
     {
         const double dB =
             m_settings.Lmin + (n + 0.5) * (m_settings.Lmax - m_settings.Lmin) / col.m_nChips;
-        ++g_nFrameCounter;
+        ++m_nFrame;
         col.m_fLevel = n <= 0 ? 0.0f : float(32767.0 * std::pow(10.0, dB / 20.0));
         bSuppressed ? col.DrawUpdateSuppressed(&m_dc, &m_pens) : col.DrawUpdate(&m_dc, &m_pens);
     }
@@ -178,7 +177,8 @@ protected:
 
     static constexpr RECT kGraph{20, 10, 300, 250};
     DisplaySettings m_settings;
-    CChipColumn m_col;
+    uint32_t m_nFrame = 0; // the frame ticks of the columns' display
+    CChipColumn m_col{m_settings, m_nFrame};
     QImage m_image{320, 260, QImage::Format_RGB32};
     CDC m_dc{&m_image};
     CCoordMapper m_map;
@@ -253,8 +253,7 @@ TEST_F(ChipColumnTest, PlacementFollowsTheSettingsAndTheAngle)
         m_settings.Ldiv = c.nLdiv;
         m_settings.SpectFrameDraw = c.nFrame;
         m_settings.FreqStrSw = c.nStrip;
-        CChipColumn col;
-        col.m_pSettings = &m_settings;
+        CChipColumn col{m_settings, m_nFrame};
         EXPECT_EQ(col.SetGeometry({10, 0}, {c.w, c.nLength}, c.nAngle), (SIZE{c.w, c.nUsed}));
         EXPECT_EQ(col.m_nChips, c.nChips);
         EXPECT_EQ(m_settings.Ldiv, c.nLdiv >= 0 && c.nLdiv < 4 ? c.nLdiv : 2);
@@ -323,8 +322,7 @@ TEST_F(ChipColumnTest, FullRepaintPaintsExactlyTheDescribedPixels)
             m_settings.SpectFrameDraw = nFrame;
             m_settings.FreqStrSw = nStrip;
             m_image.fill(qRgb(0, 0, 0));
-            CChipColumn col;
-            col.m_pSettings = &m_settings;
+            CChipColumn col{m_settings, m_nFrame};
             col.SetMapper(&m_map);
             col.SetGeometry(geo.origin, geo.size, geo.nAngle);
             ASSERT_GT(col.m_nChips, 4);
@@ -496,13 +494,12 @@ TEST_F(ChipColumnTest, BarAndPeakSequences)
         SCOPED_TRACE(c.name);
         m_settings.LPeek = c.nLPeek;
         m_settings.Ldiv = c.nLdiv;
-        CChipColumn col;
-        col.m_pSettings = &m_settings;
+        CChipColumn col{m_settings, m_nFrame};
         col.SetMapper(&m_map);
         // Ldiv 0: chips every 2 rows, 1 blank at either end; Ldiv 2: every 5, 2 blank.
         col.SetGeometry({30, 5}, {10, c.nLdiv ? 5 * c.nChips + 2 : 2 * c.nChips + 1}, 0);
         ASSERT_EQ(col.m_nChips, c.nChips);
-        g_nFrameCounter = c.nCounter;
+        m_nFrame = uint32_t(c.nCounter);
         for (size_t i = 0; i < std::max(c.tops.size(), c.peaks.size()); ++i) {
             Frame(col, i < c.levels.size() ? c.levels[i] : 0);
             if (i < c.tops.size()) {
@@ -567,8 +564,7 @@ TEST_F(ChipColumnTest, UpdatesOfTurnedAndMirroredColumnsMatchRowByRowFills)
     const CPen unlit(kBlack), peak(kPeak);
     for (const Geometry &geo : geometries) {
         m_image.fill(qRgb(0, 0, 0));
-        CChipColumn col;
-        col.m_pSettings = &m_settings;
+        CChipColumn col{m_settings, m_nFrame};
         col.SetMapper(&m_map);
         col.SetGeometry(geo.origin, geo.size, geo.nAngle);
         ASSERT_GT(col.m_nChips, 10);
@@ -599,7 +595,7 @@ TEST_F(ChipColumnTest, TheFramePathAllocatesNothing)
     g_nAllocations = 0;
     g_bCountAllocations = true;
     for (int f = 0; f < 60; ++f) {
-        ++g_nFrameCounter;
+        ++m_nFrame;
         m_col.ComputeLevel();
         if (f % 7 == 0)
             m_col.m_fLevel = 0.0f; // let the bar fall now and then

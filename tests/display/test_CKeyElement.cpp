@@ -1,6 +1,6 @@
 #include "display/CKeyElement.h"
 
-#include "settings/Settings.h"
+#include "settings/SettingValues.h"
 #include "display/CSpectrumWnd.h"
 #include "graphics/CDC.h"
 #include "audio/input/ScriptedWaveInDriver.h"
@@ -62,7 +62,7 @@ protected:
         m_key.DrawUpdate(&m_dc, &m_pens);
     }
 
-    CKeyElement m_key;
+    CKeyElement m_key{g_DisplaySettings};
     QImage m_image{60, 60, QImage::Format_RGB32};
     CDC m_dc{&m_image};
     CCoordMapper m_map;
@@ -141,7 +141,7 @@ TEST_F(KeyTest, ASilencedKeyFadesByHalfEachFrame)
 // y 25 up put its notches at 23. Each case is drawn in full at intensity 3.
 TEST_F(KeyTest, NotchedKeysArePaintedPixelByPixel)
 {
-    CKeyElement prev, next;
+    CKeyElement prev{g_DisplaySettings}, next{g_DisplaySettings};
     prev.SetGeometry({2, 25}, {14, 30}, 0);
     next.SetGeometry({32, 25}, {14, 30}, 0);
     for (const int nCase : {0, 1, 2, 3}) { // both, previous only, next only, a lone black key
@@ -181,44 +181,45 @@ TEST_F(KeyTest, NotchedKeysArePaintedPixelByPixel)
 // level and light, the others are painted at rest.
 TEST(KeyWindow, OnlyTheKeyNumLoudestKeysLight)
 {
-    CSpectrumWnd wnd;
+    CSpectrumWnd wnd{g_DisplaySettings};
     ResetSettings();
-    g_DisplaySettings.Type = 4;
+    g_DisplaySettings.Type = TYPE_KEYBOARD;
     wnd.SetWaveInDriver(std::make_unique<ScriptedWaveInDriver>());
     wnd.CreateSpectrumWindow(RECT{0, 0, 800, 300}, nullptr);
     wnd.SetArea(RECT{0, 0, 800, 300});
     g_bSettingsChanged = 0;
     wnd.BuildLayout(11025, 1024);
-    wnd.m_fftA.Setup(1024, 1, 3);
+    CFFT &fft = wnd.Engine().TransformA();
+    fft.Setup(1024, 1, CHANNEL_MEAN);
     g_nJitter = 0;
     CBandElement::SetJitterSource(FixedJitter);
 
     const int anSlot[8] = {40, 2, 30, 5, 0, 10, 4, 9}; // quietest first
-    float *pSpectrum = wnd.m_fftA.LockSpectrum();
+    float *pSpectrum = fft.LockSpectrum();
     std::fill(pSpectrum, pSpectrum + 512, 0.0f);
-    for (CBandElement *p : wnd.m_pElements) // every other key hears nothing
-        if (p)
+    for (int i = 0; i < CSpectrumWnd::kMaxElements; ++i) // every other key hears nothing
+        if (CBandElement *p = wnd.Element(i))
             p->SetBins({0, 0, {}});
     for (int k = 0; k < 8; ++k) {
-        CBandElement *p = wnd.m_pElements[anSlot[k]];
+        CBandElement *p = wnd.Element(anSlot[k]);
         ASSERT_NE(p, nullptr) << anSlot[k];
         p->SetBins({100 + 10 * k, 1, {}});
         p->m_fGain = 1.0f;
         pSpectrum[100 + 10 * k] = AtDb(-60 + 2 * k);
     }
-    wnd.m_fftA.m_fMax = AtDb(-46);
-    wnd.m_fftA.UnlockSpectrum();
+    fft.m_fMax = AtDb(-46);
+    fft.UnlockSpectrum();
 
     QImage image(800, 300, QImage::Format_RGB32);
     CDC dc(&image);
     wnd.DrawUpdate(&dc); // levels, the KeyNum choice, painting
     for (int k = 0; k < 8; ++k) {
-        const CBandElement *p = wnd.m_pElements[anSlot[k]];
+        const CBandElement *p = wnd.Element(anSlot[k]);
         EXPECT_EQ(p->m_fLevel, k >= 3 ? AtDb(-60 + 2 * k) : 0.0f) << k;
         EXPECT_EQ(p->IsIdle(), k < 3 ? 1 : 0) << k;
     }
     // The loudest key, black, shows intensity 5 in the key colours.
-    const CBandElement *p = wnd.m_pElements[anSlot[7]];
+    const CBandElement *p = wnd.Element(anSlot[7]);
     int x = p->m_origin.x + p->m_size.cx / 2, y = p->m_origin.y + 1;
     p->m_mapArea.MapXY(x, y);
     EXPECT_EQ(PixelAt(image, x, y), RGB(255, 100, 100));

@@ -23,8 +23,8 @@ QRgb Rgb(COLORREF c)
 // A spectrum window on a scripted sound input, with the default settings.
 struct WindowRig
 {
-    ScriptedWaveInDriver *pDriver = new ScriptedWaveInDriver; // owned by the window's device
-    CSpectrumWnd wnd;
+    ScriptedWaveInDriver *pDriver = new ScriptedWaveInDriver; // owned by the window's engine
+    CSpectrumWnd wnd{g_DisplaySettings};
 
     explicit WindowRig(RECT rc = RECT{0, 0, 800, 300})
     {
@@ -39,12 +39,12 @@ struct WindowRig
     }
     ~WindowRig() { g_bSettingsChanged = 0; }
 
-    CChipColumn *Column(int i) const { return dynamic_cast<CChipColumn *>(wnd.m_pElements[i]); }
+    CChipColumn *Column(int i) const { return dynamic_cast<CChipColumn *>(wnd.Element(i)); }
     int ElementCount() const
     {
         int n = 0;
-        for (CBandElement *p : wnd.m_pElements)
-            n += p != nullptr;
+        for (int i = 0; i < CSpectrumWnd::kMaxElements; ++i)
+            n += wnd.Element(i) != nullptr;
         return n;
     }
     // Runs the start-up chain by hand, as the timers would.
@@ -121,7 +121,7 @@ TEST(CSpectrumWndLayout, DefaultBandsOfTheMonoDisplay)
                                {76, 27, ""},  {103, 36, ""}, {139, 50, ""}, {189, 67, "10k"}};
     ASSERT_EQ(rig.ElementCount(), 16);
     for (int i = 0; i < 16; ++i) {
-        const CBandElement *p = rig.wnd.m_pElements[i];
+        const CBandElement *p = rig.wnd.Element(i);
         ASSERT_NE(p, nullptr);
         EXPECT_EQ(p->m_nFirstBin, expected[i].nFirst) << "band " << i;
         EXPECT_EQ(p->m_nBinCount, expected[i].nCount) << "band " << i;
@@ -139,16 +139,16 @@ TEST(CSpectrumWndLayout, MonoColumnsSitSideBySideAndHangFromTheTop)
     EXPECT_EQ(rig.wnd.GraphRect(), (RECT{9, 9, 801, 291}));
     const int cw = 792 / 16; // 49; 8 pixels left over, 4 on each side
     const int x0 = (792 - 16 * cw) / 2;
-    const CBandElement *pFirst = rig.wnd.m_pElements[0];
+    const CBandElement *pFirst = rig.wnd.Element(0);
     EXPECT_EQ(pFirst->m_origin.x, x0);
     for (int i = 1; i < 16; ++i) {
-        EXPECT_EQ(rig.wnd.m_pElements[i]->m_origin.x, x0 + i * cw);
-        EXPECT_EQ(rig.wnd.m_pElements[i]->m_origin.y, pFirst->m_origin.y);
-        EXPECT_EQ(rig.wnd.m_pElements[i]->m_nKind, 0);
+        EXPECT_EQ(rig.wnd.Element(i)->m_origin.x, x0 + i * cw);
+        EXPECT_EQ(rig.wnd.Element(i)->m_origin.y, pFirst->m_origin.y);
+        EXPECT_EQ(rig.wnd.Element(i)->m_nKind, 0);
     }
     // The used length is snapped to whole chips and the stack hangs from the top.
     EXPECT_EQ(pFirst->m_origin.y + pFirst->m_size.cy, 282);
-    EXPECT_EQ(rig.wnd.m_rcClock, (RECT{x0, 282, x0 + 16 * cw, 282}));
+    EXPECT_EQ(rig.wnd.ClockRect(), (RECT{x0, 282, x0 + 16 * cw, 282}));
 }
 
 TEST(CSpectrumWndLayout, StereoSideBySideLeavesTwoColumnsBetweenTheGroups)
@@ -157,15 +157,15 @@ TEST(CSpectrumWndLayout, StereoSideBySideLeavesTwoColumnsBetweenTheGroups)
     g_DisplaySettings.Type = 1;
     rig.wnd.BuildLayout(22050, 512);
     ASSERT_EQ(rig.ElementCount(), 32);
-    const int cw = rig.wnd.m_pElements[1]->m_origin.x - rig.wnd.m_pElements[0]->m_origin.x;
+    const int cw = rig.wnd.Element(1)->m_origin.x - rig.wnd.Element(0)->m_origin.x;
     EXPECT_EQ(cw, (rig.wnd.GraphRect().Width() - 4) / 34);
-    EXPECT_EQ(rig.wnd.m_pElements[16]->m_origin.x, rig.wnd.m_pElements[0]->m_origin.x + 18 * cw);
+    EXPECT_EQ(rig.wnd.Element(16)->m_origin.x, rig.wnd.Element(0)->m_origin.x + 18 * cw);
     for (int j = 16; j < 32; ++j) {
-        EXPECT_EQ(rig.wnd.m_pElements[j]->m_nFirstBin, rig.wnd.m_pElements[j - 16]->m_nFirstBin);
-        EXPECT_EQ(rig.wnd.m_pElements[j]->m_strLabel, rig.wnd.m_pElements[j - 16]->m_strLabel);
+        EXPECT_EQ(rig.wnd.Element(j)->m_nFirstBin, rig.wnd.Element(j - 16)->m_nFirstBin);
+        EXPECT_EQ(rig.wnd.Element(j)->m_strLabel, rig.wnd.Element(j - 16)->m_strLabel);
     }
     // 32 columns: labels every second band with a label frequency.
-    EXPECT_EQ(rig.wnd.m_pElements[0]->m_strLabel, QStringLiteral("100"));
+    EXPECT_EQ(rig.wnd.Element(0)->m_strLabel, QStringLiteral("100"));
 }
 
 TEST(CSpectrumWndLayout, StereoLeftRightMirrorsTheRightChannel)
@@ -174,15 +174,15 @@ TEST(CSpectrumWndLayout, StereoLeftRightMirrorsTheRightChannel)
     g_DisplaySettings.Type = 2;
     rig.wnd.BuildLayout(22050, 512);
     ASSERT_EQ(rig.ElementCount(), 32);
-    const CBandElement *pLeft = rig.wnd.m_pElements[0];
-    const CBandElement *pRight = rig.wnd.m_pElements[16];
+    const CBandElement *pLeft = rig.wnd.Element(0);
+    const CBandElement *pRight = rig.wnd.Element(16);
     const int b = 2 * 11 + 2; // label strip of rotated labels with FontHeight -11
     EXPECT_EQ(pRight->m_origin.x, pLeft->m_origin.x - b);
     EXPECT_EQ(pRight->m_origin.y, pLeft->m_origin.y);
     // The bands climb the graph one column width at a time.
-    const int r = rig.wnd.m_pElements[1]->m_origin.y - pLeft->m_origin.y;
+    const int r = rig.wnd.Element(1)->m_origin.y - pLeft->m_origin.y;
     EXPECT_GT(r, 0);
-    EXPECT_EQ(rig.wnd.m_pElements[17]->m_origin.y - pRight->m_origin.y, r);
+    EXPECT_EQ(rig.wnd.Element(17)->m_origin.y - pRight->m_origin.y, r);
     // Labels stay with the left group only.
     EXPECT_FALSE(pLeft->m_strLabel.isEmpty());
     EXPECT_TRUE(pRight->m_strLabel.isEmpty());
@@ -194,8 +194,8 @@ TEST(CSpectrumWndLayout, StereoTopBottomGrowsOutOfTheMiddleStrip)
     g_DisplaySettings.Type = 3;
     rig.wnd.BuildLayout(22050, 512);
     ASSERT_EQ(rig.ElementCount(), 32);
-    const CBandElement *pUpper = rig.wnd.m_pElements[0];
-    const CBandElement *pLower = rig.wnd.m_pElements[16];
+    const CBandElement *pUpper = rig.wnd.Element(0);
+    const CBandElement *pLower = rig.wnd.Element(16);
     EXPECT_EQ(pLower->m_origin.x, pUpper->m_origin.x);
     EXPECT_EQ(pLower->m_origin.y, pUpper->m_origin.y + 13); // strip of 11 + 2
     const int H = rig.wnd.GraphRect().Height();
@@ -231,12 +231,12 @@ TEST(CSpectrumWndLayout, RelayoutKeepsColumnsButSlotZero)
 {
     WindowRig rig;
     rig.wnd.BuildLayout(22050, 512);
-    CBandElement *pOld0 = rig.wnd.m_pElements[0];
-    CBandElement *pOld5 = rig.wnd.m_pElements[5];
+    CBandElement *pOld0 = rig.wnd.Element(0);
+    CBandElement *pOld5 = rig.wnd.Element(5);
     g_DisplaySettings.Fdiv = 8;
     rig.wnd.BuildLayout(22050, 512);
-    EXPECT_EQ(rig.wnd.m_pElements[5], pOld5);
-    EXPECT_NE(rig.wnd.m_pElements[0], nullptr);
+    EXPECT_EQ(rig.wnd.Element(5), pOld5);
+    EXPECT_NE(rig.wnd.Element(0), nullptr);
     (void)pOld0; // deleted; its address may be reused, so only the count is checked
     EXPECT_EQ(rig.ElementCount(), 8);
 }
@@ -249,10 +249,10 @@ TEST(CSpectrumWndLayout, ClockAndWaveStripsTakeTheTopOfTheGraph)
     rig.wnd.BuildLayout(22050, 512);
     // Graph 792 x 282; clock strip 11 + 4 high, then 2 more pixels of gap.
     const int x0 = 4;
-    EXPECT_EQ(rig.wnd.m_rcClock, (RECT{x0, 282, x0 + 16 * 49, 282 - 15}));
+    EXPECT_EQ(rig.wnd.ClockRect(), (RECT{x0, 282, x0 + 16 * 49, 282 - 15}));
     const int top = 282 - 17;
     const int d = top / 3;
-    EXPECT_EQ(rig.wnd.m_rcWave, (RECT{x0, top, x0 + 16 * 49, top - d}));
+    EXPECT_EQ(rig.wnd.WaveRect(), (RECT{x0, top, x0 + 16 * 49, top - d}));
 }
 
 TEST(CSpectrumWndPaint, FrameRingsInShadesOfTheFrameColour)
@@ -327,7 +327,7 @@ QImage Shown(QWidget &w)
 // that position, so that the next frame analyses it.
 void RecordTone(WindowRig &rig, uint32_t nPos, double fHz, double fAmplitude)
 {
-    CWave &wave = rig.wnd.m_wave;
+    CWave &wave = rig.wnd.Engine().Wave();
     const double fRate = wave.m_format.nSamplesPerSec;
     auto *p = reinterpret_cast<int16_t *>(wave.GetData(0));
     for (uint32_t i = nPos > 4096 ? nPos - 4096 : 0; i < nPos; ++i)
@@ -340,8 +340,9 @@ void RecordTone(WindowRig &rig, uint32_t nPos, double fHz, double fAmplitude)
 // The window with its drawing and flushing within reach.
 struct OpenWnd : CSpectrumWnd
 {
+    OpenWnd() : CSpectrumWnd(g_DisplaySettings) {}
+    using CSpectrumWnd::DC;
     using CSpectrumWnd::FlushDirty;
-    using CSpectrumWnd::m_pDC;
 };
 
 } // namespace
@@ -356,7 +357,7 @@ TEST(CSpectrumWndPaint, EveryFrameReachesTheScreenWholeAndOnlyDrawnRowsAreCopied
     ASSERT_TRUE(Shown(rig.wnd) == rig.wnd.BackingImage());
 
     // Tones that sweep and fade: columns rise, fall and their peaks move.
-    const uint32_t nRate = rig.wnd.m_wave.m_format.nSamplesPerSec;
+    const uint32_t nRate = rig.wnd.Engine().Wave().m_format.nSamplesPerSec;
     uint32_t nPos = nRate;
     int nChangedFrames = 0;
     for (int nFrame = 0; nFrame < 40; ++nFrame) {
@@ -398,8 +399,8 @@ TEST(CSpectrumWndPaint, AFrameCopiesItsDrawnRowsAndAnExposureCopiesAll)
     // of the row between changes in the image behind the device context's
     // back: the frame's copy leaves it, the chips arrive.
     auto &image = const_cast<QImage &>(wnd.BackingImage());
-    wnd.m_pDC->FillSolidRect(RECT{10, 20, 40, 22}, RGB(255, 0, 0)); // rows 20, 21
-    wnd.m_pDC->FillSolidRect(RECT{10, 23, 40, 25}, RGB(255, 0, 0)); // rows 23, 24
+    wnd.DC()->FillSolidRect(RECT{10, 20, 40, 22}, RGB(255, 0, 0)); // rows 20, 21
+    wnd.DC()->FillSolidRect(RECT{10, 23, 40, 25}, RGB(255, 0, 0)); // rows 23, 24
     const QRgb before = Shown(wnd).pixel(15, 22);
     image.setPixel(15, 22, qRgb(0, 0, 255));
     wnd.FlushDirty();
@@ -411,7 +412,7 @@ TEST(CSpectrumWndPaint, AFrameCopiesItsDrawnRowsAndAnExposureCopiesAll)
     // The next frame draws elsewhere; rows drawn by the last one are not
     // copied again.
     image.setPixel(15, 21, qRgb(0, 255, 0));
-    wnd.m_pDC->FillSolidRect(RECT{60, 50, 70, 51}, RGB(0, 0, 255));
+    wnd.DC()->FillSolidRect(RECT{60, 50, 70, 51}, RGB(0, 0, 255));
     wnd.FlushDirty();
     shown = Shown(wnd);
     EXPECT_EQ(shown.pixel(60, 50), qRgb(0, 0, 255));
@@ -441,29 +442,29 @@ TEST(CSpectrumWndPaint, LabelsAppearUnderTheColumnsThatCarryThem)
         }
         return n;
     };
-    EXPECT_GT(inkInStrip(rig.wnd.m_pElements[8]), 0);  // "1k"
-    EXPECT_EQ(inkInStrip(rig.wnd.m_pElements[10]), 0); // no label
+    EXPECT_GT(inkInStrip(rig.wnd.Element(8)), 0);  // "1k"
+    EXPECT_EQ(inkInStrip(rig.wnd.Element(10)), 0); // no label
 }
 
 TEST(CSpectrumWndStates, SilenceTurnsTheFullScreenDisplayIntoTheBigClock)
 {
     WindowRig rig;
     rig.StartUp();
-    EXPECT_EQ(rig.wnd.m_nState, CSpectrumWnd::DS_SPECTRUM);
-    rig.wnd.m_tLastActivity = std::time(nullptr) - 15;
+    EXPECT_EQ(rig.wnd.State(), CSpectrumWnd::DS_SPECTRUM);
+    rig.wnd.SetLastActivity(std::time(nullptr) - 15);
     rig.wnd.OnTimer(CSpectrumWnd::TIMER_WATCHDOG);
-    EXPECT_EQ(rig.wnd.m_nState, CSpectrumWnd::DS_SPECTRUM);
-    rig.wnd.m_tLastActivity = std::time(nullptr) - 16;
+    EXPECT_EQ(rig.wnd.State(), CSpectrumWnd::DS_SPECTRUM);
+    rig.wnd.SetLastActivity(std::time(nullptr) - 16);
     rig.wnd.OnTimer(CSpectrumWnd::TIMER_WATCHDOG);
-    EXPECT_EQ(rig.wnd.m_nState, CSpectrumWnd::DS_IDLECLOCK);
-    rig.wnd.m_tLastActivity = std::time(nullptr);
+    EXPECT_EQ(rig.wnd.State(), CSpectrumWnd::DS_IDLECLOCK);
+    rig.wnd.SetLastActivity(std::time(nullptr));
     rig.wnd.OnTimer(CSpectrumWnd::TIMER_WATCHDOG);
-    EXPECT_EQ(rig.wnd.m_nState, CSpectrumWnd::DS_SPECTRUM);
+    EXPECT_EQ(rig.wnd.State(), CSpectrumWnd::DS_SPECTRUM);
 
-    rig.wnd.m_bPreview = 1;
-    rig.wnd.m_tLastActivity = std::time(nullptr) - 100;
+    rig.wnd.SetPreview(true);
+    rig.wnd.SetLastActivity(std::time(nullptr) - 100);
     rig.wnd.OnTimer(CSpectrumWnd::TIMER_WATCHDOG);
-    EXPECT_EQ(rig.wnd.m_nState, CSpectrumWnd::DS_SPECTRUM);
+    EXPECT_EQ(rig.wnd.State(), CSpectrumWnd::DS_SPECTRUM);
 }
 
 TEST(CSpectrumWndStates, DeviceErrorIsRetriedUntilTheInputOpens)
@@ -471,12 +472,12 @@ TEST(CSpectrumWndStates, DeviceErrorIsRetriedUntilTheInputOpens)
     WindowRig rig;
     rig.pDriver->m_bFailOpen = true;
     rig.StartUp();
-    EXPECT_EQ(rig.wnd.m_nState, CSpectrumWnd::DS_DEVICEERROR);
+    EXPECT_EQ(rig.wnd.State(), CSpectrumWnd::DS_DEVICEERROR);
     rig.wnd.OnTimer(CSpectrumWnd::TIMER_WATCHDOG);
     EXPECT_TRUE(rig.wnd.IsTimerActive(CSpectrumWnd::TIMER_RETRY));
     rig.pDriver->m_bFailOpen = false;
     rig.wnd.OnTimer(CSpectrumWnd::TIMER_RETRY);
-    EXPECT_EQ(rig.wnd.m_nState, CSpectrumWnd::DS_SPECTRUM);
+    EXPECT_EQ(rig.wnd.State(), CSpectrumWnd::DS_SPECTRUM);
     EXPECT_FALSE(rig.wnd.IsTimerActive(CSpectrumWnd::TIMER_RETRY));
 }
 
@@ -487,11 +488,11 @@ TEST(CSpectrumWndStates, StreamLostMidRunBecomesADeviceErrorAndRecovers)
     rig.wnd.OnTimer(CSpectrumWnd::TIMER_FRAME);
     rig.pDriver->FailStream();
     rig.wnd.OnTimer(CSpectrumWnd::TIMER_FRAME);
-    EXPECT_EQ(rig.wnd.m_nState, CSpectrumWnd::DS_DEVICEERROR);
+    EXPECT_EQ(rig.wnd.State(), CSpectrumWnd::DS_DEVICEERROR);
     EXPECT_FALSE(rig.pDriver->IsOpen());
     rig.wnd.OnTimer(CSpectrumWnd::TIMER_WATCHDOG);
     rig.wnd.OnTimer(CSpectrumWnd::TIMER_RETRY);
-    EXPECT_EQ(rig.wnd.m_nState, CSpectrumWnd::DS_SPECTRUM);
+    EXPECT_EQ(rig.wnd.State(), CSpectrumWnd::DS_SPECTRUM);
     EXPECT_TRUE(rig.pDriver->IsOpen());
 }
 
@@ -504,7 +505,7 @@ TEST(CSpectrumWndStates, SettingsChangeRestartsCaptureAndLayout)
     g_bSettingsChanged = 1;
     rig.wnd.OnTimer(CSpectrumWnd::TIMER_FRAME);
     EXPECT_EQ(g_bSettingsChanged, 0);
-    EXPECT_EQ(rig.wnd.m_bFirstFrame, 1);
+    EXPECT_TRUE(rig.wnd.IsFirstFrame());
     EXPECT_FALSE(rig.pDriver->IsOpen());
     EXPECT_FALSE(rig.wnd.IsTimerActive(CSpectrumWnd::TIMER_FRAME));
     EXPECT_TRUE(rig.wnd.IsTimerActive(CSpectrumWnd::TIMER_OPEN));
@@ -526,21 +527,21 @@ TEST(CSpectrumWndRates, RowsByFrequencyRangeAndTheKeyboard)
         g_DisplaySettings.Frange = c.nFrange;
         rig.wnd.OnTimer(CSpectrumWnd::TIMER_OPEN);
         EXPECT_EQ(rig.pDriver->m_format.nSamplesPerSec, uint32_t(c.nRate)) << c.nFrange;
-        rig.wnd.m_wave.Stop();
+        rig.wnd.Engine().Stop();
     }
     g_DisplaySettings.Frange = 7;
     g_DisplaySettings.Type = 0;
     rig.wnd.OnTimer(CSpectrumWnd::TIMER_OPEN);
-    EXPECT_EQ(rig.wnd.m_fftA.m_nSize, 256);
+    EXPECT_EQ(rig.wnd.Engine().TransformA().m_nSize, 256);
 }
 
 TEST(CSpectrumWndSync, AnalysisStartsAQuarterWindowBeforeALoudClick)
 {
     WindowRig rig;
     rig.StartUp();
-    CWave &wave = rig.wnd.m_wave;
+    CWave &wave = rig.wnd.Engine().Wave();
     const uint32_t rate = wave.m_format.nSamplesPerSec; // 22050 with the defaults
-    const int N = rig.wnd.m_nSize;
+    const int N = rig.wnd.Engine().Size();
     // Quiet everywhere, a click 50 ms before the newest analysis window.
     const uint32_t pos = 3 * rate;
     const uint32_t newest = pos - wave.MsToFrames(100);
@@ -553,24 +554,24 @@ TEST(CSpectrumWndSync, AnalysisStartsAQuarterWindowBeforeALoudClick)
     wave.Unlock();
     rig.pDriver->SetPosition(pos);
     uint32_t start = 0, end = 0;
-    rig.wnd.FindSyncStart(&start, &end);
+    rig.wnd.Engine().FindSyncStart(&start, &end);
     EXPECT_EQ(start, click - N / 4);
     EXPECT_EQ(end, start + N);
-    EXPECT_EQ(rig.wnd.m_dwSyncPos, end);
+    EXPECT_EQ(rig.wnd.Engine().SyncPos(), end);
 
     // A click inside the window itself, early in it: a quarter window before it.
     p = reinterpret_cast<int16_t *>(wave.GetData(0));
     p[2 * click] = 10;
     p[2 * (last + 10)] = 20000;
     wave.Unlock();
-    rig.wnd.FindSyncStart(&start, &end);
+    rig.wnd.Engine().FindSyncStart(&start, &end);
     EXPECT_EQ(start, last + 10 - N / 4);
     // Late in it: the window stays where it was.
     p = reinterpret_cast<int16_t *>(wave.GetData(0));
     p[2 * (last + 10)] = 10;
     p[2 * (last + N / 2)] = 20000;
     wave.Unlock();
-    rig.wnd.FindSyncStart(&start, &end);
+    rig.wnd.Engine().FindSyncStart(&start, &end);
     EXPECT_EQ(start, last);
 }
 
@@ -579,7 +580,7 @@ TEST(CSpectrumWndSync, MarkerModeFindsTheEndOfFreshData)
     WindowRig rig;
     g_DisplaySettings.WaveRecMode = 1;
     rig.StartUp();
-    CWave &wave = rig.wnd.m_wave;
+    CWave &wave = rig.wnd.Engine().Wave();
     ASSERT_EQ(wave.m_nFillMode, 2);
     // Frames 0..999 recorded (with one recorded sample that happens to equal
     // the marker), the rest still marked.
@@ -588,12 +589,12 @@ TEST(CSpectrumWndSync, MarkerModeFindsTheEndOfFreshData)
         p[2 * i] = p[2 * i + 1] = int16_t(i % 100);
     p[2 * 500] = 0x2222;
     wave.Unlock();
-    rig.wnd.m_dwSyncPos = 100;
+    rig.wnd.Engine().SetSyncPos(100);
     uint32_t start = 0, end = 0;
-    rig.wnd.FindSyncStart(&start, &end);
+    rig.wnd.Engine().FindSyncStart(&start, &end);
     // newest = 999, so the window is frames 999-N .. 998; its loudest sample
     // is the recorded one at frame 500, which lands a quarter window in.
-    const int N = rig.wnd.m_nSize;
+    const int N = rig.wnd.Engine().Size();
     EXPECT_EQ(start, uint32_t(500 - N / 4));
     EXPECT_EQ(end, start + N);
 }
@@ -603,7 +604,7 @@ TEST(CSpectrumWndTrace, GainAndScaleOfTheWaveform)
     WindowRig rig(RECT{0, 0, 810, 300});
     g_DisplaySettings.FwaveDisp = 1;
     rig.StartUp();
-    CWave &wave = rig.wnd.m_wave;
+    CWave &wave = rig.wnd.Engine().Wave();
     auto *p = reinterpret_cast<int16_t *>(wave.GetData(0));
     for (uint32_t i = 0; i < wave.m_dwFrames; ++i) {
         p[2 * i] = 100;
@@ -612,21 +613,21 @@ TEST(CSpectrumWndTrace, GainAndScaleOfTheWaveform)
     wave.Unlock();
     rig.pDriver->SetPosition(40000);
     const int n = rig.wnd.CaptureTrace(3);
-    RECT rc = rig.wnd.m_rcWave;
+    RECT rc = rig.wnd.WaveRect();
     rc.Normalize();
     ASSERT_EQ(n, std::min(rc.Width(), 2048));
     const int H = rc.Height();
     // Lmax -30: gain 10^2 x 0.03125 = 3.125, so 200 becomes 625.
     const int a = int(3.125 * 200);
-    EXPECT_EQ(rig.wnd.m_trace[3][0], rc.top + (((H - 4) * a) / 2) / 32768 + H / 2);
-    EXPECT_EQ(rig.wnd.m_trace[3][n - 1], rig.wnd.m_trace[3][0]);
+    EXPECT_EQ(rig.wnd.Trace(3)[0], rc.top + (((H - 4) * a) / 2) / 32768 + H / 2);
+    EXPECT_EQ(rig.wnd.Trace(3)[n - 1], rig.wnd.Trace(3)[0]);
 
     g_DisplaySettings.Lmax = -45; // 17.6 is above 16: 32
     rig.wnd.CaptureTrace(4);
-    EXPECT_EQ(rig.wnd.m_trace[4][0], rc.top + (((H - 4) * 6400) / 2) / 32768 + H / 2);
+    EXPECT_EQ(rig.wnd.Trace(4)[0], rc.top + (((H - 4) * 6400) / 2) / 32768 + H / 2);
     g_DisplaySettings.Lmax = 20; // below 1: 1
     rig.wnd.CaptureTrace(5);
-    EXPECT_EQ(rig.wnd.m_trace[5][0], rc.top + (((H - 4) * 200) / 2) / 32768 + H / 2);
+    EXPECT_EQ(rig.wnd.Trace(5)[0], rc.top + (((H - 4) * 200) / 2) / 32768 + H / 2);
 }
 
 TEST(CSpectrumWndTrace, NoTraceInErrorStates)
@@ -635,4 +636,75 @@ TEST(CSpectrumWndTrace, NoTraceInErrorStates)
     rig.pDriver->m_bFailOpen = true;
     rig.StartUp();
     EXPECT_EQ(rig.wnd.CaptureTrace(0), 0);
+}
+
+namespace {
+
+int NoJitter()
+{
+    return 0;
+}
+
+} // namespace
+
+// Two windows on one engine: one capture opened once, one analysis per tick
+// whichever window ticks first, and the same picture in both.
+TEST(CSpectrumWndSharedEngine, TwoViewsShowOneCaptureAnalysedOncePerTick)
+{
+    ResetSettings();
+    g_Version = 1;
+    g_DisplaySettings.FwaveDisp = 1; // the trace reads the engine's window too
+    int nChanged = 0;
+    auto *pDriver = new ScriptedWaveInDriver; // owned by the engine
+    CSpectrumEngine engine(g_DisplaySettings);
+    engine.SetWaveInDriver(std::unique_ptr<IWaveInDriver>(pDriver));
+    CSpectrumWnd first(g_DisplaySettings, engine);
+    CSpectrumWnd second(g_DisplaySettings, engine);
+    // The band levels' jitter is drawn per element: fixed, so that both
+    // windows' columns see the same levels.
+    CBandElement::SetJitterSource(NoJitter);
+    const RECT rc{0, 0, 400, 240};
+    CSpectrumWnd *const views[2] = {&first, &second};
+    for (CSpectrumWnd *pView : views) {
+        pView->SetChangeFlag(&nChanged);
+        pView->CreateSpectrumWindow(rc, nullptr);
+        pView->SetArea(rc);
+    }
+    for (const int nId : {CSpectrumWnd::TIMER_START, CSpectrumWnd::TIMER_OPEN,
+                          CSpectrumWnd::TIMER_FIRSTFRAME})
+        for (CSpectrumWnd *pView : views)
+            pView->OnTimer(nId);
+    EXPECT_EQ(pDriver->m_nOpens, 1);
+    ASSERT_EQ(first.State(), CSpectrumWnd::DS_SPECTRUM);
+    ASSERT_EQ(second.State(), CSpectrumWnd::DS_SPECTRUM);
+
+    // A tone sweeping up and fading in and out, 50 ms of it per tick.
+    CWave &wave = engine.Wave();
+    const uint32_t nRate = wave.m_format.nSamplesPerSec;
+    auto *p = reinterpret_cast<int16_t *>(wave.GetData(0));
+    for (uint32_t i = 0; i < wave.m_dwFrames; ++i) {
+        const double t = double(i) / nRate;
+        const double fAmplitude = std::fmod(t, 0.5) < 0.25 ? 20000.0 : 500.0;
+        p[2 * i] = p[2 * i + 1] =
+            int16_t(fAmplitude * std::sin(2 * 3.14159265358979 * 200.0 * std::pow(4.0, t) * t));
+    }
+    wave.Unlock();
+
+    const int nAnalysesBefore = engine.AnalysisCount();
+    const uint32_t nFrameBefore = engine.FrameNumber();
+    int nChangedFrames = 0;
+    QImage previous = first.BackingImage().copy();
+    for (int nTick = 0; nTick < 30; ++nTick) {
+        pDriver->SetPosition(nRate + uint64_t(nTick) * nRate / 20);
+        // Alternate which window ticks first.
+        views[nTick % 2]->OnTimer(CSpectrumWnd::TIMER_FRAME);
+        views[1 - nTick % 2]->OnTimer(CSpectrumWnd::TIMER_FRAME);
+        ASSERT_EQ(engine.AnalysisCount(), nAnalysesBefore + nTick + 1) << "tick " << nTick;
+        ASSERT_TRUE(first.BackingImage() == second.BackingImage()) << "tick " << nTick;
+        nChangedFrames += previous != first.BackingImage();
+        previous = first.BackingImage().copy();
+    }
+    EXPECT_EQ(engine.FrameNumber(), nFrameBefore + 30);
+    EXPECT_GT(nChangedFrames, 20); // the frames really moved
+    CBandElement::SetJitterSource(nullptr);
 }

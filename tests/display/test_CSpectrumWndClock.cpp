@@ -16,8 +16,8 @@ ClockTime FixedTime()
 
 struct ClockRig
 {
-    ScriptedWaveInDriver *pDriver = new ScriptedWaveInDriver; // owned by the window
-    CSpectrumWnd wnd;
+    ScriptedWaveInDriver *pDriver = new ScriptedWaveInDriver; // owned by the window's engine
+    CSpectrumWnd wnd{g_DisplaySettings};
 
     ClockRig()
     {
@@ -87,12 +87,12 @@ TEST(BigClockMessage, PulseRisesHoldsFallsAndHolds)
     rig.pDriver->m_bFailOpen = true;
     rig.wnd.OnTimer(CSpectrumWnd::TIMER_START);
     rig.wnd.OnTimer(CSpectrumWnd::TIMER_OPEN);
-    ASSERT_EQ(rig.wnd.m_nState, CSpectrumWnd::DS_DEVICEERROR);
-    rig.wnd.m_nMessagePulse = 0;
+    ASSERT_EQ(rig.wnd.State(), CSpectrumWnd::DS_DEVICEERROR);
+    rig.wnd.SetMessagePulse(0);
     std::vector<int> seen;
     CDC dc(const_cast<QImage *>(&rig.wnd.BackingImage()));
     for (int i = 0; i < 60; ++i) {
-        seen.push_back(rig.wnd.m_nMessagePulse & 0xFF);
+        seen.push_back(rig.wnd.MessagePulse() & 0xFF);
         rig.wnd.DrawBigClock(&dc, 0);
     }
     std::vector<int> expected;
@@ -113,7 +113,7 @@ TEST(BigClockScreen, DeviceErrorShowsTheTimeAndTheMessage)
     rig.wnd.OnTimer(CSpectrumWnd::TIMER_START);
     rig.wnd.OnTimer(CSpectrumWnd::TIMER_OPEN);
     rig.wnd.OnTimer(CSpectrumWnd::TIMER_FIRSTFRAME);
-    rig.wnd.m_nMessagePulse = 20; // the message clearly visible
+    rig.wnd.SetMessagePulse(20); // the message clearly visible
     rig.wnd.InvalidateErase();
     const QImage &img = rig.wnd.BackingImage();
     if (!qEnvironmentVariableIsEmpty("VEXLOR_KEEP_SNAPSHOTS"))

@@ -1,4 +1,4 @@
-#include "settings/Settings.h"
+#include "settings/SettingValues.h"
 #include "display/CKeyElement.h"
 #include "display/CSpectrumWnd.h"
 #include "audio/input/ScriptedWaveInDriver.h"
@@ -13,12 +13,12 @@ namespace {
 // and, without clock or trace, the keys get all of it.
 struct KeyboardRig
 {
-    CSpectrumWnd wnd;
+    CSpectrumWnd wnd{g_DisplaySettings};
 
     KeyboardRig()
     {
         ResetSettings();
-        g_DisplaySettings.Type = 4;
+        g_DisplaySettings.Type = TYPE_KEYBOARD;
         wnd.SetWaveInDriver(std::make_unique<ScriptedWaveInDriver>());
         wnd.CreateSpectrumWindow(RECT{0, 0, 800, 300}, nullptr);
         wnd.SetArea(RECT{0, 0, 800, 300});
@@ -31,7 +31,7 @@ struct KeyboardRig
     }
     const CKeyElement *Key(int i) const
     {
-        return i < 0 ? nullptr : dynamic_cast<const CKeyElement *>(wnd.m_pElements[i]);
+        return i < 0 ? nullptr : dynamic_cast<const CKeyElement *>(wnd.Element(i));
     }
 };
 
@@ -53,7 +53,7 @@ TEST(KeyboardLayout, KeysAreTunedOneSemitoneEach)
         EXPECT_EQ(rig.Key(c.nSlot)->m_nFirstBin, c.nFirst) << c.nSlot;
         EXPECT_EQ(rig.Key(c.nSlot)->m_nBinCount, c.nCount) << c.nSlot;
     }
-    EXPECT_EQ(rig.wnd.m_pElements[7], nullptr); // B-C
+    EXPECT_EQ(rig.wnd.Element(7), nullptr); // B-C
     // (16 + 16) / 2 x 0.4 / 512 + 1 = 1.0125, times 1 + 0.4 x 0.218 (F lies
     // 0.218 of a bin above bin 16); (106 + 112) / 2 x 0.4 / 512 + 1.
     EXPECT_NEAR(rig.Key(0)->m_fGain, 1.10084, 1e-4);
@@ -68,7 +68,7 @@ TEST(KeyboardLayout, WhiteAndBlackKeysInTheirPlaces)
     KeyboardRig rig;
     g_DisplaySettings.Type = 0;
     rig.wnd.BuildLayout(11025, 1024); // chip columns, all to be replaced by keys
-    g_DisplaySettings.Type = 4;
+    g_DisplaySettings.Type = TYPE_KEYBOARD;
     const int W = 782, H = 282;
     for (int nKeyDiv : {21, 25, 28, 32, 22}) { // 22 ends in a black key, cut at the edge
         rig.Layout(nKeyDiv);
@@ -76,7 +76,7 @@ TEST(KeyboardLayout, WhiteAndBlackKeysInTheirPlaces)
         const int nLeft = 2 * (2 * kw / 3) - kw, nRight = kw - 2 * kw / 3;
         for (int i = 0; i < 80; ++i) {
             const bool bKey = i < 2 * nKeyDiv && i % 14 != 7 && i % 14 != 13;
-            ASSERT_EQ(rig.wnd.m_pElements[i] != nullptr, bKey) << nKeyDiv << " slot " << i;
+            ASSERT_EQ(rig.wnd.Element(i) != nullptr, bKey) << nKeyDiv << " slot " << i;
             const CKeyElement *p = rig.Key(i);
             if (!bKey)
                 continue;
@@ -93,8 +93,8 @@ TEST(KeyboardLayout, WhiteAndBlackKeysInTheirPlaces)
             EXPECT_EQ(p->m_nLeftNotch, !bBlack && rig.Key(i - 1) ? nLeft : 0) << i;
             EXPECT_EQ(p->m_nRightNotch, !bBlack && rig.Key(i + 1) ? nRight : 0) << i;
         }
-        EXPECT_EQ(rig.wnd.m_rcClock.left, x0);
-        EXPECT_EQ(rig.wnd.m_rcClock.right, x0 + nKeyDiv * kw);
+        EXPECT_EQ(rig.wnd.ClockRect().left, x0);
+        EXPECT_EQ(rig.wnd.ClockRect().right, x0 + nKeyDiv * kw);
     }
 }
 
@@ -109,7 +109,8 @@ TEST(KeyboardLayout, DamagedKeyCountsAndPitchesStayInBounds)
         g_DisplaySettings.BaseKey = c[1];
         rig.Layout(c[0]);
         int n = 0;
-        for (const CBandElement *p : rig.wnd.m_pElements) {
+        for (int i = 0; i < CSpectrumWnd::kMaxElements; ++i) {
+            const CBandElement *p = rig.wnd.Element(i);
             n += p != nullptr;
             if (p) {
                 EXPECT_TRUE(p->m_nFirstBin >= 0 && p->m_nFirstBin + p->m_nBinCount <= 512);

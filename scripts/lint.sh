@@ -6,15 +6,16 @@
 #   2. clang-tidy with the checks .clang-tidy keeps, over the product sources,
 #      with the flags of BUILD_DIR/compile_commands.json (build/release by
 #      default; configured, and its generated Qt headers made, when missing).
-# Usage: lint.sh [--format-only] [BUILD_DIR]
+# Usage: lint.sh [--format-only | --tidy-only] [BUILD_DIR]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 format_only=0
-if [ "${1:-}" = "--format-only" ]; then
-    format_only=1
-    shift
-fi
+tidy_only=0
+case "${1:-}" in
+    --format-only) format_only=1; shift ;;
+    --tidy-only) tidy_only=1; shift ;;
+esac
 build=${1:-build/release}
 
 pick() { # the first of the named tools that exists
@@ -32,6 +33,7 @@ product=(app dialogs display analysis audio graphics settings platform)
 mapfile -t format_files < <(find "${product[@]}" tests bench fuzz -name '*.cpp' -o -name '*.h' |
                             LC_ALL=C sort)
 
+if [ "$tidy_only" -eq 0 ]; then
 clang_format=$(pick clang-format-14 clang-format)
 format_status=0
 format_log=$("$clang_format" --dry-run --Werror "${format_files[@]}" 2>&1) || format_status=$?
@@ -48,6 +50,7 @@ if [ ${#unformatted[@]} -gt 0 ]; then
     exit 1
 fi
 echo "lint.sh: clang-format: ${#format_files[@]} files formatted"
+fi
 [ "$format_only" -eq 1 ] && exit 0
 
 clang_tidy=$(pick clang-tidy-14 clang-tidy)

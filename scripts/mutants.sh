@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Mutation testing: how many small planted faults do the unit tests catch?
 #   mutants.sh SEED COUNT [BUILD_DIR]
-# Lists every site of the product sources (.cpp under the layer folders, in
-# sorted file and line order) where one of these faults can be planted:
+# Lists every site of the product sources (.cpp under the layer folders but
+# main.cpp, in sorted file and line order) where one of these faults can be planted:
 #   compare   a flipped comparison: < and >=, > and <=, == and != swapped
 #   constant  an integer constant one larger or one smaller
 #   operands  the operands of a binary - or / swapped
@@ -180,7 +180,8 @@ def all_sites():
         for dirpath, dirs, names in os.walk(layer):
             dirs.sort()
             for name in sorted(names):
-                if name.endswith(".cpp"):
+                # main.cpp goes only into the program, which no unit test runs.
+                if name.endswith(".cpp") and name != "main.cpp":
                     path = os.path.join(dirpath, name)
                     with open(path, encoding="utf-8") as f:
                         lines = f.read().split("\n")

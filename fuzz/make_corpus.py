@@ -1,10 +1,13 @@
 #!/usr/bin/env python3
-"""Writes the seed bitmaps of fuzz_dib into corpus/dib/: one small valid file
-for each kind the reader accepts. Run from anywhere; rewrites the files."""
+"""Writes the seeds of the fuzz targets: into corpus/dib/ one small valid bitmap
+for each kind the reader accepts, into corpus/wav/ small WAV files of every
+sample format and a few awkward layouts. Run from anywhere; rewrites the
+files."""
 import os
 import struct
 
-OUT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "corpus", "dib")
+CORPUS = os.path.join(os.path.dirname(os.path.abspath(__file__)), "corpus")
+OUT = os.path.join(CORPUS, "dib")
 
 
 def rows_bytes(rows, bits):
@@ -58,6 +61,61 @@ def write(name, data):
         f.write(data)
 
 
+def chunk(tag, body, size=None):
+    """A RIFF chunk, padded to an even length; size overrides its size field."""
+    size = len(body) if size is None else size
+    return tag + struct.pack("<I", size) + body + b"\0" * (len(body) & 1)
+
+
+def fmt_body(tag, channels, rate, bits, extensible_tag=None):
+    align = channels * (bits // 8)
+    body = struct.pack("<HHIIHH", tag, channels, rate, rate * align, align, bits)
+    if extensible_tag is not None:
+        guid_tail = bytes([0x00, 0x00, 0x10, 0x00, 0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71])
+        body += struct.pack("<HHI", 22, bits, 3) + struct.pack("<I", extensible_tag) + guid_tail
+    return body
+
+
+def wav(*chunks, riff_size=None):
+    body = b"WAVE" + b"".join(chunks)
+    return b"RIFF" + struct.pack("<I", len(body) if riff_size is None else riff_size) + body
+
+
+def write_wav(name, data):
+    with open(os.path.join(CORPUS, "wav", name), "wb") as f:
+        f.write(data)
+
+
+def wav_seeds():
+    os.makedirs(os.path.join(CORPUS, "wav"), exist_ok=True)
+    ramp = [0, 1000, -1000, 32767, -32768, 5]
+    pcm16 = b"".join(struct.pack("<h", v) for v in ramp)
+    write_wav("pcm8_mono.wav", wav(chunk(b"fmt ", fmt_body(1, 1, 8000, 8)),
+                                   chunk(b"data", bytes([0, 128, 255, 1, 127]))))
+    write_wav("pcm16_mono.wav", wav(chunk(b"fmt ", fmt_body(1, 1, 22050, 16)), chunk(b"data", pcm16)))
+    write_wav("pcm16_stereo.wav", wav(chunk(b"fmt ", fmt_body(1, 2, 44100, 16)), chunk(b"data", pcm16)))
+    write_wav("pcm24_stereo.wav", wav(chunk(b"fmt ", fmt_body(1, 2, 48000, 24)),
+                                      chunk(b"data", b"".join(struct.pack("<i", v << 8)[:3] for v in ramp[:4]))))
+    write_wav("pcm32_3ch.wav", wav(chunk(b"fmt ", fmt_body(1, 3, 96000, 32)),
+                                   chunk(b"data", b"".join(struct.pack("<i", v << 16) for v in ramp))))
+    write_wav("float32_mono.wav", wav(chunk(b"fmt ", fmt_body(3, 1, 44100, 32)),
+                                      chunk(b"data", struct.pack("<6f", 0.0, 0.5, -1.0, 2.0, float("nan"), -0.25))))
+    write_wav("float64_stereo.wav", wav(chunk(b"fmt ", fmt_body(3, 2, 11025, 64)),
+                                        chunk(b"data", struct.pack("<4d", 1.0, -1.0, 1e-9, float("inf")))))
+    write_wav("extensible_pcm16.wav", wav(chunk(b"fmt ", fmt_body(0xFFFE, 2, 44100, 16, extensible_tag=1)),
+                                          chunk(b"data", pcm16)))
+    write_wav("extensible_float32.wav", wav(chunk(b"fmt ", fmt_body(0xFFFE, 1, 8000, 32, extensible_tag=3)),
+                                            chunk(b"data", struct.pack("<2f", 0.125, -0.5))))
+    # An odd-sized chunk before the format, padded; the data before the format.
+    write_wav("odd_chunks.wav", wav(chunk(b"LIST", b"INFOabc"), chunk(b"data", bytes([1, 2, 3])),
+                                    chunk(b"fmt ", fmt_body(1, 1, 8000, 8) + b"\0\0")))
+    # Data size field larger than the file, RIFF size 0 as a streaming writer leaves it.
+    write_wav("truncated_data.wav", wav(chunk(b"fmt ", fmt_body(1, 2, 22050, 16)),
+                                        chunk(b"data", pcm16[:10], size=1 << 20), riff_size=0))
+    write_wav("truncated_fmt.wav", wav(chunk(b"fmt ", fmt_body(1, 1, 8000, 16))[:14]))
+    write_wav("no_data.wav", wav(chunk(b"fmt ", fmt_body(1, 1, 8000, 16))))
+
+
 def main():
     os.makedirs(OUT, exist_ok=True)
     write("bits1.bmp", bmp(info_header(10, 2, 1), quad(0, 0, 0) + quad(255, 255, 255),
@@ -92,3 +150,4 @@ def main():
 
 if __name__ == "__main__":
     main()
+    wav_seeds()

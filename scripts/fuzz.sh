@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets (clang, ASan + UBSan) into build/fuzz and runs
-# each for a while on a scratch copy of its seed corpus: 60 seconds, or the
-# number of seconds given as the first argument. Exits non-zero when a target
+# each for a while on a scratch copy of its seed corpus: the bitmap reader
+# (fuzz_dib) and the WAV reader (fuzz_wav), 30 seconds each, or the number of
+# seconds given as the first argument. Exits non-zero when a target
 # crashes; the input that did it is kept in build/fuzz/artifacts/.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-seconds=${1:-60}
+seconds=${1:-30}
 
 CC=clang CXX=clang++ cmake -S fuzz -B build/fuzz -G Ninja >/dev/null
 cmake --build build/fuzz -j "$(nproc)"
@@ -15,7 +16,7 @@ mkdir -p build/fuzz/artifacts
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
-for target in dib; do
+for target in dib wav; do
     echo "== fuzz_$target for ${seconds}s"
     cp -r "fuzz/corpus/$target" "$work/$target"
     build/fuzz/fuzz_$target -max_total_time="$seconds" -print_final_stats=1 \

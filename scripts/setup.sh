@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(
-    build-essential cmake ninja-build pkg-config clang libclang-rt-14-dev
+    build-essential cmake ninja-build pkg-config clang libclang-rt-14-dev clang-format clang-tidy
     qt6-base-dev qt6-base-dev-tools qt6-translations-l10n libgl-dev libx11-dev
     libpulse-dev pulseaudio pulseaudio-utils
     googletest libgtest-dev libgmock-dev libbenchmark-dev libfftw3-dev

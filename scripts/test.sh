@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
-# Sets up a Debian 12 machine if needed and runs every test: the bitmap
-# reader's fuzzer for 60 seconds, then the whole suite twice, in the
-# optimised build with warnings as errors and in the ASan + UBSan build.
+# Sets up a Debian 12 machine if needed and runs every test: the layer
+# check of the includes and the clang-format check (scripts/lint.sh runs
+# clang-tidy too), the bitmap and WAV readers' fuzzers for 30 seconds each,
+# then the whole suite twice, in the optimised build with warnings as errors
+# and in the ASan + UBSan build.
 # The end-to-end tests start their own PulseAudio server and X server.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -10,8 +12,14 @@ cd "$(dirname "$0")/.."
 export QT_QPA_PLATFORM=offscreen
 export CTEST_OUTPUT_ON_FAILURE=1
 
-echo "== fuzzing the bitmap reader (60 s)"
-./scripts/fuzz.sh 60
+echo "== includes point down the layers"
+./scripts/check_layers.sh
+
+echo "== formatting (clang-format)"
+./scripts/lint.sh --format-only
+
+echo "== fuzzing the bitmap and WAV readers (30 s each)"
+./scripts/fuzz.sh 30
 
 echo "== release build (warnings as errors)"
 ./scripts/build.sh release

@@ -4,35 +4,13 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 #include <cstring>
 
 namespace {
-constexpr uint16_t kTagPcm = 0x0001;
-constexpr uint16_t kTagFloat = 0x0003;
-constexpr uint16_t kTagExtensible = 0xFFFE;
 // Larger files are refused rather than read whole into memory.
 constexpr qint64 kMaxFileBytes = qint64(1) << 30;
 // Output frames converted per Deliver call.
 constexpr uint32_t kChunkFrames = 4096;
-
-uint16_t Le16(const uint8_t *p)
-{
-    return static_cast<uint16_t>(p[0] | (p[1] << 8));
-}
-
-uint32_t Le32(const uint8_t *p)
-{
-    return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
-}
-
-int16_t FromReal(double x)
-{
-    if (std::isnan(x))
-        return 0;
-    const double v = std::clamp(std::nearbyint(x * 32768.0), -32768.0, 32767.0);
-    return static_cast<int16_t>(v);
-}
 
 // Nearest integer, halves away from zero; the value lies in the 16-bit range.
 int RoundToInt(double x)
@@ -43,31 +21,7 @@ int RoundToInt(double x)
 
 int16_t WavClip::Sample(uint32_t nFrame, int nChannel) const
 {
-    const auto *p = reinterpret_cast<const uint8_t *>(bytes.constData()) + nDataOffset +
-                    qsizetype(nFrame) * nBlockAlign + qsizetype(nChannel) * nSampleBytes;
-    switch (encoding) {
-    case Encoding::Unsigned8:
-        return static_cast<int16_t>((p[0] - 128) * 256);
-    case Encoding::Signed16:
-        return static_cast<int16_t>(Le16(p));
-    case Encoding::Signed24:
-        return static_cast<int16_t>(Le16(p + 1));
-    case Encoding::Signed32:
-        return static_cast<int16_t>(Le16(p + 2));
-    case Encoding::Float32: {
-        const uint32_t bits = Le32(p);
-        float x;
-        std::memcpy(&x, &bits, sizeof x);
-        return FromReal(x);
-    }
-    case Encoding::Float64: {
-        const uint64_t bits = Le32(p) | (uint64_t(Le32(p + 4)) << 32);
-        double x;
-        std::memcpy(&x, &bits, sizeof x);
-        return FromReal(x);
-    }
-    }
-    return 0;
+    return WavSample(reinterpret_cast<const uint8_t *>(bytes.constData()), *this, nFrame, nChannel);
 }
 
 WavFileWaveInDriver::WavFileWaveInDriver(QString strPath) : m_strPath(std::move(strPath))
@@ -115,105 +69,13 @@ bool WavFileWaveInDriver::LoadWav(const QString &strPath, WavClip *pClip, std::s
 bool WavFileWaveInDriver::ParseWav(QByteArray bytes, const std::string &strName, WavClip *pClip,
                                    std::string *pError)
 {
-    auto fail = [&](const std::string &why) {
+    WavClip clip;
+    const std::string why = ParseWavFormat(reinterpret_cast<const uint8_t *>(bytes.constData()),
+                                           size_t(bytes.size()), &clip);
+    if (!why.empty()) {
         *pError = strName + ": " + why;
         return false;
-    };
-    const auto *p = reinterpret_cast<const uint8_t *>(bytes.constData());
-    const qsizetype size = bytes.size();
-    if (size < 12 || std::memcmp(p, "RIFF", 4) != 0)
-        return fail("not a WAV file (no RIFF header)");
-    if (std::memcmp(p + 8, "WAVE", 4) != 0)
-        return fail("not a WAV file (the RIFF form is not WAVE)");
-
-    // The RIFF size field is often wrong in files written while streaming;
-    // the chunks are walked up to the real end of the file instead.
-    const uint8_t *pFmt = nullptr;
-    uint32_t fmtSize = 0;
-    qsizetype dataOffset = -1;
-    qsizetype dataBytes = 0;
-    qsizetype offset = 12;
-    while (offset + 8 <= size) {
-        const uint32_t chunkSize = Le32(p + offset + 4);
-        const qsizetype body = offset + 8;
-        const qsizetype available = std::min<qsizetype>(chunkSize, size - body);
-        if (std::memcmp(p + offset, "fmt ", 4) == 0 && !pFmt) {
-            if (available < chunkSize)
-                return fail("truncated fmt chunk");
-            if (chunkSize < 16)
-                return fail("fmt chunk too short (" + std::to_string(chunkSize) + " bytes)");
-            pFmt = p + body;
-            fmtSize = chunkSize;
-        } else if (std::memcmp(p + offset, "data", 4) == 0 && dataOffset < 0) {
-            dataOffset = body;
-            dataBytes = available;
-        }
-        // Chunks are padded to an even length.
-        offset = body + qsizetype(chunkSize) + (chunkSize & 1);
     }
-    if (!pFmt)
-        return fail("no fmt chunk");
-    if (dataOffset < 0)
-        return fail("no data chunk");
-
-    uint16_t tag = Le16(pFmt);
-    const uint16_t channels = Le16(pFmt + 2);
-    const uint32_t rate = Le32(pFmt + 4);
-    const uint16_t blockAlign = Le16(pFmt + 12);
-    const uint16_t bits = Le16(pFmt + 14);
-    if (tag == kTagExtensible) {
-        // Sub-format GUID xxxxxxxx-0000-0010-8000-00aa00389b71, where the
-        // first field is the plain format tag.
-        static const uint8_t kGuidTail[12] = {0x00, 0x00, 0x10, 0x00, 0x80, 0x00,
-                                              0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
-        if (fmtSize < 40)
-            return fail("extensible fmt chunk too short (" + std::to_string(fmtSize) + " bytes)");
-        const uint32_t subTag = Le32(pFmt + 24);
-        if (std::memcmp(pFmt + 28, kGuidTail, sizeof kGuidTail) != 0 || subTag > 0xFFFF)
-            return fail("unsupported sample format (unknown extensible sub-format)");
-        tag = static_cast<uint16_t>(subTag);
-    }
-
-    WavClip clip;
-    if (tag == kTagPcm && bits == 8)
-        clip.encoding = WavClip::Encoding::Unsigned8;
-    else if (tag == kTagPcm && bits == 16)
-        clip.encoding = WavClip::Encoding::Signed16;
-    else if (tag == kTagPcm && bits == 24)
-        clip.encoding = WavClip::Encoding::Signed24;
-    else if (tag == kTagPcm && bits == 32)
-        clip.encoding = WavClip::Encoding::Signed32;
-    else if (tag == kTagFloat && bits == 32)
-        clip.encoding = WavClip::Encoding::Float32;
-    else if (tag == kTagFloat && bits == 64)
-        clip.encoding = WavClip::Encoding::Float64;
-    else if (tag == kTagPcm || tag == kTagFloat)
-        return fail("unsupported sample format (" + std::to_string(bits) +
-                    (tag == kTagPcm ? "-bit integer)" : "-bit float)"));
-    else {
-        char hex[8];
-        std::snprintf(hex, sizeof hex, "0x%04X", unsigned(tag));
-        return fail(std::string("unsupported sample format (format tag ") + hex + ")");
-    }
-    if (channels == 0)
-        return fail("no channels");
-    if (rate == 0)
-        return fail("sample rate 0");
-    const uint16_t sampleBytes = bits / 8;
-    if (blockAlign != uint32_t(channels) * sampleBytes)
-        return fail("inconsistent fmt chunk (block alignment " + std::to_string(blockAlign) +
-                    " for " + std::to_string(channels) + " channels of " + std::to_string(bits) +
-                    " bits)");
-    const qsizetype frames = dataBytes / blockAlign;
-    if (frames == 0)
-        return fail("no samples in the data chunk");
-
-    clip.nDataOffset = dataOffset;
-    clip.nFrames = static_cast<uint32_t>(std::min<qsizetype>(frames, UINT32_MAX));
-    clip.nRate = rate;
-    clip.nFileChannels = channels;
-    clip.nBlockAlign = blockAlign;
-    clip.nSampleBytes = sampleBytes;
     clip.bytes = std::move(bytes);
     *pClip = std::move(clip);
     return true;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "audio/input/BlockQueueWaveInDriver.h"
+#include "audio/input/WavFormat.h"
 
 #include <QByteArray>
 #include <QElapsedTimer>
@@ -12,33 +13,12 @@
 #include <vector>
 
 // The samples of a WAV file as they lie in the file; read one at a time.
-struct WavClip
+struct WavClip : WavFormat
 {
-    enum class Encoding
-    {
-        Unsigned8,
-        Signed16,
-        Signed24,
-        Signed32,
-        Float32,
-        Float64
-    };
+    QByteArray bytes; // the whole file
 
-    QByteArray bytes;          // the whole file
-    qsizetype nDataOffset = 0; // offset of frame 0 in bytes
-    uint32_t nFrames = 0;
-    uint32_t nRate = 0;         // frames per second
-    uint16_t nFileChannels = 0; // channels per frame in the file
-    uint16_t nBlockAlign = 0;   // bytes per frame in the file
-    uint16_t nSampleBytes = 0;  // bytes per sample in the file
-    Encoding encoding = Encoding::Signed16;
-
-    // One or two: of a file with more channels only the first two are used.
-    int Channels() const { return nFileChannels > 1 ? 2 : 1; }
     // Sample of channel nChannel (0 or 1, below Channels()) of a frame, as a
-    // 16-bit value: 8-bit u gives (u - 128) * 256; 24- and 32-bit integers
-    // keep their top 16 bits (rounding down); a float x gives x * 32768 to
-    // the nearest integer, clamped to the 16-bit range (NaN gives 0).
+    // 16-bit value (WavSample).
     int16_t Sample(uint32_t nFrame, int nChannel) const;
 };
 
@@ -67,10 +47,7 @@ public:
     bool IsFormatSupported(const WaveFormat &format) override;
     const QString &Path() const { return m_strPath; }
 
-    // Reads a WAV file: PCM with 8, 16, 24 or 32 bits, IEEE float with 32 or
-    // 64 bits, also in the extensible form, any channel count and rate.
-    // Unknown chunks are skipped; a data chunk cut short by the end of the
-    // file gives the whole frames that are there. On failure *pError reads
+    // Reads a WAV file (ParseWavFormat). On failure *pError reads
     // "<strName>: <reason>".
     static bool ParseWav(QByteArray bytes, const std::string &strName, WavClip *pClip,
                          std::string *pError);

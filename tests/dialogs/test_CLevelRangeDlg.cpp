@@ -179,4 +179,30 @@ TEST_F(LevelRangeDlgTest, StoredLevelsOutsideTheScaleStayUntilTheirSliderMoves)
     ExpectLevels(-99, -1);
 }
 
+// Tab enters a radio group at its checked button, Shift+Tab too; the arrows
+// move within the group and check as they go.
+TEST_F(LevelRangeDlgTest, KeyboardEntersRadioGroupsAtTheCheckedButtonAndArrowsCheck)
+{
+    g_DisplaySettings.LPeek = 1;
+    Open();
+    m_pDlg->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(m_pDlg.get()));
+    MaxSlider()->setFocus();
+    const auto press = [](Qt::Key key, Qt::KeyboardModifiers modifiers = {}) {
+        QTest::keyClick(QApplication::focusWidget(), key, modifiers);
+        return QApplication::focusWidget()->objectName().toStdString();
+    };
+    press(Qt::Key_Tab);
+    EXPECT_EQ(press(Qt::Key_Tab), "standardRadio");
+    EXPECT_EQ(press(Qt::Key_Down), "coarseRadio");
+    EXPECT_EQ(g_DisplaySettings.Ldiv, 2);
+    EXPECT_EQ(g_bSettingsChanged, 1);
+    EXPECT_EQ(press(Qt::Key_Tab), "peakSlowDownRadio");
+    EXPECT_EQ(press(Qt::Key_Up), "peakHoldRadio");
+    EXPECT_EQ(g_DisplaySettings.LPeek, 0);
+    EXPECT_EQ(press(Qt::Key_Tab), "okButton");
+    EXPECT_EQ(press(Qt::Key_Tab, Qt::ShiftModifier), "peakHoldRadio");
+    EXPECT_EQ(press(Qt::Key_Tab, Qt::ShiftModifier), "coarseRadio");
+}
+
 } // namespace

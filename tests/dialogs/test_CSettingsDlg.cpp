@@ -1,19 +1,27 @@
+#include "app/CSpectrumApp.h"
+#include "audio/input/ScriptedWaveInDriver.h"
 #include "dialogs/CSaverSetupDlg.h"
 #include "dialogs/CSettingsDlg.h"
-#include "app/CSpectrumApp.h"
-#include "settings/Settings.h"
+#include "dialogs/SettingsInstance.h"
 #include "dialogs/TypePictures.h"
 #include "display/CSpectrumWnd.h"
 #include "display/DisplayFont.h"
 #include "platform/ProfileStore.h"
-#include "audio/input/ScriptedWaveInDriver.h"
+#include "settings/Settings.h"
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QFontDatabase>
 #include <QLabel>
 #include <QLineEdit>
+#include <QLocalServer>
 #include <QMenu>
 #include <QPushButton>
+#include <QSettings>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
@@ -174,7 +182,12 @@ TEST_F(SettingsDlgTest, FontChooserResultIsStoredAsTheFontDescription)
     CSettingsDlg dlg;
     dlg.show();
     const double dDpi = dlg.logicalDpiY();
-    const QString strFamily = InstalledJapaneseFamily(QString());
+    // A face other than the one standing in for the stored face.
+    QString strFamily;
+    for (const QString &str : QFontDatabase::families())
+        if (strFamily.isEmpty() &&
+            str != InstalledJapaneseFamily(QStringLiteral("ＭＳ Ｐゴシック")))
+            strFamily = str;
     FontChoice seen, chosen;
     chosen.font.setFamily(strFamily);
     chosen.font.setPointSize(14);
@@ -424,4 +437,131 @@ TEST_F(SettingsDlgTest, ARunningDisplayTakesWhatAPageChanged)
     EXPECT_EQ(g_bSettingsChanged, 0);
     EXPECT_EQ(elements(), 40);
     EXPECT_NE(nBefore, 40);
+}
+
+TEST_F(SettingsDlgTest, FontChooserOkWithoutChangesKeepsTheStoredFace)
+{
+    CSettingsDlg dlg;
+    dlg.show();
+    Choosers().chooseFont = [](const FontChoice &initial, QWidget *) {
+        return std::optional<FontChoice>(initial);
+    };
+    const DisplaySettings before = g_DisplaySettings;
+    Click(&dlg, "fontButton");
+    EXPECT_EQ(FaceNameText(g_DisplaySettings.Font.lfFaceName), QStringLiteral("ＭＳ Ｐゴシック"));
+    EXPECT_EQ(g_DisplaySettings, before);
+}
+
+TEST_F(SettingsDlgTest, MessageBoxesCarryTheProgramName)
+{
+    QString strTitle;
+    WhenModalShows([&strTitle](QWidget *pBox) {
+        strTitle = pBox->windowTitle();
+        QTest::keyClick(pBox, Qt::Key_Escape);
+    });
+    Choosers().showMessage(nullptr, QStringLiteral("x"));
+    EXPECT_EQ(strTitle, QStringLiteral("Vexlor"));
+}
+
+namespace {
+
+// The settings run mode on a real settings file under a folder of the test's own.
+struct FileApp : CSpectrumApp
+{
+    explicit FileApp(const QString &strName) : CSpectrumApp({"/c"}, strName) {}
+};
+
+} // namespace
+
+TEST(SettingsRunMode, AFailedSaveIsShownAndEndsTheProcessWithOne)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, dir.path());
+    enum Obstacle
+    {
+        None,
+        CompanyFolderIsAFile,
+        FileIsAFolder
+    };
+    for (Obstacle eObstacle : {None, CompanyFolderIsAFile, FileIsAFolder}) {
+        // A name of its own per case: QSettings keeps what it read per file.
+        const QString strName = QStringLiteral("vexlor-save%1").arg(int(eObstacle));
+        const QString strConf = dir.filePath(QStringLiteral("tanuwel/%1.conf").arg(strName));
+        if (eObstacle == FileIsAFolder) {
+            ASSERT_TRUE(QDir().mkpath(strConf));
+        } else if (eObstacle == CompanyFolderIsAFile) {
+            QDir(dir.filePath(QStringLiteral("tanuwel"))).removeRecursively();
+            QFile file(dir.filePath(QStringLiteral("tanuwel")));
+            ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        }
+        QString strMessage;
+        Choosers().showMessage = [&strMessage](QWidget *, const QString &str) { strMessage = str; };
+        FileApp app(strName);
+        WhenModalShows([](QWidget *pHub) {
+            Click(pHub, "stereoTopBottomRadio");
+            Click(pHub, "closeButton");
+        });
+        EXPECT_FALSE(app.InitInstance());
+        EXPECT_EQ(app.ExitCode(), eObstacle == None ? 0 : 1) << eObstacle;
+        EXPECT_EQ(strMessage, eObstacle == None
+                                  ? QString()
+                                  : QStringLiteral("設定を保存できませんでした。\n") + strConf);
+        EXPECT_EQ(QFileInfo(strConf).isFile(), eObstacle == None);
+        SetProfileStore(nullptr);
+        ResetPageChoosers();
+        if (eObstacle == CompanyFolderIsAFile)
+            QFile::remove(dir.filePath(QStringLiteral("tanuwel")));
+    }
+    g_bSettingsChanged = 0;
+}
+
+TEST(SettingsRunMode, ASecondHubBringsTheFirstForwardAndEnds)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, dir.path());
+    const QString strName = QStringLiteral("vexlor-once");
+    // A socket file left behind by a hub that crashed does not stop the next one.
+    {
+        QLocalServer server;
+        ASSERT_TRUE(server.listen(
+            SettingsServerName(dir.filePath(QStringLiteral("tanuwel/%1.conf").arg(strName)))));
+        const QString strPath = server.fullServerName();
+        server.close();
+        QFile stale(strPath);
+        ASSERT_TRUE(stale.open(QIODevice::WriteOnly));
+    }
+    QWidget other;
+    other.show();
+    FileApp first(strName);
+    bool bFirstShown = false, bSecondHub = false;
+    // Should the second open a hub of its own, it is closed, not waited for.
+    QTimer closer;
+    closer.setSingleShot(true);
+    WhenModalShows([&](QWidget *pHub) {
+        bFirstShown = true;
+        other.activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&other));
+        QObject::connect(&closer, &QTimer::timeout, [pHub, &bSecondHub] {
+            for (QWidget *p : QApplication::topLevelWidgets()) {
+                if (p != pHub && dynamic_cast<CSettingsDlg *>(p) && p->isVisible()) {
+                    bSecondHub = true;
+                    p->close();
+                }
+            }
+        });
+        closer.start(300);
+        FileApp second(strName);
+        EXPECT_FALSE(second.InitInstance());
+        EXPECT_EQ(second.ExitCode(), 0);
+        EXPECT_FALSE(bSecondHub);
+        EXPECT_TRUE(QTest::qWaitForWindowActive(pHub));
+        Click(pHub, "closeButton");
+    });
+    EXPECT_FALSE(first.InitInstance());
+    EXPECT_TRUE(bFirstShown);
+    EXPECT_EQ(first.ExitCode(), 0);
+    SetProfileStore(nullptr);
+    g_bSettingsChanged = 0;
 }

@@ -1,16 +1,19 @@
 #include "app/CSpectrumApp.h"
 
 #include "app/CSaverWnd.h"
-#include "dialogs/CSettingsDlg.h"
 #include "audio/CWaveDevice.h"
-#include "display/CSpectrumWnd.h"
-#include "dialogs/ColorPageCursors.h"
 #include "audio/input/DemoSignal.h"
 #include "audio/input/PulseWaveInDriver.h"
 #include "audio/input/WavFileWaveInDriver.h"
+#include "dialogs/CSettingsDlg.h"
+#include "dialogs/ColorPageCursors.h"
+#include "dialogs/PageSupport.h"
+#include "dialogs/SettingsInstance.h"
+#include "display/CSpectrumWnd.h"
 #include "platform/X11HostWindow.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QSocketNotifier>
 #include <QTimer>
 #include <QWindow>
@@ -253,13 +256,28 @@ bool CSpectrumApp::InitInstance()
 
 void CSpectrumApp::RunSettingsDialog()
 {
+    // One dialog per settings file: a second one would save over the first
+    // one's changes, so it brings the first forward and ends instead.
+    const IProfileStore *pStore = GetProfileStore();
+    std::unique_ptr<CSettingsInstance> pInstance;
+    if (pStore && !pStore->Location().isEmpty()) {
+        pInstance = std::make_unique<CSettingsInstance>(pStore->Location());
+        if (!pInstance->Claim())
+            return;
+    }
     // Modal and without a parent; no event loop runs after it, so the dialog
     // is the whole of this run mode.
     CSettingsDlg dlg;
-    if (dlg.exec() == QDialog::Accepted)
-        SaveSettings();
-    // Any other ending (Esc, the title-bar close) saves nothing: what the
-    // pages changed in memory goes with the process.
+    if (pInstance)
+        pInstance->SetWindow(&dlg);
+    if (dlg.exec() != QDialog::Accepted)
+        return; // Esc, the title-bar close: what the pages changed goes with the process
+    QString strWhere;
+    if (!SaveSettingsChecked(&strWhere)) {
+        Choosers().showMessage(nullptr, QStringLiteral("設定を保存できませんでした。\n%1")
+                                            .arg(QDir::toNativeSeparators(strWhere)));
+        m_nExitCode = 1;
+    }
 }
 
 std::unique_ptr<IProfileStore> CSpectrumApp::CreateProfileStore() const

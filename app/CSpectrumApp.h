@@ -74,6 +74,9 @@ public:
     // after its dialog, an unrecognised command line, a mode that could not
     // start).
     bool InitInstance();
+    // The process's exit code once InitInstance has returned false: 1 when the
+    // settings dialog's values could not be saved, else 0.
+    int ExitCode() const { return m_nExitCode; }
 
     // The settings-dialog run mode: the dialog runs modally and the settings
     // are saved only when it ends with its close button (OK).
@@ -103,4 +106,5 @@ private:
     QStringList m_args;
     QString m_strProfileName;
     ExtraOptions m_options;
+    int m_nExitCode = 0;
 };

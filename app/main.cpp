@@ -39,7 +39,7 @@ int main(int argc, char *argv[])
     }
     CSpectrumApp theApp(args, strName, options);
     if (!theApp.InitInstance())
-        return 0;
+        return theApp.ExitCode();
     // A window runs: SIGTERM (XScreenSaver's way of ending a hack) and Ctrl+C
     // end the event loop, so the process exits cleanly with code 0.
     EndOnTerminationSignals();

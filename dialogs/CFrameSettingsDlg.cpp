@@ -2,6 +2,7 @@
 
 #include "dialogs/BackgroundImageList.h"
 #include "dialogs/CGraphAreaDlg.h"
+#include "dialogs/CommonControls.h"
 #include "dialogs/PageSupport.h"
 #include "graphics/CDC.h"
 #include "ui_CFrameSettingsDlg.h"
@@ -33,6 +34,7 @@ CFrameSettingsDlg::CFrameSettingsDlg(DisplaySettings &settings, QWidget *pParent
 {
     m_pUi->setupUi(this);
     ApplyPageFont(this);
+    FollowRadioGroupKeys(this);
     setFixedSize(size());
 
     m_pAfterimageGroup = new QButtonGroup(this);

@@ -1,7 +1,8 @@
 #include "dialogs/CFreqRangeDlg.h"
 
-#include "settings/Settings.h"
+#include "dialogs/CommonControls.h"
 #include "dialogs/PageSupport.h"
+#include "settings/Settings.h"
 #include "ui_CFreqRangeDlg.h"
 
 #include <QButtonGroup>
@@ -11,6 +12,7 @@ CFreqRangeDlg::CFreqRangeDlg(const DisplaySettings &settings, QWidget *pParent)
 {
     m_pUi->setupUi(this);
     ApplyPageFont(this);
+    FollowRadioGroupKeys(this);
 
     m_pRangeGroup = new QButtonGroup(this);
     m_pRangeGroup->addButton(m_pUi->range5kRadio, 0);

@@ -48,6 +48,7 @@ CKeyboardDlg::CKeyboardDlg(int &nKeyDiv, int &nKeyNum, int &nKeyOn, QWidget *pPa
 {
     m_pUi->setupUi(this);
     ApplyPageFont(this);
+    FollowRadioGroupKeys(this);
 
     m_pWhiteKeyGroup = new QButtonGroup(this);
     m_pWhiteKeyGroup->addButton(m_pUi->whiteKeys21Radio, 0);

@@ -35,6 +35,7 @@ CLevelRangeDlg::CLevelRangeDlg(int &nLdiv, int &nLmax, int &nLmin, int &nLPeek, 
 {
     m_pUi->setupUi(this);
     ApplyPageFont(this);
+    FollowRadioGroupKeys(this);
 
     m_pResolutionGroup = new QButtonGroup(this);
     m_pResolutionGroup->addButton(m_pUi->fineRadio, 0);

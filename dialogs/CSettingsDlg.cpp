@@ -1,17 +1,18 @@
 #include "dialogs/CSettingsDlg.h"
 
 #include "dialogs/AppIcon.h"
-#include "dialogs/CSaverSetupDlg.h"
-#include "dialogs/CVersionDlg.h"
-#include "settings/Settings.h"
-#include "dialogs/TypePictures.h"
-#include "display/DisplayFont.h"
 #include "dialogs/BackgroundImageList.h"
 #include "dialogs/CColorSettingsDlg.h"
 #include "dialogs/CFrameSettingsDlg.h"
 #include "dialogs/CFreqRangeDlg.h"
 #include "dialogs/CKeyboardDlg.h"
 #include "dialogs/CLevelRangeDlg.h"
+#include "dialogs/CSaverSetupDlg.h"
+#include "dialogs/CVersionDlg.h"
+#include "dialogs/CommonControls.h"
+#include "dialogs/TypePictures.h"
+#include "display/DisplayFont.h"
+#include "settings/Settings.h"
 
 #include "ui_CSettingsDlg.h"
 
@@ -59,23 +60,47 @@ FontChoice FontChoiceFromSettings(const DisplaySettings &settings, double dLogic
     return choice;
 }
 
-void StoreFontChoice(const FontChoice &choice, double dLogicalDpi, DisplaySettings &settings)
+namespace {
+
+// The chooser lists whole points, so the preset's size shows rounded; taking
+// it back as shown is no change.
+bool SameFontSize(const QFont &chosen, const QFont &preset)
+{
+    if (chosen.pointSizeF() <= 0 || preset.pointSizeF() <= 0)
+        return chosen.pixelSize() == preset.pixelSize();
+    return chosen.pointSizeF() == preset.pointSizeF() ||
+           chosen.pointSizeF() == std::round(preset.pointSizeF());
+}
+
+} // namespace
+
+void StoreFontChoice(const FontChoice &preset, const FontChoice &choice, double dLogicalDpi,
+                     DisplaySettings &settings)
 {
     const QFont &font = choice.font;
+    const QFont &was = preset.font;
     LogFont &lf = settings.Font;
-    if (font.pointSizeF() > 0)
-        lf.lfHeight = -int(std::lround(font.pointSizeF() * dLogicalDpi / 72.0));
-    else
-        lf.lfHeight = -font.pixelSize();
+    if (!SameFontSize(font, was)) {
+        if (font.pointSizeF() > 0)
+            lf.lfHeight = -int(std::lround(font.pointSizeF() * dLogicalDpi / 72.0));
+        else
+            lf.lfHeight = -font.pixelSize();
+    }
     lf.lfWidth = 0;
     lf.lfEscapement = 0;
     lf.lfOrientation = 0;
-    lf.lfWeight = std::clamp(int(font.weight()), 100, 900);
-    lf.lfItalic = font.italic() ? 1 : 0;
-    lf.lfUnderline = font.underline() ? 1 : 0;
-    lf.lfStrikeOut = font.strikeOut() ? 1 : 0;
-    SetFaceName(lf.lfFaceName, font.family());
-    if (choice.color.isValid())
+    if (font.weight() != was.weight())
+        lf.lfWeight = std::clamp(int(font.weight()), 100, 900);
+    if (font.italic() != was.italic())
+        lf.lfItalic = font.italic() ? 1 : 0;
+    if (font.underline() != was.underline())
+        lf.lfUnderline = font.underline() ? 1 : 0;
+    if (font.strikeOut() != was.strikeOut())
+        lf.lfStrikeOut = font.strikeOut() ? 1 : 0;
+    // The preset's face may be an installed stand-in for the stored one.
+    if (font.family() != was.family())
+        SetFaceName(lf.lfFaceName, font.family());
+    if (choice.color.isValid() && choice.color != preset.color)
         settings.FontColor = RefFromColor(choice.color);
 }
 
@@ -86,6 +111,7 @@ CSettingsDlg::CSettingsDlg(QWidget *pParent)
 {
     m_pUi->setupUi(this);
     ApplyPageFont(this);
+    FollowRadioGroupKeys(this);
     // A window of its own with a task-bar button, a title bar with the window
     // menu, minimise and close, and no resizing, as the template has it.
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
@@ -215,11 +241,11 @@ void CSettingsDlg::OnKeyboard()
 void CSettingsDlg::OnFont()
 {
     const double dDpi = logicalDpiY();
-    const std::optional<FontChoice> chosen =
-        Choosers().chooseFont(FontChoiceFromSettings(g_DisplaySettings, dDpi), this);
+    const FontChoice preset = FontChoiceFromSettings(g_DisplaySettings, dDpi);
+    const std::optional<FontChoice> chosen = Choosers().chooseFont(preset, this);
     if (!chosen)
         return;
-    StoreFontChoice(*chosen, dDpi, g_DisplaySettings);
+    StoreFontChoice(preset, *chosen, dDpi, g_DisplaySettings);
     g_bSettingsChanged = 1;
 }
 

@@ -26,14 +26,18 @@ constexpr int IDM_ABOUTBOX = 16;
 // the description's face (or the installed Japanese Gothic standing in for
 // it), its height as a point size at dLogicalDpi, its weight and effects.
 FontChoice FontChoiceFromSettings(const DisplaySettings &settings, double dLogicalDpi);
-// Stores a chosen font as the description the display draws with: the face,
-// the height as the negative character height in pixels at dLogicalDpi
-// (-round(points x dpi / 72); a pixel-sized font gives -pixels), the weight
-// on the 100..900 scale, the italic, underline and strike-out bytes (these
-// last only in memory: they are not persisted), and the colour as FontColor.
-// The byte fields Qt's chooser has no say in (character set, precisions,
-// quality, pitch and family) keep their values.
-void StoreFontChoice(const FontChoice &choice, double dLogicalDpi, DisplaySettings &settings);
+// Stores what the user changed in the font chooser, comparing the choice
+// with the preset it was opened on, as the description the display draws
+// with: the face, the height as the negative character height in pixels at
+// dLogicalDpi (-round(points x dpi / 72); a pixel-sized font gives -pixels),
+// the weight on the 100..900 scale, the italic, underline and strike-out
+// bytes (these last only in memory: they are not persisted), and the colour
+// as FontColor. What stayed as preset keeps its stored value, so the stored
+// face stays even when an installed face stood in for it. The byte fields
+// Qt's chooser has no say in (character set, precisions, quality, pitch and
+// family) keep their values.
+void StoreFontChoice(const FontChoice &preset, const FontChoice &choice, double dLogicalDpi,
+                     DisplaySettings &settings);
 
 // The hub of the settings run mode: sets the display type and the
 // recording-point search itself, and opens a page for each group of

@@ -22,6 +22,15 @@ void SetUpTrackbar(QSlider *pSlider, int nMin, int nMax, int nTickFreq, int nPos
 // must not run again for its own move.
 void SetTrackbarPos(QSlider *pSlider, int nPos);
 
+// Makes every radio-button group on pDialog follow the desktop's keyboard
+// convention, which Qt's own groups do not: Tab and Shift+Tab enter a group
+// at its checked button (the first enabled one when none is checked), and an
+// arrow key moves within the group as Qt's exclusive groups move (no
+// wrapping) and checks the button it moves to. A group is a QButtonGroup, or
+// the auto-exclusive radio buttons of one parent. Takes effect when the
+// dialog is first shown; call once, in the dialog's constructor.
+void FollowRadioGroupKeys(QWidget *pDialog);
+
 // An up-down control bound to a buddy edit box, in the style that sets the
 // buddy's integer: each arrow (a button, or the Up/Down key in the buddy)
 // first takes the buddy's text as the position when it is a whole number

@@ -102,7 +102,7 @@ PageChoosers DefaultChoosers()
         return FontChoice{dialog.selectedFont(), color};
     };
     choosers.showMessage = [](QWidget *pParent, const QString &strText) {
-        QMessageBox::warning(pParent, QString(), strText);
+        QMessageBox::warning(pParent, kMessageTitle, strText);
     };
     return choosers;
 }

@@ -51,6 +51,9 @@ struct PageChoosers
     std::function<void(QWidget *pParent, const QString &strText)> showMessage;
 };
 
+// The title of the program's message boxes.
+inline const QString kMessageTitle = QStringLiteral("Vexlor");
+
 PageChoosers &Choosers();
 void ResetPageChoosers();
 

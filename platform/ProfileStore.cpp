@@ -122,6 +122,12 @@ void QSettingsProfileStore::Flush()
     m_settings.sync();
 }
 
+bool QSettingsProfileStore::FlushSucceeded() const
+{
+    // QSettings keeps its first error: a write that failed reads as AccessError.
+    return m_settings.status() != QSettings::AccessError;
+}
+
 ProfileValueState MemoryProfileStore::ReadNumber(const QString &strSection, const QString &strKey,
                                                  std::uint32_t &dwValue) const
 {

@@ -37,13 +37,20 @@ public:
                                        QString &strValue) const = 0;
 
     // Writes may be held back until Flush. A value that cannot be stored is
-    // simply not stored; nothing reports it.
+    // simply not stored; only FlushSucceeded tells of it afterwards.
     virtual void WriteNumber(const QString &strSection, const QString &strKey,
                              std::uint32_t dwValue) = 0;
     virtual void WriteText(const QString &strSection, const QString &strKey,
                            const QString &strValue) = 0;
     // Puts the pending writes where they belong. Does nothing when nothing was written.
     virtual void Flush() = 0;
+
+    // After Flush: false when the values could not be put where they belong
+    // (a file or folder in the way, a read-only or full disk). A store that
+    // cannot fail says true.
+    virtual bool FlushSucceeded() const { return true; }
+    // Where the values live, to tell the user; empty for a store kept nowhere.
+    virtual QString Location() const { return {}; }
 };
 
 // The rules both stores apply to a stored value, whatever its origin: a text
@@ -79,9 +86,10 @@ public:
     void WriteText(const QString &strSection, const QString &strKey,
                    const QString &strValue) override;
     void Flush() override;
+    bool FlushSucceeded() const override;
 
     // Where the values live: the file path, or the registry path on Windows.
-    QString Location() const { return m_settings.fileName(); }
+    QString Location() const override { return m_settings.fileName(); }
 
 private:
     QSettings m_settings;

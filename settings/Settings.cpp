@@ -258,6 +258,14 @@ void SaveSettings()
         g_pProfileStore->Flush();
 }
 
+bool SaveSettingsChecked(QString *pWhere)
+{
+    SaveSettings();
+    if (pWhere)
+        *pWhere = g_pProfileStore ? g_pProfileStore->Location() : QString();
+    return !g_pProfileStore || g_pProfileStore->FlushSucceeded();
+}
+
 void ResetSettings()
 {
     g_DisplaySettings.Font = LogFont{};

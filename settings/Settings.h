@@ -222,6 +222,9 @@ void LoadSettings();
 // Writes all 72 values in table order, then flushes the store. Only the
 // settings dialog's OK calls this.
 void SaveSettings();
+// SaveSettings, then whether the values reached the store's place; pWhere,
+// when given, receives that place (the settings file) for a message.
+bool SaveSettingsChecked(QString *pWhere);
 // Every setting (Version included, to 0) takes its default.
 void ResetSettings();
 

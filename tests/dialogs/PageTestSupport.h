@@ -1,23 +1,22 @@
 #pragma once
 
+#include "dialogs/PageSupport.h"
 #include "settings/Settings.h"
 
 #include <QAbstractButton>
 #include <QApplication>
 #include <QGroupBox>
 #include <QLabel>
-#include <QSlider>
-#include <QStyle>
-#include <QStyleOptionSlider>
 #include <QTest>
+#include <QTimer>
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
 
 // Helpers shared by the settings-page tests.
 
-// The control of that object name on a page.
-template <typename T = QWidget> T *Control(QWidget *pDialog, const char *pszName)
+template <typename T = QAbstractButton> T *Control(QWidget *pDialog, const char *pszName)
 {
     T *pControl = pDialog->findChild<T *>(QString::fromLatin1(pszName));
     EXPECT_NE(pControl, nullptr) << pszName;
@@ -26,11 +25,33 @@ template <typename T = QWidget> T *Control(QWidget *pDialog, const char *pszName
 
 inline void Click(QWidget *pDialog, const char *pszName)
 {
-    QTest::mouseClick(Control<QAbstractButton>(pDialog, pszName), Qt::LeftButton);
+    if (QAbstractButton *p = Control(pDialog, pszName))
+        QTest::mouseClick(p, Qt::LeftButton, {}, QPoint(6, p->height() / 2));
 }
 
-// One page under test in m_pDlg, with the default settings and the flag down
-// around every test.
+// The three ways out that cancel a page: its Cancel button, Esc, the close box.
+inline const std::function<void(QWidget *)> kCancelWays[] = {
+    [](QWidget *p) { Click(p, "cancelButton"); },
+    [](QWidget *p) { QTest::keyClick(p, Qt::Key_Escape); },
+    [](QWidget *p) { p->close(); },
+};
+
+// Acts on the next modal dialog once it shows, from the event loop its exec runs.
+inline void WhenModalShows(std::function<void(QWidget *)> fnAct)
+{
+    auto *pTimer = new QTimer(qApp);
+    QObject::connect(pTimer, &QTimer::timeout, [pTimer, fnAct] {
+        if (QWidget *pModal = QApplication::activeModalWidget()) {
+            pTimer->deleteLater();
+            pTimer->stop();
+            fnAct(pModal);
+        }
+    });
+    pTimer->start(10);
+}
+
+// One page under test in m_pDlg, with the default settings, the flag down and
+// the real choosers around every test.
 template <typename Dlg> class PageTest : public ::testing::Test
 {
 protected:
@@ -42,11 +63,11 @@ protected:
     void TearDown() override
     {
         m_pDlg.reset();
+        ResetPageChoosers();
         ResetSettings();
         g_bSettingsChanged = 0;
     }
-
-    template <typename T = QWidget> T *Ctl(const char *pszName)
+    template <typename T = QAbstractButton> T *Ctl(const char *pszName)
     {
         return Control<T>(m_pDlg.get(), pszName);
     }
@@ -56,52 +77,18 @@ protected:
     std::unique_ptr<Dlg> m_pDlg;
 };
 
-// Every label, button and group title shows its whole text in the place the
-// form gives it.
+// Every label, button and group title shows its whole text in its place.
 inline void ExpectTextsFit(QWidget *pDialog)
 {
     for (QLabel *pLabel : pDialog->findChildren<QLabel *>())
         EXPECT_LE(pLabel->sizeHint().width(), pLabel->width()) << pLabel->text().toStdString();
     for (QAbstractButton *pButton : pDialog->findChildren<QAbstractButton *>()) {
-        if (pButton->text().isEmpty())
-            continue;
-        // Radio buttons need their indicator beside the text as well.
+        // Radio buttons and check boxes need their indicator beside the text.
         const int nNeeded = pButton->isCheckable()
                                 ? pButton->sizeHint().width()
                                 : pButton->fontMetrics().horizontalAdvance(pButton->text());
         EXPECT_LE(nNeeded, pButton->width()) << pButton->text().toStdString();
     }
     for (QGroupBox *pGroup : pDialog->findChildren<QGroupBox *>())
-        EXPECT_LE(pGroup->fontMetrics().horizontalAdvance(pGroup->title()), pGroup->width())
-            << pGroup->title().toStdString();
-}
-
-// Presses the left button on the slider's thumb and moves the mouse to the
-// far end (bToMax) or the near end of the slider, without releasing it.
-inline void DragThumbToEnd(QSlider *pSlider, bool bToMax)
-{
-    QStyleOptionSlider opt;
-    opt.initFrom(pSlider);
-    opt.subControls = QStyle::SC_All;
-    opt.orientation = pSlider->orientation();
-    opt.minimum = pSlider->minimum();
-    opt.maximum = pSlider->maximum();
-    opt.sliderPosition = pSlider->sliderPosition();
-    opt.sliderValue = pSlider->value();
-    opt.tickPosition = pSlider->tickPosition();
-    opt.tickInterval = pSlider->tickInterval();
-    const QRect rcThumb =
-        pSlider->style()->subControlRect(QStyle::CC_Slider, &opt, QStyle::SC_SliderHandle, pSlider);
-    const QPoint ptStart = rcThumb.center();
-    QTest::mousePress(pSlider, Qt::LeftButton, Qt::NoModifier, ptStart);
-    // Two steps, so the thumb passes through the inside of the range first.
-    const int nEnd = bToMax ? pSlider->width() - 1 : 0;
-    QTest::mouseMove(pSlider, QPoint((ptStart.x() + nEnd) / 2, ptStart.y()));
-    QTest::mouseMove(pSlider, QPoint(nEnd, ptStart.y()));
-}
-
-inline void ReleaseThumb(QSlider *pSlider)
-{
-    QTest::mouseRelease(pSlider, Qt::LeftButton, Qt::NoModifier,
-                        QPoint(pSlider->width() / 2, pSlider->height() / 2));
+        EXPECT_LE(pGroup->fontMetrics().horizontalAdvance(pGroup->title()), pGroup->width());
 }

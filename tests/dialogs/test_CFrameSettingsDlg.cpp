@@ -1,17 +1,13 @@
-#include "settings/Settings.h"
+#include "PageTestSupport.h"
+
 #include "dialogs/CFrameSettingsDlg.h"
 #include "dialogs/CGraphAreaDlg.h"
 #include "dialogs/CPictureBox.h"
-#include "dialogs/PageSupport.h"
 
-#include <QApplication>
 #include <QDir>
-#include <QLabel>
-#include <QPushButton>
 #include <QTemporaryDir>
-#include <QTest>
-#include <QTimer>
-#include <gtest/gtest.h>
+
+#include <tuple>
 
 namespace {
 
@@ -34,25 +30,18 @@ TEST(FitRectKeepAspect, CentresAlongTheAxisWithRoomToSpare)
         EXPECT_EQ(FitRectKeepAspect(c.w, c.h, c.W, c.H), c.expected) << c.w << "x" << c.h;
 }
 
-class FrameSettingsDlgTest : public ::testing::Test
+class FrameSettingsDlgTest : public PageTest<CFrameSettingsDlg>
 {
 protected:
     void SetUp() override
     {
-        ResetSettings();
-        g_bSettingsChanged = 0;
+        PageTest::SetUp();
         Choosers().chooseOpenFile = [this](const QString &strPreset, const QString &strDirectory,
                                            QWidget *) {
             m_strPreset = strPreset;
             m_strDirectory = strDirectory;
             return m_pick;
         };
-    }
-    void TearDown() override
-    {
-        ResetPageChoosers();
-        ResetSettings();
-        g_bSettingsChanged = 0;
     }
     QString WriteBmp(const QString &strName, int w, int h)
     {
@@ -67,30 +56,21 @@ protected:
         m_pDlg = std::make_unique<CFrameSettingsDlg>(g_DisplaySettings);
         m_pDlg->show();
     }
-    template <typename T = QAbstractButton> T *Control(const char *pszName) const
+    QImage Preview() { return Ctl<CPictureBox>("previewBox")->grab().toImage(); }
+    static auto Area()
     {
-        return m_pDlg->findChild<T *>(QString::fromLatin1(pszName));
+        const DisplaySettings &ds = g_DisplaySettings;
+        return std::tuple(ds.AreaLeft, ds.AreaTop, ds.AreaRight, ds.AreaBottom);
     }
-    void Click(const char *pszName) { QTest::mouseClick(Control(pszName), Qt::LeftButton); }
-    QImage Preview() const { return Control<CPictureBox>("previewBox")->grab().toImage(); }
 
     QTemporaryDir m_dir;
-    std::unique_ptr<CFrameSettingsDlg> m_pDlg;
     std::optional<QString> m_pick;
     QString m_strPreset, m_strDirectory;
 };
 
-TEST_F(FrameSettingsDlgTest, CancelRestoresTheWholeBlock)
+TEST_F(FrameSettingsDlgTest, EditsApplyAtOnceAndEveryCancelRestoresTheWholeBlock)
 {
-    const std::function<void(CFrameSettingsDlg *)> cancels[] = {
-        [](CFrameSettingsDlg *pDlg) {
-            QTest::mouseClick(pDlg->findChild<QPushButton *>(QStringLiteral("cancelButton")),
-                              Qt::LeftButton);
-        },
-        [](CFrameSettingsDlg *pDlg) { QTest::keyClick(pDlg, Qt::Key_Escape); },
-        [](CFrameSettingsDlg *pDlg) { pDlg->close(); },
-    };
-    for (const auto &cancel : cancels) {
+    for (const auto &cancel : kCancelWays) {
         ResetSettings();
         g_DisplaySettings.ImageList[0].bmpName = QStringLiteral("/x/old.bmp");
         const DisplaySettings before = g_DisplaySettings;
@@ -103,48 +83,36 @@ TEST_F(FrameSettingsDlgTest, CancelRestoresTheWholeBlock)
         EXPECT_EQ(
             std::tuple(ds.FwaveDisp, ds.FclockDisp, ds.FwaveZan, ds.FreqStrSw, ds.SpectFrameDraw),
             std::tuple(1, 1, 2, 0, 0));
-        m_pick = WriteBmp(QStringLiteral("new.bmp"), 200, 100);
+        // A new picture: margins of 10, slot 0, the older one pushed down.
+        m_pick = WriteBmp(QStringLiteral("tall.bmp"), 100, 200);
         Click("chooseImageButton");
-        // The graph area page runs modally; draw an area in it and confirm.
-        QTimer::singleShot(0, [] {
-            auto *pArea = qobject_cast<CGraphAreaDlg *>(QApplication::activeModalWidget());
-            ASSERT_NE(pArea, nullptr);
-            auto *pBox = pArea->findChild<QWidget *>(QStringLiteral("areaBox"));
+        EXPECT_EQ(Area(), std::tuple(10, 10, 10, 10));
+        EXPECT_EQ(ds.ImageList[0].bmpName, *m_pick);
+        EXPECT_EQ(ds.ImageList[1].bmpName, QStringLiteral("/x/old.bmp"));
+        EXPECT_EQ(Text("imagePathLabel"), *m_pick);
+        // Fitted to 135..239 across the 374 x 208 preview, one pixel inside that.
+        const QImage preview = Preview();
+        const QRgb red = qRgb(255, 0, 0);
+        EXPECT_EQ(preview.pixel(136, 1), red);
+        EXPECT_EQ(preview.pixel(237, 206), red);
+        for (const QPoint &pt : {QPoint(135, 104), QPoint(238, 104), QPoint(186, 207)})
+            EXPECT_NE(preview.pixel(pt), red) << pt.x() << "," << pt.y();
+        // Another new picture, and an area drawn on it in the graph area page.
+        m_pick = WriteBmp(QStringLiteral("wide.bmp"), 200, 100);
+        Click("chooseImageButton");
+        EXPECT_EQ(ds.ImageList[1].bmpName, m_dir.filePath(QStringLiteral("tall.bmp")));
+        WhenModalShows([](QWidget *pArea) {
+            auto *pBox = Control<QWidget>(pArea, "areaBox");
             QTest::mousePress(pArea, Qt::LeftButton, {}, pBox->mapTo(pArea, QPoint(30, 20)));
             QTest::mouseRelease(pArea, Qt::LeftButton, {}, pBox->mapTo(pArea, QPoint(150, 90)));
-            QTest::mouseClick(pArea->findChild<QPushButton *>(QStringLiteral("okButton")),
-                              Qt::LeftButton);
+            ::Click(pArea, "okButton");
         });
         Click("graphAreaButton");
-        EXPECT_EQ(std::tuple(ds.AreaLeft, ds.AreaTop, ds.AreaRight, ds.AreaBottom),
-                  std::tuple(30, 20, 50, 10));
-        EXPECT_EQ(ds.ImageList[1].bmpName, QStringLiteral("/x/old.bmp"));
+        EXPECT_EQ(Area(), std::tuple(30, 20, 50, 10));
         cancel(m_pDlg.get());
         EXPECT_TRUE(g_DisplaySettings == before);
         EXPECT_FALSE(m_pDlg->isVisible());
     }
-}
-
-TEST_F(FrameSettingsDlgTest, NewPictureGetsMarginsOfTenAndSlotZero)
-{
-    g_DisplaySettings.ImageList[0].bmpName = QStringLiteral("/x/old.bmp");
-    Open();
-    m_pick = WriteBmp(QStringLiteral("tall.bmp"), 100, 200);
-    Click("chooseImageButton");
-    const DisplaySettings &ds = g_DisplaySettings;
-    EXPECT_EQ(std::tuple(ds.AreaLeft, ds.AreaTop, ds.AreaRight, ds.AreaBottom),
-              std::tuple(10, 10, 10, 10));
-    EXPECT_EQ(ds.ImageList[0].bmpName, *m_pick);
-    EXPECT_EQ(ds.ImageList[1].bmpName, QStringLiteral("/x/old.bmp"));
-    EXPECT_EQ(Control<QLabel>("imagePathLabel")->text(), *m_pick);
-    EXPECT_EQ(g_bSettingsChanged, 1);
-    // Fitted to 135..239 across the 374 x 208 preview, one pixel inside that.
-    const QImage preview = Preview();
-    const QRgb red = qRgb(255, 0, 0);
-    EXPECT_EQ(preview.pixel(136, 1), red);
-    EXPECT_EQ(preview.pixel(237, 206), red);
-    for (const QPoint &pt : {QPoint(135, 104), QPoint(238, 104), QPoint(186, 207)})
-        EXPECT_NE(preview.pixel(pt), red) << pt.x() << "," << pt.y();
 }
 
 TEST_F(FrameSettingsDlgTest, RememberedPictureBringsBackItsAreaAndOptions)
@@ -159,34 +127,30 @@ TEST_F(FrameSettingsDlgTest, RememberedPictureBringsBackItsAreaAndOptions)
     m_pick = WriteBmp(QStringLiteral("seen.bmp"), 40, 30);
     Click("chooseImageButton");
     const DisplaySettings &ds = g_DisplaySettings;
-    EXPECT_EQ(std::tuple(ds.AreaLeft, ds.AreaRight, ds.AreaTop, ds.AreaBottom),
-              std::tuple(5, 6, 7, 8));
+    EXPECT_EQ(Area(), std::tuple(5, 7, 6, 8));
     EXPECT_EQ(std::tuple(ds.FwaveDisp, ds.FwaveZan, ds.FclockDisp, ds.FreqStrSw),
               std::tuple(1, 2, 1, 0));
     EXPECT_EQ(list[0].bmpName, *m_pick);
     EXPECT_EQ(list[1].bmpName, QStringLiteral("/x/first.bmp"));
-    EXPECT_EQ(
-        std::tuple(Control("waveCheck")->isChecked(), Control("strongAfterimageRadio")->isChecked(),
-                   Control("clockCheck")->isChecked(), Control("freqLabelsCheck")->isChecked()),
-        std::tuple(true, true, true, false));
+    EXPECT_EQ(std::tuple(Ctl("waveCheck")->isChecked(), Ctl("strongAfterimageRadio")->isChecked(),
+                         Ctl("clockCheck")->isChecked(), Ctl("freqLabelsCheck")->isChecked()),
+              std::tuple(true, true, true, false));
 }
 
 TEST_F(FrameSettingsDlgTest, OpenFileChooserPresetAndFolder)
 {
-    const struct
-    {
-        const char *pszBmpName;
-        bool bCurrentFolder;
-    } cases[] = {{"", true}, {"ab", true}, {"abc", false}, {"/pics/sp.bmp", false}};
-    for (const auto &c : cases) {
+    // The current folder only for a stored name shorter than three characters.
+    const std::pair<const char *, bool> cases[] = {
+        {"", true}, {"ab", true}, {"abc", false}, {"/pics/sp.bmp", false}};
+    for (const auto &[pszBmpName, bCurrentFolder] : cases) {
         ResetSettings();
-        g_DisplaySettings.BmpName = QString::fromUtf8(c.pszBmpName);
+        g_DisplaySettings.BmpName = QString::fromUtf8(pszBmpName);
         const DisplaySettings before = g_DisplaySettings;
         Open();
         Click("chooseImageButton"); // the stub cancels
         EXPECT_EQ(m_strPreset, g_DisplaySettings.BmpName);
-        EXPECT_EQ(m_strDirectory, c.bCurrentFolder ? QDir::currentPath() : QString());
-        EXPECT_TRUE(g_DisplaySettings == before) << c.pszBmpName;
+        EXPECT_EQ(m_strDirectory, bCurrentFolder ? QDir::currentPath() : QString());
+        EXPECT_TRUE(g_DisplaySettings == before) << pszBmpName;
         EXPECT_EQ(g_bSettingsChanged, 0);
     }
 }
@@ -199,14 +163,12 @@ TEST_F(FrameSettingsDlgTest, NoBackgroundEmptiesPathAndPreviewAndDisablesTheArea
     EXPECT_EQ(Preview().pixel(centre), qRgb(255, 0, 0));
     Click("noImageButton");
     EXPECT_TRUE(g_DisplaySettings.BmpName.isEmpty());
-    EXPECT_TRUE(Control<QLabel>("imagePathLabel")->text().isEmpty());
+    EXPECT_TRUE(Text("imagePathLabel").isEmpty());
     EXPECT_EQ(Preview().pixel(centre), m_pDlg->palette().color(QPalette::Window).rgb());
     EXPECT_EQ(g_bSettingsChanged, 1);
-
     g_bSettingsChanged = 0;
-    const DisplaySettings before = g_DisplaySettings;
     bool bOpened = false;
-    QTimer::singleShot(0, [&] {
+    QTimer::singleShot(0, [&bOpened] {
         if (QWidget *pModal = QApplication::activeModalWidget()) {
             bOpened = true;
             pModal->close();
@@ -215,7 +177,6 @@ TEST_F(FrameSettingsDlgTest, NoBackgroundEmptiesPathAndPreviewAndDisablesTheArea
     Click("graphAreaButton");
     QApplication::processEvents();
     EXPECT_FALSE(bOpened);
-    EXPECT_TRUE(g_DisplaySettings == before);
     EXPECT_EQ(g_bSettingsChanged, 0);
 }
 

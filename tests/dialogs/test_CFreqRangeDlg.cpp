@@ -1,7 +1,6 @@
 #include "PageTestSupport.h"
 
 #include "dialogs/CFreqRangeDlg.h"
-#include "dialogs/PageSupport.h"
 
 #include <QLineEdit>
 
@@ -17,12 +16,6 @@ protected:
             m_strMessages << strText;
         };
     }
-    void TearDown() override
-    {
-        ResetPageChoosers();
-        PageTest::TearDown();
-    }
-
     // What the opener does: the copies first, then the run.
     void Open(int nType, int nFdiv, int nFrange = 1)
     {
@@ -33,6 +26,7 @@ protected:
         m_pDlg->show();
     }
     QLineEdit *Edit() { return Ctl<QLineEdit>("bandCountEdit"); }
+    QString Shown() { return Edit()->text(); }
     void Type(const QString &strText)
     {
         Edit()->selectAll();
@@ -41,7 +35,7 @@ protected:
     }
     void ClickSpin(bool bUp, int nTimes)
     {
-        QWidget *pSpin = Ctl("bandCountSpin");
+        QWidget *pSpin = Ctl<QWidget>("bandCountSpin");
         const QPoint pt(pSpin->width() / 2, bUp ? pSpin->height() / 4 : pSpin->height() * 3 / 4);
         for (int i = 0; i < nTimes; ++i)
             QTest::mouseClick(pSpin->childAt(pt), Qt::LeftButton);
@@ -52,51 +46,42 @@ protected:
 
 TEST_F(FreqRangeDlgTest, OpensWithTheCopiesCancelDropsChangesEnterTakesThem)
 {
-    Open(0, 16, 2);
-    EXPECT_EQ(m_pDlg->windowTitle(), QStringLiteral("周波数レンジ"));
-    EXPECT_EQ(m_pDlg->size(), QSize(316, 130));
-    EXPECT_EQ(Edit()->text(), QStringLiteral("16"));
-    EXPECT_TRUE(Ctl<QAbstractButton>("range20kRadio")->isChecked());
-    ExpectTextsFit(m_pDlg.get());
-    Click("range5kRadio");
-    Type(QStringLiteral("30"));
-    Click("cancelButton");
-    EXPECT_EQ(m_pDlg->result(), QDialog::Rejected);
-    EXPECT_EQ(m_pDlg->m_nDivision, 16u);
-    EXPECT_EQ(m_pDlg->m_nRange, 2);
-    EXPECT_EQ(g_bSettingsChanged, 0);
-
-    Open(0, 16, 2);
-    Click("range5kRadio");
-    Type(QStringLiteral("30"));
-    QTest::keyClick(Edit(), Qt::Key_Return); // OK is the default button
-    EXPECT_EQ(m_pDlg->result(), QDialog::Accepted);
-    EXPECT_EQ(m_pDlg->m_nDivision, 30u);
-    EXPECT_EQ(m_pDlg->m_nRange, 0);
+    for (bool bOk : {false, true}) {
+        Open(0, 16, 2);
+        EXPECT_EQ(Shown(), QStringLiteral("16"));
+        EXPECT_TRUE(Ctl("range20kRadio")->isChecked());
+        ExpectTextsFit(m_pDlg.get());
+        Click("range5kRadio");
+        Type(QStringLiteral("30"));
+        if (bOk)
+            QTest::keyClick(Edit(), Qt::Key_Return); // OK is the default button
+        else
+            Click("cancelButton");
+        EXPECT_EQ(m_pDlg->result(), bOk ? QDialog::Accepted : QDialog::Rejected);
+        EXPECT_EQ(m_pDlg->m_nDivision, bOk ? 30u : 16u);
+        EXPECT_EQ(m_pDlg->m_nRange, bOk ? 0 : 2);
+        EXPECT_EQ(g_bSettingsChanged, 0);
+    }
 }
 
 // The count's range, 1..80 for mono and keyboard and 1..40 for the stereo
 // types, bounds the spin arrows and the count OK takes.
 TEST_F(FreqRangeDlgTest, RangeDependsOnTheType)
 {
-    const struct
-    {
-        int nType;
-        unsigned nMax;
-    } cases[] = {{0, 80}, {1, 40}, {2, 40}, {3, 40}, {4, 80}};
-    for (const auto &c : cases) {
-        SCOPED_TRACE(c.nType);
-        Open(c.nType, 2);
+    const std::pair<int, unsigned> cases[] = {{0, 80}, {1, 40}, {2, 40}, {3, 40}, {4, 80}};
+    for (const auto &[nType, nMax] : cases) {
+        SCOPED_TRACE(nType);
+        Open(nType, 2);
         ClickSpin(false, 3);
-        EXPECT_EQ(Edit()->text(), QStringLiteral("1"));
-        Type(QString::number(c.nMax - 1));
+        EXPECT_EQ(Shown(), QStringLiteral("1"));
+        Type(QString::number(nMax - 1));
         ClickSpin(true, 3);
-        EXPECT_EQ(Edit()->text(), QString::number(c.nMax));
+        EXPECT_EQ(Shown(), QString::number(nMax));
         Type(QStringLiteral("100"));
         Click("okButton");
         EXPECT_EQ(m_pDlg->result(), QDialog::Accepted);
-        EXPECT_EQ(m_pDlg->m_nDivision, c.nMax);
-        EXPECT_EQ(Edit()->text(), QString::number(c.nMax));
+        EXPECT_EQ(m_pDlg->m_nDivision, nMax);
+        EXPECT_EQ(Shown(), QString::number(nMax));
     }
 }
 
@@ -116,11 +101,11 @@ TEST_F(FreqRangeDlgTest, StoredCountsOutsideTheRangeAtOpeningAndOk)
     for (const auto &c : cases) {
         SCOPED_TRACE(c.nFdiv);
         Open(c.nType, c.nFdiv);
-        EXPECT_EQ(Edit()->text(), QString::fromLatin1(c.pszShown));
+        EXPECT_EQ(Shown(), QString::fromLatin1(c.pszShown));
         Click("okButton");
         EXPECT_EQ(m_pDlg->result(), QDialog::Accepted);
         EXPECT_EQ(m_pDlg->m_nDivision, c.nStored);
-        EXPECT_EQ(Edit()->text(), QString::number(c.nStored));
+        EXPECT_EQ(Shown(), QString::number(c.nStored));
     }
 }
 
@@ -146,13 +131,13 @@ TEST_F(FreqRangeDlgTest, ArrowsStepTheNumberInTheEditBox)
 {
     Open(0, 16);
     QTest::keyClick(Edit(), Qt::Key_Up);
-    EXPECT_EQ(Edit()->text(), QStringLiteral("17"));
+    EXPECT_EQ(Shown(), QStringLiteral("17"));
     Type(QStringLiteral("xyz"));
     QTest::keyClick(Edit(), Qt::Key_Up);
-    EXPECT_EQ(Edit()->text(), QStringLiteral("18"));
+    EXPECT_EQ(Shown(), QStringLiteral("18"));
     Type(QStringLiteral("500"));
     ClickSpin(false, 1);
-    EXPECT_EQ(Edit()->text(), QStringLiteral("17"));
+    EXPECT_EQ(Shown(), QStringLiteral("17"));
 }
 
 } // namespace

@@ -90,13 +90,11 @@ TEST_F(GraphAreaDlgTest, HalvesUntilItFitsAndSizesTheDialog)
 
 TEST_F(GraphAreaDlgTest, DragInEitherDirectionStoresTheSameMargins)
 {
-    const std::array<int, 4> expected = {20 * 4, 10 * 4, (320 - 100) * 4, (240 - 50) * 4};
-    Open(1280, 960);
-    Drag({100, 50}, {20, 10});
-    EXPECT_EQ(Margins(), expected);
-    Open(1280, 960);
-    Drag({20, 10}, {100, 50});
-    EXPECT_EQ(Margins(), expected);
+    for (bool bBackwards : {false, true}) {
+        Open(1280, 960);
+        bBackwards ? Drag({100, 50}, {20, 10}) : Drag({20, 10}, {100, 50});
+        EXPECT_EQ(Margins(), (std::array<int, 4>{20 * 4, 10 * 4, (320 - 100) * 4, (240 - 50) * 4}));
+    }
 }
 
 TEST_F(GraphAreaDlgTest, OnlyAReleaseInsideAfterAPressInsideSetsTheArea)
@@ -114,10 +112,8 @@ TEST_F(GraphAreaDlgTest, OnlyAReleaseInsideAfterAPressInsideSetsTheArea)
         SCOPED_TRACE(testing::Message() << "release at " << c.release.x() << "," << c.release.y());
         Open(120, 80, 1, 2, 3, 4);
         Drag(c.press, c.release);
-        if (c.bChanges)
-            EXPECT_EQ(Margins(), (std::array<int, 4>{50, 40, 0, 10}));
-        else
-            EXPECT_EQ(Margins(), (std::array<int, 4>{1, 2, 3, 4}));
+        const std::array<int, 4> kChanged{50, 40, 0, 10}, kKept{1, 2, 3, 4};
+        EXPECT_EQ(Margins(), c.bChanges ? kChanged : kKept);
     }
 }
 
@@ -141,9 +137,9 @@ TEST_F(GraphAreaDlgTest, DrawsGridAndOutlineAtTheScaledMargins)
         EXPECT_EQ(shown.pixel(p.x, p.y), p.rgb) << p.x << "," << p.y;
 }
 
+// Margins far outside the picture: the grid covers all of it, the outline is out of view.
 TEST_F(GraphAreaDlgTest, WildStoredMarginsStillDrawTheGridOverThePicture)
 {
-    // Margins far outside the picture: the grid covers all of it, the outline is out of view.
     Open(1280, 960, INT_MIN, INT_MIN, INT_MIN, INT_MIN);
     const QImage shown = Shown();
     int nGrey = 0;

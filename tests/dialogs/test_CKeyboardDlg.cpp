@@ -2,7 +2,8 @@
 
 #include "dialogs/CKeyboardDlg.h"
 
-#include <functional>
+#include <QSlider>
+
 #include <string>
 
 namespace {
@@ -23,59 +24,39 @@ protected:
     {
         for (const char *pszName :
              {"whiteKeys21Radio", "whiteKeys25Radio", "whiteKeys28Radio", "whiteKeys32Radio"})
-            if (Ctl<QAbstractButton>(pszName)->isChecked())
+            if (Ctl(pszName)->isChecked())
                 return pszName;
         return {};
     }
 };
 
-TEST_F(KeyboardDlgTest, OpensWithTheDefaults)
-{
-    Open();
-    EXPECT_EQ(m_pDlg->windowTitle(), QStringLiteral("キーボード設定"));
-    EXPECT_EQ(m_pDlg->size(), QSize(366, 302));
-    EXPECT_EQ(KeyOnSlider()->value(), -70);
-    EXPECT_EQ(Text("lowestLevelValueLabel"), QStringLiteral("-70 dB"));
-    EXPECT_EQ(KeyNumSlider()->value(), 5);
-    EXPECT_EQ(Text("keyCountValueLabel"), QStringLiteral("5"));
-    EXPECT_EQ(CheckedWhiteKeyButton(), "whiteKeys21Radio");
-    ExpectTextsFit(m_pDlg.get());
-}
-
 TEST_F(KeyboardDlgTest, WhiteKeyButtonsShowAndWriteKeyDiv)
 {
-    const struct
-    {
-        int nStored;
-        const char *pszShown;
-    } shown[] = {{21, "whiteKeys21Radio"}, {25, "whiteKeys25Radio"}, {28, "whiteKeys28Radio"},
-                 {32, "whiteKeys32Radio"}, {24, "whiteKeys21Radio"}, {0, "whiteKeys21Radio"}};
-    for (const auto &c : shown) {
-        g_DisplaySettings.KeyDiv = c.nStored;
+    const std::pair<int, const char *> shown[] = {
+        {21, "whiteKeys21Radio"}, {25, "whiteKeys25Radio"}, {28, "whiteKeys28Radio"},
+        {32, "whiteKeys32Radio"}, {24, "whiteKeys21Radio"}, {0, "whiteKeys21Radio"}};
+    for (const auto &[nStored, pszShown] : shown) {
+        g_DisplaySettings.KeyDiv = nStored;
         Open();
-        EXPECT_EQ(CheckedWhiteKeyButton(), c.pszShown) << c.nStored;
-        EXPECT_EQ(g_DisplaySettings.KeyDiv, c.nStored);
+        EXPECT_EQ(CheckedWhiteKeyButton(), pszShown) << nStored;
+        EXPECT_EQ(g_DisplaySettings.KeyDiv, nStored);
     }
-
+    ExpectTextsFit(m_pDlg.get());
     // An unexpected 24 stays until a button is clicked, even the checked "21".
     g_DisplaySettings.KeyDiv = 24;
     Open();
     QTest::keyClick(KeyOnSlider(), Qt::Key_Right);
     EXPECT_EQ(g_DisplaySettings.KeyDiv, 24);
-    const struct
-    {
-        const char *pszName;
-        int nKeyDiv;
-    } clicks[] = {{"whiteKeys21Radio", 21},
-                  {"whiteKeys32Radio", 32},
-                  {"whiteKeys28Radio", 28},
-                  {"whiteKeys25Radio", 25},
-                  {"whiteKeys25Radio", 25}};
-    for (const auto &c : clicks) {
+    const std::pair<const char *, int> clicks[] = {{"whiteKeys21Radio", 21},
+                                                   {"whiteKeys32Radio", 32},
+                                                   {"whiteKeys28Radio", 28},
+                                                   {"whiteKeys25Radio", 25},
+                                                   {"whiteKeys25Radio", 25}};
+    for (const auto &[pszName, nKeyDiv] : clicks) {
         g_bSettingsChanged = 0;
-        Click(c.pszName);
-        EXPECT_EQ(g_DisplaySettings.KeyDiv, c.nKeyDiv) << c.pszName;
-        EXPECT_EQ(g_bSettingsChanged, 1) << c.pszName;
+        Click(pszName);
+        EXPECT_EQ(g_DisplaySettings.KeyDiv, nKeyDiv) << pszName;
+        EXPECT_EQ(g_bSettingsChanged, 1) << pszName;
     }
 }
 
@@ -83,16 +64,16 @@ TEST_F(KeyboardDlgTest, WhiteKeyButtonsShowAndWriteKeyDiv)
 // and the close box keep what was moved, like OK.
 TEST_F(KeyboardDlgTest, SlidersWriteAtOnceAndEveryWayOutKeepsTheChanges)
 {
-    const std::function<void(CKeyboardDlg *)> closers[] = {
-        [](CKeyboardDlg *p) { ::Click(p, "okButton"); },
-        [](CKeyboardDlg *p) { ::Click(p, "cancelButton"); },
-        [](CKeyboardDlg *p) { QTest::keyClick(p, Qt::Key_Escape); },
-        [](CKeyboardDlg *p) { p->close(); },
-    };
+    std::vector<std::function<void(QWidget *)>> closers(std::begin(kCancelWays),
+                                                        std::end(kCancelWays));
+    closers.push_back([](QWidget *p) { ::Click(p, "okButton"); });
     for (const auto &fnClose : closers) {
         ResetSettings();
         g_bSettingsChanged = 0;
         Open();
+        EXPECT_EQ(std::pair(KeyOnSlider()->value(), KeyNumSlider()->value()), std::pair(-70, 5));
+        EXPECT_EQ(Text("lowestLevelValueLabel"), QStringLiteral("-70 dB"));
+        EXPECT_EQ(Text("keyCountValueLabel"), QStringLiteral("5"));
         QTest::keyClick(KeyOnSlider(), Qt::Key_Left);
         QTest::keyClick(KeyNumSlider(), Qt::Key_Home);
         EXPECT_EQ(Text("lowestLevelValueLabel"), QStringLiteral("-71 dB"));
@@ -101,9 +82,8 @@ TEST_F(KeyboardDlgTest, SlidersWriteAtOnceAndEveryWayOutKeepsTheChanges)
         Click("whiteKeys28Radio");
         fnClose(m_pDlg.get());
         EXPECT_FALSE(m_pDlg->isVisible());
-        EXPECT_EQ(g_DisplaySettings.KeyOn, -71);
-        EXPECT_EQ(g_DisplaySettings.KeyNum, 1);
-        EXPECT_EQ(g_DisplaySettings.KeyDiv, 28);
+        const DisplaySettings &ds = g_DisplaySettings;
+        EXPECT_EQ(std::tuple(ds.KeyOn, ds.KeyNum, ds.KeyDiv), std::tuple(-71, 1, 28));
     }
 }
 

@@ -1,41 +1,26 @@
+#include "PageTestSupport.h"
+
+#include "app/CSpectrumApp.h"
 #include "dialogs/CSaverSetupDlg.h"
 #include "dialogs/CSettingsDlg.h"
-#include "app/CSpectrumApp.h"
-#include "settings/Settings.h"
+#include "dialogs/SettingsInstance.h"
 #include "dialogs/TypePictures.h"
-#include "display/CSpectrumWnd.h"
 #include "display/DisplayFont.h"
 #include "platform/ProfileStore.h"
-#include "audio/input/ScriptedWaveInDriver.h"
 
-#include <QApplication>
-#include <QCheckBox>
-#include <QLabel>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QFontDatabase>
 #include <QLineEdit>
+#include <QLocalServer>
 #include <QMenu>
-#include <QPushButton>
-#include <QTest>
-#include <QTimer>
-
-#include <gtest/gtest.h>
+#include <QSettings>
+#include <QTemporaryDir>
 
 #include <cmath>
-#include <functional>
 
 namespace {
-
-template <typename T = QAbstractButton> T *Find(QWidget *pDialog, const char *pszName)
-{
-    T *p = pDialog->findChild<T *>(QString::fromLatin1(pszName));
-    EXPECT_NE(p, nullptr) << pszName;
-    return p;
-}
-
-void Click(QWidget *pDialog, const char *pszName)
-{
-    if (QAbstractButton *p = Find(pDialog, pszName))
-        QTest::mouseClick(p, Qt::LeftButton, {}, QPoint(6, p->height() / 2));
-}
 
 // Which of the frequency range, level range, colour and keyboard buttons
 // are enabled, as four 0/1 digits.
@@ -44,38 +29,31 @@ std::string PageButtons(QWidget *pDialog)
     std::string str;
     for (const char *pszName :
          {"freqRangeButton", "levelRangeButton", "colorButton", "keyboardButton"})
-        str += Find(pDialog, pszName)->isEnabled() ? '1' : '0';
+        str += Control(pDialog, pszName)->isEnabled() ? '1' : '0';
     return str;
 }
 
-// Acts on the next modal dialog once it shows, from the event loop its exec runs.
-void WhenModalShows(std::function<void(QWidget *)> fnAct)
+// Clicks pszButton on the hub and, once its page shows, runs fnAct on the page.
+void OnPage(QWidget *pHub, const char *pszButton, std::function<void(QWidget *)> fnAct)
 {
-    auto *pTimer = new QTimer(qApp);
-    QObject::connect(pTimer, &QTimer::timeout, [pTimer, fnAct] {
-        if (QWidget *pModal = QApplication::activeModalWidget()) {
-            pTimer->deleteLater();
-            pTimer->stop();
-            fnAct(pModal);
-        }
+    bool bShown = false;
+    WhenModalShows([&](QWidget *pPage) {
+        bShown = true;
+        fnAct(pPage);
     });
-    pTimer->start(10);
+    ::Click(pHub, pszButton);
+    EXPECT_TRUE(bShown) << pszButton;
 }
 
-class SettingsDlgTest : public ::testing::Test
+void TypeInto(QWidget *pDialog, const char *pszName, const QString &strText)
 {
-protected:
-    void SetUp() override
-    {
-        ResetSettings();
-        g_bSettingsChanged = 0;
+    if (auto *pEdit = Control<QLineEdit>(pDialog, pszName)) {
+        pEdit->selectAll();
+        QTest::keyClicks(pEdit, strText);
     }
-    void TearDown() override
-    {
-        ResetPageChoosers();
-        g_bSettingsChanged = 0;
-    }
-};
+}
+
+using SettingsDlgTest = PageTest<CSettingsDlg>;
 
 } // namespace
 
@@ -88,23 +66,20 @@ TEST_F(SettingsDlgTest, TypeButtonsFollowTheTabOrderAndSwitchThePageButtons)
         g_DisplaySettings.Type = nType;
         CSettingsDlg dlg;
         for (int i = 0; i < 5; ++i)
-            EXPECT_EQ(Find(&dlg, apszTypes[i])->isChecked(), i == nType);
+            EXPECT_EQ(Control(&dlg, apszTypes[i])->isChecked(), i == nType);
         EXPECT_EQ(PageButtons(&dlg), nType == 4 ? "0001" : "1110") << nType;
-        for (const char *pszName :
-             {"frameButton", "fontButton", "saverButton", "versionButton", "closeButton"})
-            EXPECT_TRUE(Find(&dlg, pszName)->isEnabled()) << pszName;
+        for (const char *pszName : {"frameButton", "fontButton", "saverButton", "versionButton"})
+            EXPECT_TRUE(Control(&dlg, pszName)->isEnabled()) << pszName;
     }
-
     g_DisplaySettings.Type = 0;
     g_DisplaySettings.BmpName = QStringLiteral("/pictures/sp.bmp");
     g_DisplaySettings.ImageList[1].bmpName = QStringLiteral("/pictures/older.bmp");
     const ImageEntry older = g_DisplaySettings.ImageList[1];
-    CSettingsDlg dlg;
-    dlg.show();
-    Click(&dlg, "keyboardRadio"); // キーボード
-    EXPECT_EQ(g_DisplaySettings.Type, 4);
-    EXPECT_EQ(g_bSettingsChanged, 1);
-    EXPECT_EQ(PageButtons(&dlg), "0001");
+    m_pDlg = std::make_unique<CSettingsDlg>();
+    m_pDlg->show();
+    Click("keyboardRadio"); // キーボード
+    EXPECT_EQ(std::pair(g_DisplaySettings.Type, g_bSettingsChanged), std::pair(4, 1));
+    EXPECT_EQ(PageButtons(m_pDlg.get()), "0001");
     // Slot 0 remembers the picture with the defaults and the new type: labels
     // on (bit 0), Ldiv 1 (bits 4-7), Fdiv 16 (bits 8-15), Type 4 (bits 16-19).
     const ImageEntry &first = g_DisplaySettings.ImageList[0];
@@ -112,19 +87,16 @@ TEST_F(SettingsDlgTest, TypeButtonsFollowTheTabOrderAndSwitchThePageButtons)
     EXPECT_EQ(first.bmpTypeEtc, 1 | (1 << 4) | (16 << 8) | (4 << 16));
     EXPECT_EQ(first.bmpLeftRight, (123 << 16) | 114);
     EXPECT_EQ(g_DisplaySettings.ImageList[1], older); // stored without a shift
-
     g_bSettingsChanged = 0;
-    Click(&dlg, "stereoTopBottomRadio"); // ステレオ上下
-    EXPECT_EQ(g_DisplaySettings.Type, 3);
-    EXPECT_EQ(g_bSettingsChanged, 1);
-    EXPECT_EQ(PageButtons(&dlg), "1110");
+    Click("stereoTopBottomRadio"); // ステレオ上下
+    EXPECT_EQ(std::pair(g_DisplaySettings.Type, g_bSettingsChanged), std::pair(3, 1));
+    EXPECT_EQ(PageButtons(m_pDlg.get()), "1110");
     EXPECT_EQ(first.bmpTypeEtc >> 16, 3);
-
     for (int nExpected : {1, 0}) { // 録音点検索を行う
         g_bSettingsChanged = 0;
-        Click(&dlg, "recSearchCheck");
-        EXPECT_EQ(g_DisplaySettings.WaveRecMode, nExpected);
-        EXPECT_EQ(g_bSettingsChanged, 1);
+        Click("recSearchCheck");
+        EXPECT_EQ(std::pair(g_DisplaySettings.WaveRecMode, g_bSettingsChanged),
+                  std::pair(nExpected, 1));
     }
 }
 
@@ -153,105 +125,110 @@ TEST_F(SettingsDlgTest, SaverPageTakesWholeNumbersAndOnlyBitZero)
         Choosers().showMessage = [&strMessage](QWidget *, const QString &str) { strMessage = str; };
         CSaverSetupDlg dlg(g_DisplaySettings);
         dlg.show();
-        EXPECT_EQ(Find<QLineEdit>(&dlg, "sizeXEdit")->text(), QStringLiteral("545"));
-        EXPECT_EQ(Find(&dlg, "randomMoveCheck")->isChecked(), (c.nMode & 1) != 0);
+        EXPECT_EQ(Control<QLineEdit>(&dlg, "sizeXEdit")->text(), QStringLiteral("545"));
+        EXPECT_EQ(Control(&dlg, "randomMoveCheck")->isChecked(), (c.nMode & 1) != 0);
         if (c.bClickCheck)
-            Click(&dlg, "randomMoveCheck");
-        Find<QLineEdit>(&dlg, "sizeXEdit")->setText(QString::fromLatin1(c.pszX));
-        Find<QLineEdit>(&dlg, "sizeYEdit")->setText(QString::fromLatin1(c.pszY));
-        Click(&dlg, "okButton");
+            ::Click(&dlg, "randomMoveCheck");
+        Control<QLineEdit>(&dlg, "sizeXEdit")->setText(QString::fromLatin1(c.pszX));
+        Control<QLineEdit>(&dlg, "sizeYEdit")->setText(QString::fromLatin1(c.pszY));
+        ::Click(&dlg, "okButton");
         EXPECT_EQ(dlg.isVisible(), !c.bAccepted) << c.pszX << ' ' << c.pszY;
         EXPECT_EQ(strMessage, c.bAccepted ? QString() : QStringLiteral("整数を入力してください。"));
-        EXPECT_EQ(g_DisplaySettings.SaverMode, c.nModeAfter) << c.pszX;
-        EXPECT_EQ(g_DisplaySettings.SaverSizeX, c.nX);
-        EXPECT_EQ(g_DisplaySettings.SaverSizeY, c.nY);
+        const DisplaySettings &ds = g_DisplaySettings;
+        EXPECT_EQ(std::tuple(ds.SaverMode, ds.SaverSizeX, ds.SaverSizeY),
+                  std::tuple(c.nModeAfter, c.nX, c.nY))
+            << c.pszX;
         EXPECT_EQ(g_bSettingsChanged, 0);
     }
 }
 
-TEST_F(SettingsDlgTest, FontChooserResultIsStoredAsTheFontDescription)
+// Only what the user changed in the chooser is stored; the installed face
+// standing in for the stored one is not.
+TEST_F(SettingsDlgTest, FontChooserStoresWhatWasChanged)
 {
-    CSettingsDlg dlg;
-    dlg.show();
-    const double dDpi = dlg.logicalDpiY();
-    const QString strFamily = InstalledJapaneseFamily(QString());
-    FontChoice seen, chosen;
-    chosen.font.setFamily(strFamily);
-    chosen.font.setPointSize(14);
-    chosen.font.setWeight(QFont::Bold);
-    chosen.font.setItalic(true);
-    chosen.color = QColor(10, 20, 30);
-    bool bCancel = true;
-    Choosers().chooseFont = [&](const FontChoice &initial, QWidget *) -> std::optional<FontChoice> {
+    m_pDlg = std::make_unique<CSettingsDlg>();
+    m_pDlg->show();
+    const double dDpi = m_pDlg->logicalDpiY();
+    QString strFamily; // a face other than the stand-in
+    for (const QString &str : QFontDatabase::families())
+        if (strFamily.isEmpty() &&
+            str != InstalledJapaneseFamily(QStringLiteral("ＭＳ Ｐゴシック")))
+            strFamily = str;
+    std::optional<FontChoice> chosen;
+    FontChoice seen;
+    Choosers().chooseFont = [&](const FontChoice &initial, QWidget *) {
         seen = initial;
-        return bCancel ? std::nullopt : std::optional<FontChoice>(chosen);
+        return chosen ? chosen : std::nullopt;
     };
-
     const DisplaySettings before = g_DisplaySettings;
-    Click(&dlg, "fontButton");
-    EXPECT_EQ(g_DisplaySettings, before); // cancelled: nothing changes
+    Click("fontButton"); // cancelled
+    EXPECT_EQ(g_DisplaySettings, before);
     EXPECT_EQ(g_bSettingsChanged, 0);
     // The preset: 11 pixels as points at the screen's resolution, cyan.
     EXPECT_NEAR(seen.font.pointSizeF(), 11 * 72.0 / dDpi, 0.01);
     EXPECT_EQ(seen.font.weight(), QFont::Normal);
     EXPECT_EQ(seen.color, QColor(0, 255, 255));
-
-    bCancel = false;
-    Click(&dlg, "fontButton");
+    for (QFont font : {seen.font, [&] { // OK on the preset, or on it rounded to whole points
+                           QFont f = seen.font;
+                           f.setPointSize(int(std::round(f.pointSizeF())));
+                           return f;
+                       }()}) {
+        chosen = FontChoice{font, seen.color};
+        Click("fontButton");
+        EXPECT_EQ(FaceNameText(g_DisplaySettings.Font.lfFaceName),
+                  QStringLiteral("ＭＳ Ｐゴシック"));
+        EXPECT_EQ(g_DisplaySettings, before);
+    }
+    chosen = FontChoice{QFont(strFamily), QColor(10, 20, 30)};
+    chosen->font.setPointSize(14);
+    chosen->font.setWeight(QFont::Bold);
+    chosen->font.setItalic(true);
+    Click("fontButton");
     const LogFont &lf = g_DisplaySettings.Font;
     EXPECT_EQ(lf.lfHeight, -int(std::lround(14 * dDpi / 72)));
-    EXPECT_EQ(lf.lfWeight, 700);
-    EXPECT_EQ(lf.lfItalic, 1);
-    EXPECT_EQ(lf.lfUnderline, 0);
+    EXPECT_EQ(std::tuple(lf.lfWeight, lf.lfItalic, lf.lfUnderline), std::tuple(700, 1, 0));
     EXPECT_EQ(FaceNameText(lf.lfFaceName), strFamily);
     EXPECT_EQ(lf.lfCharSet, 128); // what the chooser does not choose stays
     EXPECT_EQ(g_DisplaySettings.FontColor, 0x1E140A);
     EXPECT_EQ(g_bSettingsChanged, 1);
-
-    chosen.font.setPixelSize(20); // a pixel-sized choice is stored as those pixels
-    Click(&dlg, "fontButton");
+    chosen->font.setPixelSize(20); // a pixel-sized choice is stored as those pixels
+    Click("fontButton");
     EXPECT_EQ(lf.lfHeight, -20);
-    // The preset chosen as it stands keeps the stored height.
-    g_DisplaySettings.Font.lfHeight = -11;
-    Choosers().chooseFont = [](const FontChoice &initial, QWidget *) {
-        return std::optional<FontChoice>(initial);
-    };
-    Click(&dlg, "fontButton");
-    EXPECT_EQ(lf.lfHeight, -11);
 }
 
-TEST_F(SettingsDlgTest, VersionBoxFromTheButtonAndTheWindowMenu)
+TEST_F(SettingsDlgTest, VersionBoxFromTheButtonAndTheWindowMenuAndTheMessageTitle)
 {
-    CSettingsDlg dlg;
-    dlg.show();
+    m_pDlg = std::make_unique<CSettingsDlg>();
+    m_pDlg->show();
     QMenu menu;
-    EXPECT_EQ(dlg.AppendAboutItem(&menu, QString()), nullptr); // empty text 101: no item
+    EXPECT_EQ(m_pDlg->AppendAboutItem(&menu, QString()), nullptr); // empty text 101: no item
     EXPECT_TRUE(menu.isEmpty());
-    QAction *pItem = dlg.AppendAboutItem(&menu, kAboutItemText);
+    QAction *pItem = m_pDlg->AppendAboutItem(&menu, kAboutItemText);
     ASSERT_NE(pItem, nullptr);
     EXPECT_EQ(pItem->text(), QStringLiteral("Vexlor のﾊﾞｰｼﾞｮﾝ情報(&A)..."));
-
-    int nShown = 0;
-    const auto closeVersionBox = [&nShown](QWidget *pModal) {
-        ++nShown;
-        EXPECT_EQ(pModal->windowTitle(), QStringLiteral("Vexlorのﾊﾞｰｼﾞｮﾝ情報"));
+    QStringList titles;
+    const auto closeBox = [&titles](QWidget *pModal) {
+        titles << pModal->windowTitle();
         QStringList texts;
         for (const QLabel *pLabel : pModal->findChildren<QLabel *>())
             texts << pLabel->text();
-        EXPECT_TRUE(texts.contains(QStringLiteral("Vexlor\u3000Version 2.0")));
-        Click(pModal, "okButton");
+        EXPECT_TRUE(texts.contains(QStringLiteral("Vexlor\u3000Version 2.0")) ||
+                    texts.contains(QStringLiteral("x")));
+        QTest::keyClick(pModal, Qt::Key_Escape);
     };
-    WhenModalShows(closeVersionBox);
-    Click(&dlg, "versionButton");
-    WhenModalShows(closeVersionBox);
+    WhenModalShows(closeBox);
+    Click("versionButton");
+    WhenModalShows(closeBox);
     pItem->trigger();
-    EXPECT_EQ(nShown, 2);
+    WhenModalShows(closeBox);
+    Choosers().showMessage(nullptr, QStringLiteral("x"));
+    const QString strVersion = QStringLiteral("Vexlorのﾊﾞｰｼﾞｮﾝ情報");
+    EXPECT_EQ(titles, QStringList({strVersion, strVersion, QStringLiteral("Vexlor")}));
 }
 
 TEST_F(SettingsDlgTest, PicturesComeFromTheDisplayAndLeaveTheSettingsAlone)
 {
     g_DisplaySettings.Type = 2;
-    g_DisplaySettings.BmpName = QStringLiteral("mine.bmp");
     const DisplaySettings before = g_DisplaySettings;
     const QImage keys = RenderTypePicture(4, QSize(184, 76));
     EXPECT_EQ(g_DisplaySettings, before);
@@ -265,163 +242,179 @@ TEST_F(SettingsDlgTest, PicturesComeFromTheDisplayAndLeaveTheSettingsAlone)
     EXPECT_GT(nWhite, 184 * 76 / 5);
 }
 
-TEST(SettingsRunMode, SavesOnlyOnTheCloseButton)
-{
-    struct App : CSpectrumApp
-    {
-        App() : CSpectrumApp({}, QStringLiteral("vexlor")) {}
-        mutable std::unique_ptr<MemoryProfileStore> pStore = std::make_unique<MemoryProfileStore>();
-        MemoryProfileStore *pRaw = pStore.get();
-        std::unique_ptr<IProfileStore> CreateProfileStore() const override
-        {
-            return std::move(pStore);
-        }
-    };
-    const std::function<void(QWidget *)> endings[] = {
-        [](QWidget *p) { Click(p, "closeButton"); },
-        [](QWidget *p) { QTest::keyClick(p, Qt::Key_Escape); },
-        [](QWidget *p) { p->close(); }, // the title-bar close
-    };
-    for (int i = 0; i < 3; ++i) {
-        App app;
-        WhenModalShows([&](QWidget *pHub) {
-            Click(pHub, "stereoTopBottomRadio");
-            endings[i](pHub);
-        });
-        EXPECT_FALSE(app.InitInstance());
-        EXPECT_EQ(g_DisplaySettings.Type, 3);
-        EXPECT_EQ(app.pRaw->WriteLog().size(), i == 0 ? 72 : 0) << i;
-        EXPECT_EQ(app.pRaw->FlushCount(), i == 0 ? 1 : 0);
-        if (i == 0) {
-            EXPECT_EQ(app.pRaw->Raw("Config", "Type"), QVariant(3u));
-            EXPECT_EQ(app.pRaw->Raw("Config", "Version"), QVariant(1u));
-        }
-        SetProfileStore(nullptr);
-    }
-    g_bSettingsChanged = 0;
-}
-
-namespace {
-
-// Sets the text of an edit box of a page as a user would: select all, type.
-void TypeInto(QWidget *pDialog, const char *pszName, const QString &strText)
-{
-    if (auto *pEdit = Find<QLineEdit>(pDialog, pszName)) {
-        pEdit->selectAll();
-        QTest::keyClicks(pEdit, strText);
-    }
-}
-
-// Clicks pszButton on the hub and, once its page shows, runs fnAct on the page.
-void OnPage(CSettingsDlg &hub, const char *pszButton, std::function<void(QWidget *)> fnAct)
-{
-    bool bShown = false;
-    WhenModalShows([&](QWidget *pPage) {
-        bShown = true;
-        fnAct(pPage);
-    });
-    Click(&hub, pszButton);
-    EXPECT_TRUE(bShown) << pszButton;
-}
-
-} // namespace
-
 TEST_F(SettingsDlgTest, PagesOpenFromTheHubAndCountAsTheyEnd)
 {
     DisplaySettings &ds = g_DisplaySettings;
     ds.BmpName = QStringLiteral("/pictures/sp.bmp");
-    CSettingsDlg hub;
-    hub.show();
-
+    m_pDlg = std::make_unique<CSettingsDlg>();
+    m_pDlg->show();
+    QWidget *pHub = m_pDlg.get();
     // Frequency range: copies taken back only on OK, then remembered with the picture.
-    OnPage(hub, "freqRangeButton", [](QWidget *p) {
-        TypeInto(p, "bandCountEdit", QStringLiteral("30"));
-        Click(p, "range10kRadio"); // 100～10KHz
-        Click(p, "okButton");
-    });
-    EXPECT_EQ(ds.Fdiv, 30);
-    EXPECT_EQ(ds.Frange, 1);
-    EXPECT_EQ((ds.ImageList[0].bmpTypeEtc >> 8) & 0xFF, 30);
-    EXPECT_EQ(g_bSettingsChanged, 1);
-    g_bSettingsChanged = 0;
-    OnPage(hub, "freqRangeButton", [](QWidget *p) {
-        TypeInto(p, "bandCountEdit", QStringLiteral("5"));
-        Click(p, "cancelButton");
-    });
-    EXPECT_EQ(ds.Fdiv, 30);
-    EXPECT_EQ(g_bSettingsChanged, 0);
-
+    for (bool bOk : {true, false}) {
+        g_bSettingsChanged = 0;
+        OnPage(pHub, "freqRangeButton", [bOk](QWidget *p) {
+            TypeInto(p, "bandCountEdit", bOk ? QStringLiteral("30") : QStringLiteral("5"));
+            ::Click(p, "range10kRadio"); // 100～10KHz
+            ::Click(p, bOk ? "okButton" : "cancelButton");
+        });
+        EXPECT_EQ(std::tuple(ds.Fdiv, ds.Frange, g_bSettingsChanged), std::tuple(30, 1, bOk));
+        EXPECT_EQ((ds.ImageList[0].bmpTypeEtc >> 8) & 0xFF, 30);
+    }
     // Level range: live edits; OK remembers the new resolution with the picture.
-    OnPage(hub, "levelRangeButton", [](QWidget *p) {
-        Click(p, "coarseRadio"); // 荒い
-        Click(p, "okButton");
+    OnPage(pHub, "levelRangeButton", [](QWidget *p) {
+        ::Click(p, "coarseRadio"); // 荒い
+        ::Click(p, "okButton");
     });
     EXPECT_EQ(ds.Ldiv, 2);
     EXPECT_EQ((ds.ImageList[0].bmpTypeEtc >> 4) & 0xF, 2);
-
     // Frame: Cancel puts everything back and leaves the remembered pictures
     // alone, yet the display is still told to start over.
     const DisplaySettings before = ds;
     g_bSettingsChanged = 0;
-    OnPage(hub, "frameButton", [](QWidget *p) {
-        Click(p, "clockCheck"); // 時計表示
-        Click(p, "cancelButton");
+    OnPage(pHub, "frameButton", [](QWidget *p) {
+        ::Click(p, "clockCheck"); // 時計表示
+        ::Click(p, "cancelButton");
     });
     EXPECT_EQ(ds, before);
     EXPECT_EQ(g_bSettingsChanged, 1);
-
     // Colour: the page is the one titled 配色; its Cancel changes nothing.
-    OnPage(hub, "colorButton", [](QWidget *p) {
+    OnPage(pHub, "colorButton", [](QWidget *p) {
         EXPECT_EQ(p->windowTitle(), QStringLiteral("配色"));
-        Click(p, "cancelButton");
+        ::Click(p, "cancelButton");
     });
     EXPECT_EQ(ds, before);
-
     // Keyboard: no undo, so a white-key click survives Cancel.
-    Click(&hub, "keyboardRadio");
-    OnPage(hub, "keyboardButton", [](QWidget *p) {
-        Click(p, "whiteKeys32Radio"); // 32
-        Click(p, "cancelButton");
+    Click("keyboardRadio");
+    OnPage(pHub, "keyboardButton", [](QWidget *p) {
+        ::Click(p, "whiteKeys32Radio"); // 32
+        ::Click(p, "cancelButton");
     });
     EXPECT_EQ(ds.KeyDiv, 32);
 }
 
-TEST_F(SettingsDlgTest, ARunningDisplayTakesWhatAPageChanged)
-{
-    ResetSettings();
-    g_Version = 1;
-    g_bPreview = 0;
-    auto *pDriver = new ScriptedWaveInDriver; // owned by the window's device
-    CSpectrumWnd wnd{g_DisplaySettings};
-    wnd.SetWaveInDriver(std::unique_ptr<IWaveInDriver>(pDriver));
-    const RECT rc{0, 0, 800, 300};
-    wnd.CreateSpectrumWindow(rc, nullptr);
-    wnd.SetArea(rc);
-    const auto elements = [&wnd] {
-        int n = 0;
-        for (int i = 0; i < CSpectrumWnd::kMaxElements; ++i)
-            n += wnd.Element(i) != nullptr;
-        return n;
-    };
-    const auto startUp = [&wnd] {
-        wnd.OnTimer(CSpectrumWnd::TIMER_FRAME);
-        wnd.OnTimer(CSpectrumWnd::TIMER_OPEN);
-        wnd.OnTimer(CSpectrumWnd::TIMER_FIRSTFRAME);
-    };
-    startUp();
-    const int nBefore = elements();
-    ASSERT_EQ(nBefore, g_DisplaySettings.Fdiv);
+namespace {
 
-    CSettingsDlg hub;
-    hub.show();
-    OnPage(hub, "freqRangeButton", [](QWidget *p) {
-        TypeInto(p, "bandCountEdit", QStringLiteral("40"));
-        Click(p, "okButton");
+// The settings run mode on the real settings file, under the folder the
+// test gives QSettings.
+struct SettingsApp : CSpectrumApp
+{
+    explicit SettingsApp(const QString &strName) : CSpectrumApp({"/c"}, strName) {}
+};
+
+class SettingsRunMode : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(m_dir.isValid());
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_dir.path());
+    }
+    void TearDown() override
+    {
+        SetProfileStore(nullptr);
+        ResetPageChoosers();
+        g_bSettingsChanged = 0;
+    }
+    QString Conf(const QString &strName) const
+    {
+        return m_dir.filePath(QStringLiteral("tanuwel/%1.conf").arg(strName));
+    }
+    QTemporaryDir m_dir;
+};
+
+} // namespace
+
+// Only 閉じる saves; a save that cannot reach the file is shown, with the
+// file's place, and ends the process with 1.
+TEST_F(SettingsRunMode, SavesOnlyOnTheCloseButtonAndShowsAFailedSave)
+{
+    enum Obstacle
+    {
+        None,
+        CompanyFolderIsAFile,
+        FileIsAFolder
+    };
+    const struct
+    {
+        int nEnding; // 0: 閉じる, else kCancelWays[nEnding]
+        Obstacle eObstacle;
+    } cases[] = {{0, None}, {1, None}, {2, None}, {0, CompanyFolderIsAFile}, {0, FileIsAFolder}};
+    const QString strCompany = m_dir.filePath(QStringLiteral("tanuwel"));
+    for (const auto &c : cases) {
+        // A name of its own per case: QSettings keeps what it read per file.
+        const QString strName = QStringLiteral("vexlor-%1-%2").arg(c.nEnding).arg(c.eObstacle);
+        if (c.eObstacle == FileIsAFolder) {
+            ASSERT_TRUE(QDir().mkpath(Conf(strName)));
+        } else if (c.eObstacle == CompanyFolderIsAFile) {
+            QDir(strCompany).removeRecursively();
+            QFile file(strCompany);
+            ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        }
+        QString strMessage;
+        Choosers().showMessage = [&strMessage](QWidget *, const QString &str) { strMessage = str; };
+        SettingsApp app(strName);
+        WhenModalShows([&c](QWidget *pHub) {
+            ::Click(pHub, "stereoTopBottomRadio");
+            c.nEnding == 0 ? ::Click(pHub, "closeButton") : kCancelWays[c.nEnding](pHub);
+        });
+        EXPECT_FALSE(app.InitInstance());
+        const bool bSaved = c.nEnding == 0 && c.eObstacle == None;
+        const bool bFailed = c.eObstacle != None;
+        EXPECT_EQ(app.ExitCode(), bFailed ? 1 : 0) << strName.toStdString();
+        EXPECT_EQ(strMessage, bFailed
+                                  ? QStringLiteral("設定を保存できませんでした。\n") + Conf(strName)
+                                  : QString());
+        EXPECT_EQ(QFileInfo(Conf(strName)).isFile(), bSaved);
+        if (bSaved) {
+            QSettings conf(Conf(strName), QSettings::IniFormat);
+            EXPECT_EQ(conf.value(QStringLiteral("Config/Type")).toInt(), 3);
+            EXPECT_EQ(conf.value(QStringLiteral("Config/Version")).toInt(), 1);
+        }
+        SetProfileStore(nullptr);
+        QFile::remove(strCompany);
+    }
+}
+
+TEST_F(SettingsRunMode, ASecondHubBringsTheFirstForwardAndEnds)
+{
+    const QString strName = QStringLiteral("vexlor-once");
+    // A socket file left behind by a hub that crashed does not stop the next one.
+    {
+        QLocalServer server;
+        ASSERT_TRUE(server.listen(SettingsServerName(Conf(strName))));
+        const QString strPath = server.fullServerName();
+        server.close();
+        QFile stale(strPath);
+        ASSERT_TRUE(stale.open(QIODevice::WriteOnly));
+    }
+    QWidget other;
+    other.show();
+    SettingsApp first(strName);
+    bool bFirstShown = false, bSecondHub = false;
+    // Should the second open a hub of its own, it is closed, not waited for.
+    QTimer closer;
+    closer.setSingleShot(true);
+    WhenModalShows([&](QWidget *pHub) {
+        bFirstShown = true;
+        other.activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&other));
+        QObject::connect(&closer, &QTimer::timeout, [pHub, &bSecondHub] {
+            for (QWidget *p : QApplication::topLevelWidgets()) {
+                if (p != pHub && dynamic_cast<CSettingsDlg *>(p) && p->isVisible()) {
+                    bSecondHub = true;
+                    p->close();
+                }
+            }
+        });
+        closer.start(300);
+        SettingsApp second(strName);
+        EXPECT_FALSE(second.InitInstance());
+        EXPECT_EQ(second.ExitCode(), 0);
+        EXPECT_FALSE(bSecondHub);
+        EXPECT_TRUE(QTest::qWaitForWindowActive(pHub));
+        ::Click(pHub, "closeButton");
     });
-    ASSERT_EQ(g_bSettingsChanged, 1);
-    // The next tick of the running window sees the flag and lays itself out again.
-    startUp();
-    EXPECT_EQ(g_bSettingsChanged, 0);
-    EXPECT_EQ(elements(), 40);
-    EXPECT_NE(nBefore, 40);
+    EXPECT_FALSE(first.InitInstance());
+    EXPECT_TRUE(bFirstShown);
+    EXPECT_EQ(first.ExitCode(), 0);
 }

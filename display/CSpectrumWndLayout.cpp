@@ -41,8 +41,9 @@ int LabelExtentFor(const DisplaySettings &s, int nAngle)
 
 int CSpectrumWnd::EffectiveFdiv() const
 {
-    // A band count below 1 from a damaged store would divide by zero.
-    return std::max(1, m_settings.Fdiv);
+    // A band count below 1 would divide by zero, one above the slots the
+    // type has would overflow the layout's products.
+    return UsableFdiv(m_settings.Type, m_settings.Fdiv);
 }
 
 int CSpectrumWnd::FrameWidth() const

@@ -161,6 +161,7 @@ void CBandElement::CopyBins(const CBandElement *pOther, int bWithLabel)
 {
     m_nFirstBin = pOther->m_nFirstBin;
     m_nBinCount = pOther->m_nBinCount;
+    m_fGain = pOther->m_fGain;
     if (bWithLabel)
         m_strLabel = pOther->m_strLabel;
 }

@@ -43,6 +43,9 @@ public:
     // Paints rows rc.top..rc.bottom inclusive, each from rc.left to rc.right.
     virtual void FillRows(CDC *pDC, RECT rc, const CPen *pPen);
     virtual float BandLevel();
+    // Takes pOther's band: its bins and the gain that weighs them (and its
+    // label when bWithLabel), so a column of the other channel shows the
+    // same band at the same level.
     virtual void CopyBins(const CBandElement *pOther, int bWithLabel);
     virtual int LabelExtent(int nAngle) const;
     virtual void SetMapper(const CCoordMapper *pMapper);

@@ -18,50 +18,52 @@ namespace {
 
 // The values a store may hold that the program can use, from what each
 // setting means: the pages' radio buttons, sliders and spinners, the colour
-// layout 0x00BBGGRR, margins packed in 16 bits. Fdiv's bound is 40 for the
-// stereo types (checked separately); KeyDiv takes four values only.
+// layout 0x00BBGGRR, margins packed into the halves of a signed 32-bit word.
+// Fdiv's bound is 40 for the stereo types (checked separately); KeyDiv takes
+// four values only.
 struct KeyRange
 {
     const char *pszKey;
     qint64 nMin;
     qint64 nMax;
+    bool bPages = false; // the pages' own range: both ends must be kept as they are
 };
 
 constexpr qint64 kAny = qint64(INT_MAX) + 1; // no bound: any 32-bit value
 constexpr KeyRange kRanges[] = {
-    {"Type", 0, 4},
-    {"Frange", 0, 2},
-    {"Fdiv", 1, 80},
-    {"Ldiv", 0, 2},
-    {"Lmin", -100, -1},
-    {"Lmax", -99, 0},
-    {"LPeek", 0, 2},
-    {"CGrad", 0, 1},
-    {"Cframe", 0, 0xFFFFFF},
-    {"Coutline", 0, 0xFFFFFF},
-    {"Cpeekchip", 0, 0xFFFFFF},
-    {"Cbackground", 0, 0xFFFFFF},
-    {"Cchip1", 0, 0xFFFFFF},
-    {"Cchip2", 0, 0xFFFFFF},
-    {"Cwline", 0, 0xFFFFFF},
-    {"FontColor", 0, 0xFFFFFF},
-    {"FwaveDisp", 0, 1},
-    {"FclockDisp", 0, 1},
-    {"FwaveZan", 0, 2},
-    {"FreqStrSw", 0, 1},
-    {"WaveRecMode", 0, 1},
-    {"SpectFrameDraw", 0, 1},
-    {"SaverMode", 0, 1},
+    {"Type", 0, 4, true},
+    {"Frange", 0, 2, true},
+    {"Fdiv", 1, 80, true},
+    {"Ldiv", 0, 2, true},
+    {"Lmin", -100, -1, true},
+    {"Lmax", -99, 0, true},
+    {"LPeek", 0, 2, true},
+    {"CGrad", 0, 1, true},
+    {"Cframe", 0, 0xFFFFFF, true},
+    {"Coutline", 0, 0xFFFFFF, true},
+    {"Cpeekchip", 0, 0xFFFFFF, true},
+    {"Cbackground", 0, 0xFFFFFF, true},
+    {"Cchip1", 0, 0xFFFFFF, true},
+    {"Cchip2", 0, 0xFFFFFF, true},
+    {"Cwline", 0, 0xFFFFFF, true},
+    {"FontColor", 0, 0xFFFFFF, true},
+    {"FwaveDisp", 0, 1, true},
+    {"FclockDisp", 0, 1, true},
+    {"FwaveZan", 0, 2, true},
+    {"FreqStrSw", 0, 1, true},
+    {"WaveRecMode", 0, 1, true},
+    {"SpectFrameDraw", 0, 1, true},
+    {"SaverMode", 0, 1, true},
     {"BaseKey", 1, 22050},       // a pitch the fastest capture (44100 Hz) can still show
     {"FontHeight", -4096, 4096}, // no text taller than a screen
     {"FontWeight", 0, 1000},
-    {"KeyOn", -100, 0},
-    {"KeyNum", 1, 8},
-    {"KeyDiv", 21, 32},
-    {"AreaTop", 0, 65535},
-    {"AreaBottom", 0, 65535},
-    {"AreaLeft", 0, 65535},
-    {"AreaRight", 0, 65535},
+    {"KeyOn", -100, 0, true},
+    {"KeyNum", 1, 8, true},
+    {"KeyDiv", 21, 32, true},
+    {"AreaTop", 0, 32767, true},
+    {"AreaBottom", 0, 32767, true},
+    {"AreaLeft", 0, 32767, true},
+    {"AreaRight", 0, 32767, true},
     {"SaverSizeX", 0, 65535},
     {"SaverSizeY", 0, 65535},
     // Stored only, or packed words of the picture list: any value will do.
@@ -169,6 +171,34 @@ TEST(SettingsSweep, EveryValueLoadsShowsAndSavesUsably)
                 << strCase << ": saved KeyDiv = " << nKeyDiv;
             EXPECT_LT(saved("Lmin"), saved("Lmax")) << strCase;
             EXPECT_NE(saved("Version"), 0) << strCase;
+        }
+    }
+    SetProfileStore(nullptr);
+    ResetSettings();
+    g_Version = 1;
+}
+
+// Both ends of every range a page sets survive a load and a save unchanged.
+TEST(SettingsSweep, ValuesThePagesCanSetAreKept)
+{
+    const QString strSection = QString::fromLatin1(kSettingsSection);
+    for (const KeyRange &key : kRanges) {
+        if (!key.bPages)
+            continue;
+        for (const qint64 nValue : {key.nMin, key.nMax}) {
+            auto pOwnedStore = std::make_unique<MemoryProfileStore>();
+            MemoryProfileStore *pStore = pOwnedStore.get();
+            pStore->SetRaw(strSection, QStringLiteral("Version"), 1);
+            // The lowest maximum needs the lowest minimum beneath it.
+            pStore->SetRaw(strSection, QStringLiteral("Lmin"), QVariant(qlonglong(quint32(-100))));
+            pStore->SetRaw(strSection, QString::fromLatin1(key.pszKey),
+                           QVariant(qlonglong(quint32(qint32(nValue)))));
+            SetProfileStore(std::move(pOwnedStore));
+            LoadSettings();
+            SaveSettings();
+            std::uint32_t dw = 0;
+            pStore->ReadNumber(strSection, QString::fromLatin1(key.pszKey), dw);
+            EXPECT_EQ(qint32(dw), nValue) << key.pszKey;
         }
     }
     SetProfileStore(nullptr);

@@ -32,8 +32,8 @@ constexpr int kLevelLow = -100; // the level sliders' low end
 constexpr int kMaxKeysLit = 8;
 constexpr int kMaxBaseKey = 22050; // Hz: half the fastest capture rate
 constexpr int kMaxFontWeight = 1000;
-// Margins and saver sizes travel packed in 16 bits of a signed 32-bit word.
-constexpr int kMaxPixels = 32767;
+// Margins travel packed in the halves of a signed 32-bit word (the picture list).
+constexpr int kMaxMargin = 32767;
 
 int Flag(std::int32_t n)
 {
@@ -84,9 +84,8 @@ DisplaySettings BoundedForUse(const DisplaySettings &settings)
     s.WaveRecMode = s.WaveRecMode == WAVEREC_MARKER ? WAVEREC_MARKER : WAVEREC_POSITION;
     s.SaverMode &= SAVERMODE_MOVE;
 
-    for (std::int32_t *pMargin :
-         {&s.AreaTop, &s.AreaBottom, &s.AreaLeft, &s.AreaRight, &s.SaverSizeX, &s.SaverSizeY})
-        *pMargin = std::clamp(*pMargin, 0, kMaxPixels);
+    for (std::int32_t *pMargin : {&s.AreaTop, &s.AreaBottom, &s.AreaLeft, &s.AreaRight})
+        *pMargin = std::clamp(*pMargin, 0, kMaxMargin);
     for (std::int32_t *pColor : {&s.Cframe, &s.Coutline, &s.Cpeekchip, &s.Cbackground, &s.Cchip1,
                                  &s.Cchip2, &s.Cwline, &s.FontColor})
         *pColor &= 0xFFFFFF;

@@ -110,5 +110,6 @@ constexpr int UsableFdiv(int nType, int nFdiv)
 // display would have shown for it, a flag becomes 0 or 1, a number goes to
 // the nearer end of its range, a colour loses its top byte. Every value
 // already inside its range is kept as it is, so a block from the pages passes
-// unchanged; texts, the picture list and the values nothing reads are kept too.
+// unchanged; texts, the picture list, the values nothing reads and the saver's
+// graph size (any whole number, cut to the screen where it is used) are kept too.
 DisplaySettings BoundedForUse(const DisplaySettings &settings);

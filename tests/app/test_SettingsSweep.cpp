@@ -64,9 +64,11 @@ constexpr KeyRange kRanges[] = {
     {"AreaBottom", 0, 32767, true},
     {"AreaLeft", 0, 32767, true},
     {"AreaRight", 0, 32767, true},
-    {"SaverSizeX", 0, 65535},
-    {"SaverSizeY", 0, 65535},
-    // Stored only, or packed words of the picture list: any value will do.
+    // The saver page takes any whole number for the graph size, cut to the
+    // screen where it is used; stored only, or packed words of the picture
+    // list: any value will do.
+    {"SaverSizeX", -kAny, kAny},
+    {"SaverSizeY", -kAny, kAny},
     {"KeyWidth", -kAny, kAny},
     {"PwinPosX1", -kAny, kAny},
     {"PwinPosY1", -kAny, kAny},

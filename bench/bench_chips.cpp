@@ -38,9 +38,8 @@ public:
     {
         if (m_bSuppress)
             return;
-        m_mapLocal.MapRect(rc);
         rc.Normalize();
-        FillRowsByLines(pDC, rc, pPen);
+        FillRowsByLines(pDC, rc, &m_mapLocal, pPen);
     }
 };
 

@@ -79,28 +79,36 @@ void CBandElement::FillRows(CDC *pDC, RECT rc, const CPen *pPen)
         return;
     rc.Normalize();
     if (pDC->GetROP2() != CDC::R2_COPYPEN || !m_mapArea.IsAxisAligned()) {
-        FillRowsByLines(pDC, rc, pPen);
+        FillRowsByLines(pDC, rc, nullptr, pPen);
         return;
     }
     RECT fill;
     POINT end;
-    const bool bAny = RowsToDeviceRect(rc, &fill, &end);
+    const bool bAny = RowsToDeviceRect(rc, nullptr, &fill, &end);
     // The line walk would leave the current position at the last row's end.
     pDC->MoveTo(end);
     if (bAny && pPen && !pPen->IsNull())
         pDC->FillSolidRect(fill, pPen->color);
 }
 
-bool CBandElement::RowsToDeviceRect(const RECT &rc, RECT *pFill, POINT *pEnd) const
+void CBandElement::MapToDevice(const CCoordMapper *pLocal, int &x, int &y) const
+{
+    if (pLocal)
+        pLocal->MapXY(x, y);
+    m_mapArea.MapXY(x, y);
+}
+
+bool CBandElement::RowsToDeviceRect(const RECT &rc, const CCoordMapper *pLocal, RECT *pFill,
+                                    POINT *pEnd) const
 {
     // First row's line a -> b, last row's start c. The mapping is exact in
     // whole pixels here, so the last row's end is c + (b - a).
     int ax = rc.left, ay = rc.top;
     int bx = rc.right, by = rc.top;
     int cx = rc.left, cy = rc.bottom;
-    m_mapArea.MapXY(ax, ay);
-    m_mapArea.MapXY(bx, by);
-    m_mapArea.MapXY(cx, cy);
+    MapToDevice(pLocal, ax, ay);
+    MapToDevice(pLocal, bx, by);
+    MapToDevice(pLocal, cx, cy);
     *pEnd = {cx + bx - ax, cy + by - ay};
     if (ax == bx && ay == by)
         return false;
@@ -121,14 +129,14 @@ bool CBandElement::RowsToDeviceRect(const RECT &rc, RECT *pFill, POINT *pEnd) co
     return true;
 }
 
-void CBandElement::FillRowsByLines(CDC *pDC, RECT rc, const CPen *pPen)
+void CBandElement::FillRowsByLines(CDC *pDC, RECT rc, const CCoordMapper *pLocal, const CPen *pPen)
 {
     const CPen *pOld = pDC->SelectPen(pPen);
     for (int y = rc.top; y <= rc.bottom; ++y) {
         int x1 = rc.left, y1 = y;
         int x2 = rc.right, y2 = y;
-        m_mapArea.MapXY(x1, y1);
-        m_mapArea.MapXY(x2, y2);
+        MapToDevice(pLocal, x1, y1);
+        MapToDevice(pLocal, x2, y2);
         pDC->MoveTo(x1, y1);
         pDC->LineTo(x2, y2);
     }
@@ -153,6 +161,7 @@ void CBandElement::CopyBins(const CBandElement *pOther, int bWithLabel)
 {
     m_nFirstBin = pOther->m_nFirstBin;
     m_nBinCount = pOther->m_nBinCount;
+    m_fGain = pOther->m_fGain;
     if (bWithLabel)
         m_strLabel = pOther->m_strLabel;
 }

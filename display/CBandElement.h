@@ -43,6 +43,9 @@ public:
     // Paints rows rc.top..rc.bottom inclusive, each from rc.left to rc.right.
     virtual void FillRows(CDC *pDC, RECT rc, const CPen *pPen);
     virtual float BandLevel();
+    // Takes pOther's band: its bins and the gain that weighs them (and its
+    // label when bWithLabel), so a column of the other channel shows the
+    // same band at the same level.
     virtual void CopyBins(const CBandElement *pOther, int bWithLabel);
     virtual int LabelExtent(int nAngle) const;
     virtual void SetMapper(const CCoordMapper *pMapper);
@@ -80,12 +83,18 @@ public:
     float m_fSpectrumMax = 0.0f;
 
 protected:
-    // FillRows' rows rc (normalised, area coordinates) as the one device
-    // rectangle they tile when the area mapper only swaps or mirrors axes,
-    // and the point where the row lines would leave the current position.
-    // False when the rows have no pixels (each row line is a single point).
-    bool RowsToDeviceRect(const RECT &rc, RECT *pFill, POINT *pEnd) const;
-    // FillRows the long way: one line per row through the area mapper, rc
-    // already normalised. Any mapper, any raster operation.
-    void FillRowsByLines(CDC *pDC, RECT rc, const CPen *pPen);
+    // The rows of rc (normalised) are taken through pLocal, when given, and
+    // then the area mapper; rows and their lines are those of rc's own
+    // coordinates, so a turned element keeps every row it is given.
+    //
+    // The rows as the one device rectangle they tile when both mappers only
+    // swap or mirror axes, and the point where the row lines would leave the
+    // current position. False when the rows have no pixels (each row line is
+    // a single point).
+    bool RowsToDeviceRect(const RECT &rc, const CCoordMapper *pLocal, RECT *pFill,
+                          POINT *pEnd) const;
+    // The rows the long way: one line per row. Any mapper, any raster operation.
+    void FillRowsByLines(CDC *pDC, RECT rc, const CCoordMapper *pLocal, const CPen *pPen);
+    // A point through pLocal (when given) and the area mapper.
+    void MapToDevice(const CCoordMapper *pLocal, int &x, int &y) const;
 };

@@ -175,14 +175,12 @@ CChipColumn::ChipPlacement CChipColumn::PlaceChips(const CDC *pDC) const
     // Chips 0 and 1 as FillRows would take them; whole-pixel maps move every
     // corner by the same vector from one chip to the next.
     RECT rc0 = ChipRect(0), rc1 = ChipRect(1);
-    m_mapLocal.MapRect(rc0);
-    m_mapLocal.MapRect(rc1);
     rc0.Normalize();
     rc1.Normalize();
     RECT rcSecond;
     POINT ptSecondEnd;
-    place.bAny = RowsToDeviceRect(rc0, &place.rcFirst, &place.ptFirstEnd);
-    RowsToDeviceRect(rc1, &rcSecond, &ptSecondEnd);
+    place.bAny = RowsToDeviceRect(rc0, &m_mapLocal, &place.rcFirst, &place.ptFirstEnd);
+    RowsToDeviceRect(rc1, &m_mapLocal, &rcSecond, &ptSecondEnd);
     place.dx = ptSecondEnd.x - place.ptFirstEnd.x;
     place.dy = ptSecondEnd.y - place.ptFirstEnd.y;
     place.bDirect = true;
@@ -307,12 +305,25 @@ void CChipColumn::DrawFull(CDC *pDC, const PenTable *pPens)
     m_nTop = m_nPeak = k - 1;
 }
 
+// The chip's rows are lines along the column's width, each leaving out its
+// end pixel as the device does, whatever way the column is turned: the
+// thickness along the level axis is always every row given.
 void CChipColumn::FillRows(CDC *pDC, RECT rc, const CPen *pPen)
 {
-    if (m_bSuppress)
+    if (m_bSuppress || !pDC)
         return;
-    m_mapLocal.MapRect(rc);
-    CBandElement::FillRows(pDC, rc, pPen);
+    rc.Normalize();
+    if (pDC->GetROP2() != CDC::R2_COPYPEN || !m_mapLocal.IsAxisAligned() ||
+        !m_mapArea.IsAxisAligned()) {
+        FillRowsByLines(pDC, rc, &m_mapLocal, pPen);
+        return;
+    }
+    RECT fill;
+    POINT end;
+    const bool bAny = RowsToDeviceRect(rc, &m_mapLocal, &fill, &end);
+    pDC->MoveTo(end);
+    if (bAny && pPen && !pPen->IsNull())
+        pDC->FillSolidRect(fill, pPen->color);
 }
 
 void CChipColumn::DrawFrame(CDC *pDC, RECT rc, const CPen *pPen)

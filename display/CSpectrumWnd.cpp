@@ -191,6 +191,9 @@ void CSpectrumWnd::StartStep()
 void CSpectrumWnd::OpenStep(int nId)
 {
     m_timers.KillTimer(nId);
+    // Whatever the store held, the display runs on values the settings pages
+    // could have set; those are left as they are.
+    m_settings = BoundedForUse(m_settings);
     int nRate = 0, nSize = 0;
     CSpectrumEngine::PickRow(m_settings, &nRate, &nSize);
     BuildLayout(nRate, nSize);

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstdint>
 #include <cstdlib>
 
 namespace {
@@ -19,10 +20,9 @@ constexpr int kLabelFrequencies[] = {20,   30,   50,   100,  200,   300,  500,
 // An edge of the graph inside a background picture: nEdge + nSign x
 // nearest(v), where nearest(v) is v + 0.5 truncated towards zero, kept
 // between the area edges nA and nB. Margins within the picture give edges
-// within the area, which this leaves as they are; margins larger than the
-// picture, which only a damaged store holds, would otherwise put the graph
-// millions of pixels outside the window or past the int range, and the
-// layout would fill all that with chips.
+// within the area, which this leaves as they are; a negative margin, which
+// only a damaged store holds, would otherwise put the graph outside the
+// window, and the layout would fill all that with chips.
 int GraphEdge(int nEdge, int nSign, double v, int nA, int nB)
 {
     const double edge = nEdge + nSign * std::trunc(v + 0.5);
@@ -41,8 +41,9 @@ int LabelExtentFor(const DisplaySettings &s, int nAngle)
 
 int CSpectrumWnd::EffectiveFdiv() const
 {
-    // A band count below 1 from a damaged store would divide by zero.
-    return std::max(1, m_settings.Fdiv);
+    // A band count below 1 would divide by zero, one above the slots the
+    // type has would overflow the layout's products.
+    return UsableFdiv(m_settings.Type, m_settings.Fdiv);
 }
 
 int CSpectrumWnd::FrameWidth() const
@@ -58,7 +59,14 @@ RECT CSpectrumWnd::GraphRect() const
     const RECT &a = m_rcArea;
     const int iw = m_hBackground ? DibWidth(*m_hBackground) : 0;
     const int ih = m_hBackground ? std::abs(DibHeight(*m_hBackground)) : 0;
-    if (iw > 0 && ih > 0) {
+    // Margins kept for another picture may not fit this one: together as
+    // wide (or as high) as the picture or more, they leave no graph or one
+    // whose edges have crossed, and the columns would run from right to
+    // left. The graph then sits in the area as it does without a picture.
+    const auto margin = [](std::int32_t n) { return std::max<long long>(n, 0); };
+    const bool bFits = margin(m_settings.AreaLeft) + margin(m_settings.AreaRight) < iw &&
+                       margin(m_settings.AreaTop) + margin(m_settings.AreaBottom) < ih;
+    if (iw > 0 && ih > 0 && bFits) {
         const double sx = double(a.right - a.left) / iw;
         const double sy = double(a.bottom - a.top) / ih;
         return RECT{GraphEdge(a.left, 1, sx * m_settings.AreaLeft, a.left, a.right),

@@ -90,3 +90,26 @@ enum WaveFillMode : int
 // Every setting at its default, in a block of its own: the process-wide
 // block and the integers beside it stay as they are.
 DisplaySettings DefaultDisplaySettings();
+
+// The most frequency bands a display type lays out: 80 columns in all, so
+// 40 a channel when the right channel has a group of its own.
+constexpr int MaxFdiv(int nType)
+{
+    return IsStereoType(nType) ? 40 : 80;
+}
+
+// The band count the display lays out for a type: Fdiv within 1 .. MaxFdiv.
+constexpr int UsableFdiv(int nType, int nFdiv)
+{
+    return nFdiv < 1 ? 1 : nFdiv > MaxFdiv(nType) ? MaxFdiv(nType) : nFdiv;
+}
+
+// The block with every value the display, the pages and the store act on
+// brought into the range the settings pages can set (a damaged or hand-edited
+// store may hold anything): a choice outside its list takes the one the
+// display would have shown for it, a flag becomes 0 or 1, a number goes to
+// the nearer end of its range, a colour loses its top byte. Every value
+// already inside its range is kept as it is, so a block from the pages passes
+// unchanged; texts, the picture list, the values nothing reads and the saver's
+// graph size (any whole number, cut to the screen where it is used) are kept too.
+DisplaySettings BoundedForUse(const DisplaySettings &settings);

@@ -1,5 +1,7 @@
 #include "settings/Settings.h"
 
+#include "settings/SettingValues.h"
+
 #include "platform/ProfileStore.h"
 
 #include <QByteArray>
@@ -253,6 +255,9 @@ void LoadSettings()
 
 void SaveSettings()
 {
+    // A value the pages cannot set (only a damaged store holds one) is
+    // written back as the value the program used in its place.
+    g_DisplaySettings = BoundedForUse(g_DisplaySettings);
     WriteSettingsRows(kSettingsRows, g_pProfileStore.get());
     if (g_pProfileStore)
         g_pProfileStore->Flush();

@@ -219,8 +219,9 @@ IProfileStore *GetProfileStore();
 // Version is then 0 the stored values are dropped: every setting takes its
 // default and Version becomes 1.
 void LoadSettings();
-// Writes all 72 values in table order, then flushes the store. Only the
-// settings dialog's OK calls this.
+// Writes all 72 values in table order, then flushes the store; values no
+// settings page could set are first brought into range in the block itself
+// (BoundedForUse). Only the settings dialog's OK calls this.
 void SaveSettings();
 // SaveSettings, then whether the values reached the store's place; pWhere,
 // when given, receives that place (the settings file) for a message.

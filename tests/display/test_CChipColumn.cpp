@@ -342,10 +342,15 @@ TEST_F(ChipColumnTest, FullRepaintPaintsExactlyTheDescribedPixels)
                 paint(geo, x, y + b, x + w, y + (t + gap) * n + 2 * m + b - gap, kOutline, true);
             for (int i = 0; i < n; ++i) {
                 const int r = y + b + m + i * (t + gap);
-                paint(geo, x1, r, x2, r + t - 1,
-                      i < n - 4    ? LitColor(i, n)
-                      : i == n - 4 ? kPeak
-                                   : kBlack);
+                // Each row of the chip without its end pixel across the column.
+                for (int ey = r; ey <= r + t - 1; ++ey)
+                    for (int ex = std::min(x1, x2); ex < std::max(x1, x2); ++ex) {
+                        const POINT a = ToArea(geo, ex, ey);
+                        expected.setPixel(kGraph.left + a.x, kGraph.bottom - a.y,
+                                          Q(i < n - 4    ? LitColor(i, n)
+                                            : i == n - 4 ? kPeak
+                                                         : kBlack));
+                    }
             }
             ASSERT_TRUE(m_image == expected)
                 << "Ldiv " << nLdiv << " frame " << nFrame << " strip " << nStrip << " angle "

@@ -5,8 +5,7 @@
 namespace {
 
 using Preset = void (CCoordMapper::*)();
-// The presets with their effect about the origin: X = a x + b y, Y = c x + d y
-// (90 turns the x axis onto y, anticlockwise).
+// The presets about the origin: X = a x + b y, Y = c x + d y (90 turns x onto y).
 struct PresetCase
 {
     Preset set;
@@ -40,33 +39,18 @@ void ExpectRoundTrips(const CCoordMapper &map)
 
 } // namespace
 
-TEST(CCoordMapperTest, StartsAsIdentityAndResetReturnsThere)
-{
-    CCoordMapper map;
-    EXPECT_EQ(Mapped(map, 17, -4), (POINT{17, -4}));
-    map.Compose(2, 0, 0, 3);
-    map.tx = 5;
-    map.ty = 6;
-    map.SetOrigin(7, 8);
-    map.Reset();
-    EXPECT_EQ((POINT{map.ox, map.oy}), (POINT{0, 0})); // an origin cancels out under identity
-    EXPECT_TRUE(map.IsAxisAligned());
-    EXPECT_EQ(Mapped(map, 17, -4), (POINT{17, -4}));
-    EXPECT_EQ(Unmapped(map, {17, -4}), (POINT{17, -4}));
-}
-
-// Each preset acts about the origin, then translates, keeps origin and
-// translation, and unmaps back.
+// Each preset acts about the origin, then translates, and unmaps back; Reset
+// returns to the identity without origin or translation.
 TEST(CCoordMapperTest, PresetsRotateAboutTheOriginThenTranslateAndRoundTrip)
 {
-    const POINT origins[] = {{0, 0}, {10, 20}, {-33, 7}};
     for (const PresetCase &p : kPresets) {
-        for (const POINT &o : origins) {
+        for (const POINT &o : {POINT{0, 0}, POINT{10, 20}, POINT{-33, 7}}) {
             CCoordMapper map;
             map.SetOrigin(o.x, o.y);
             map.tx = 100;
             map.ty = -50;
             (map.*p.set)();
+            EXPECT_TRUE(map.IsAxisAligned());
             for (const POINT &pt : kPoints) {
                 const int x = pt.x - o.x, y = pt.y - o.y;
                 EXPECT_EQ(Mapped(map, pt.x, pt.y),
@@ -74,6 +58,10 @@ TEST(CCoordMapperTest, PresetsRotateAboutTheOriginThenTranslateAndRoundTrip)
                     << p.a << p.b << p.c << p.d << " point " << pt.x << "," << pt.y;
             }
             ExpectRoundTrips(map);
+            map.Compose(2, 0, 0, 3);
+            map.Reset();
+            EXPECT_EQ(Mapped(map, 17, -4), (POINT{17, -4}));
+            EXPECT_EQ(Unmapped(map, {17, -4}), (POINT{17, -4}));
         }
     }
 }
@@ -86,75 +74,44 @@ TEST(CCoordMapperTest, SetupForRectMakesTheGraphAreaMapperReplacingARotation)
     map.SetupForRect(rc);
     EXPECT_EQ(rc, (RECT{0, 200, 100, 0}));
     // Area point (x, y) lands on (left + x, bottom - y).
-    EXPECT_EQ(Mapped(map, 0, 0), (POINT{10, 220}));
     EXPECT_EQ(Mapped(map, 7, 3), (POINT{17, 217}));
     ExpectRoundTrips(map);
-
-    // MapRect maps both corners, without normalising; UnmapRect undoes it.
     rc = {1, 2, 3, 4};
-    map.MapRect(rc);
+    map.MapRect(rc); // both corners, not normalised
     EXPECT_EQ(rc, (RECT{11, 218, 13, 216}));
     map.UnmapRect(rc);
     EXPECT_EQ(rc, (RECT{1, 2, 3, 4}));
 }
 
-TEST(CCoordMapperTest, ComposeWithADiagonalMirrorsBeforeTheRotation)
+TEST(CCoordMapperTest, ComposeMirrorsBeforeTheRotationScalesAndRounds)
 {
-    struct Case
-    {
-        int preset, sx, sy;
-        POINT in, out;
-    };
-    // Mirror first, then rotate: (x, y) -> (sx x, sy y) -> rotation.
-    const Case cases[] = {
-        {0, -1, 1, {3, 4}, {-3, 4}},  {0, 1, -1, {3, 4}, {3, -4}}, {0, -1, -1, {3, 4}, {-3, -4}},
-        {1, -1, 1, {1, 2}, {-2, -1}}, {1, 1, -1, {1, 2}, {2, 1}},  {3, -1, 1, {1, 2}, {2, 1}},
-        {2, 1, -1, {5, 6}, {-5, 6}},
-    };
-    for (const Case &c : cases) {
-        SCOPED_TRACE(testing::Message() << c.preset << " " << c.sx << "," << c.sy);
+    // preset, mirror sx, sy, point in, point out (about the origin 100, 200).
+    const int cases[][7] = {{0, -1, 1, 3, 4, -3, 4},   {0, 1, -1, 3, 4, 3, -4},
+                            {0, -1, -1, 3, 4, -3, -4}, {1, -1, 1, 1, 2, -2, -1},
+                            {1, 1, -1, 1, 2, 2, 1},    {3, -1, 1, 1, 2, 2, 1},
+                            {2, 1, -1, 5, 6, -5, 6}};
+    for (const auto &c : cases) {
         CCoordMapper map;
         map.SetOrigin(100, 200);
-        (map.*kPresets[c.preset].set)();
-        map.Compose(c.sx, 0, 0, c.sy);
-        EXPECT_EQ(Mapped(map, 100 + c.in.x, 200 + c.in.y), (POINT{100 + c.out.x, 200 + c.out.y}));
+        (map.*kPresets[c[0]].set)();
+        map.Compose(c[1], 0, 0, c[2]);
+        EXPECT_EQ(Mapped(map, 100 + c[3], 200 + c[4]), (POINT{100 + c[5], 200 + c[6]})) << c[0];
         EXPECT_TRUE(map.IsAxisAligned());
         ExpectRoundTrips(map);
     }
-
-    // A scale: its inverse unmaps.
-    CCoordMapper scale;
-    scale.Compose(2, 0, 0, 4);
-    EXPECT_EQ(Mapped(scale, 3, 5), (POINT{6, 20}));
-    EXPECT_EQ(Unmapped(scale, {6, 20}), (POINT{3, 5}));
-}
-
-TEST(CCoordMapperTest, ResultsRoundToNearestWithHalvesUpwards)
-{
-    CCoordMapper map;
-    map.Compose(0.5, 0, 0, 0.5);
-    EXPECT_EQ(Mapped(map, 3, 5), (POINT{2, 3}));     // 1.5, 2.5
-    EXPECT_EQ(Mapped(map, -3, -5), (POINT{-1, -2})); // -1.5, -2.5
-    EXPECT_EQ(Mapped(map, 2, -1), (POINT{1, 0}));    // 1.0, -0.5
-    CCoordMapper third;
-    third.Compose(1.0 / 3, 0, 0, 2.0 / 3);
-    EXPECT_EQ(Mapped(third, 4, 4), (POINT{1, 3})); // 1.33, 2.67
-}
-
-TEST(CCoordMapperTest, AxisAlignedOnlyForSwapsAndMirrors)
-{
-    CCoordMapper map;
-    for (const PresetCase &p : kPresets) {
-        (map.*p.set)();
-        EXPECT_TRUE(map.IsAxisAligned());
-        map.Compose(-1, 0, 0, 1);
-        EXPECT_TRUE(map.IsAxisAligned());
-    }
-    const double other[][4] = {
-        {2, 0, 0, 1}, {1, 0, 1, 1}, {0.70710678, 0.70710678, -0.70710678, 0.70710678}};
-    for (const auto &n : other) {
-        CCoordMapper m;
-        m.Compose(n[0], n[1], n[2], n[3]);
-        EXPECT_FALSE(m.IsAxisAligned()) << n[0] << "," << n[1] << "," << n[2] << "," << n[3];
-    }
+    // Other linear parts: doubles, rounded to nearest with halves upwards.
+    CCoordMapper half;
+    half.Compose(0.5, 0, 0, 0.5);
+    EXPECT_FALSE(half.IsAxisAligned());
+    EXPECT_EQ(Mapped(half, 3, 5), (POINT{2, 3}));     // 1.5, 2.5
+    EXPECT_EQ(Mapped(half, -3, -5), (POINT{-1, -2})); // -1.5, -2.5
+    EXPECT_EQ(Mapped(half, 2, -1), (POINT{1, 0}));    // 1.0, -0.5
+    CCoordMapper skew;
+    skew.Compose(2, 1, 1, 3); // X = 2x + y, Y = x + 3y; det 5
+    EXPECT_FALSE(skew.IsAxisAligned());
+    EXPECT_EQ(Mapped(skew, 3, -1), (POINT{5, 0}));
+    ExpectRoundTrips(skew);
+    CCoordMapper shear;
+    shear.Compose(1, 0, 1, 1);
+    EXPECT_FALSE(shear.IsAxisAligned());
 }

@@ -37,13 +37,22 @@ public:
                                        QString &strValue) const = 0;
 
     // Writes may be held back until Flush. A value that cannot be stored is
-    // simply not stored; nothing reports it.
+    // simply not stored; nothing reports it. A number is meant as a signed
+    // 32-bit value: 4294967236 is -60.
     virtual void WriteNumber(const QString &strSection, const QString &strKey,
                              std::uint32_t dwValue) = 0;
     virtual void WriteText(const QString &strSection, const QString &strKey,
                            const QString &strValue) = 0;
     // Puts the pending writes where they belong. Does nothing when nothing was written.
     virtual void Flush() = 0;
+
+    // Where the values live, for messages: a file path, a registry path.
+    virtual QString Location() const = 0;
+    // False when the store exists but could not be read (every read then
+    // finds nothing).
+    virtual bool IsReadable() const { return true; }
+    // Whether the section holds any value at all.
+    virtual bool HoldsValues(const QString &strSection) const = 0;
 };
 
 // The rules both stores apply to a stored value, whatever its origin: a text
@@ -80,8 +89,11 @@ public:
                    const QString &strValue) override;
     void Flush() override;
 
-    // Where the values live: the file path, or the registry path on Windows.
-    QString Location() const { return m_settings.fileName(); }
+    // The file path, or the registry path on Windows.
+    QString Location() const override { return m_settings.fileName(); }
+    // False for a file that exists but cannot be read or parsed.
+    bool IsReadable() const override { return m_settings.status() == QSettings::NoError; }
+    bool HoldsValues(const QString &strSection) const override;
 
 private:
     QSettings m_settings;
@@ -103,6 +115,8 @@ public:
     void WriteText(const QString &strSection, const QString &strKey,
                    const QString &strValue) override;
     void Flush() override { ++m_nFlushCount; }
+    QString Location() const override { return QStringLiteral("(memory)"); }
+    bool HoldsValues(const QString &strSection) const override;
 
     // Stores any value as it stands (not logged as a write); an invalid
     // QVariant removes the value.

@@ -145,6 +145,6 @@ TEST(QSettingsProfileStoreLocation, IsTanuwelConfUnderTheUserConfigFolder)
         EXPECT_EQ(FilesBelow(home.path()), QStringList{strExpected});
         QFile file(home.path() + u'/' + strExpected);
         ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-        EXPECT_EQ(file.readAll(), QByteArray("[Config]\nFontCharSet=4294967168\n"));
+        EXPECT_EQ(file.readAll(), QByteArray("[Config]\nFontCharSet=-128\n"));
     }
 }

@@ -321,8 +321,9 @@ TEST_F(SettingsQSettingsFile, SaveAndLoadRoundTripThroughTheFile)
     const QByteArray content = ReadAll(ConfPath());
     EXPECT_TRUE(content.startsWith("[Config]\n"));
     EXPECT_EQ(content.count('\n'), 73); // the section line and 72 values
-    for (const char *pszLine : {"\nVersion=1\n", "\nLmin=4294967251\n", "\nPwinPosX1=4294967291\n",
-                                "\nFontCharSet=4294967168\n", "\nbmpTypeEtc5=266259\n"})
+    // Negative numbers as a person writes them; the byte 128 is -128 as a signed byte.
+    for (const char *pszLine : {"\nVersion=1\n", "\nLmin=-45\n", "\nPwinPosX1=-5\n",
+                                "\nFontCharSet=-128\n", "\nbmpTypeEtc5=266259\n"})
         EXPECT_TRUE(content.contains(pszLine)) << pszLine;
 
     const DisplaySettings saved = g_DisplaySettings;

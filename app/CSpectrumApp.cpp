@@ -48,13 +48,23 @@ bool IsCSpace(char16_t ch)
 
 // The termination signals' pipe: the handler writes, the event loop reads.
 int g_anTerminationPipe[2] = {-1, -1};
+// What the handler sees: where to write, and whether a signal came before.
+volatile std::sig_atomic_t g_nTerminationFd = -1;
+volatile std::sig_atomic_t g_nTerminationSignals = 0;
 
-extern "C" void OnTerminationSignal(int)
+extern "C" void OnTerminationSignal(int nSignal)
 {
-    // Only async-signal-safe calls here; errno belongs to the code interrupted.
+    // Only async-signal-safe calls here. Both signals are blocked while the
+    // handler runs, so the count cannot be raced.
+    // A second signal: the event loop has not answered the first, maybe
+    // because it is stuck in a call that does not return; end at once.
+    if (g_nTerminationSignals != 0)
+        ::_exit(128 + nSignal);
+    g_nTerminationSignals = 1;
+    // errno belongs to the code interrupted.
     const int nSavedErrno = errno;
     const char ch = 1;
-    [[maybe_unused]] const ssize_t n = ::write(g_anTerminationPipe[1], &ch, 1);
+    [[maybe_unused]] const ssize_t n = ::write(g_nTerminationFd, &ch, 1);
     errno = nSavedErrno;
 }
 
@@ -117,13 +127,21 @@ bool EndOnTerminationSignals()
         }
         QCoreApplication::exit(0);
     });
+    CatchTerminationSignals(g_anTerminationPipe[1]);
+    return true;
+}
+
+void CatchTerminationSignals(int nWriteFd)
+{
+    g_nTerminationFd = nWriteFd;
     struct sigaction action = {};
     action.sa_handler = OnTerminationSignal;
     sigemptyset(&action.sa_mask);
+    sigaddset(&action.sa_mask, SIGTERM);
+    sigaddset(&action.sa_mask, SIGINT);
     action.sa_flags = SA_RESTART;
     ::sigaction(SIGTERM, &action, nullptr);
     ::sigaction(SIGINT, &action, nullptr);
-    return true;
 }
 
 bool MatchSwitch(QStringView strArg, QStringView strWord)

@@ -52,9 +52,14 @@ QString ProgramBaseName(const QString &strProgramPath);
 
 // Makes SIGTERM and SIGINT end the event loop with exit code 0 (XScreenSaver
 // ends its hacks with SIGTERM). The handler only writes to a pipe, which the
-// event loop watches. Call once, on the user-interface thread, after the
+// event loop watches; a second signal ends the process at once, as the loop
+// may be stuck. Call once, on the user-interface thread, after the
 // QCoreApplication exists. False when the pipe cannot be made.
 bool EndOnTerminationSignals();
+// The handler's half of that, without the event loop: the first SIGTERM or
+// SIGINT writes one byte to nWriteFd, the second one ends the process with
+// _exit(128 + the signal number).
+void CatchTerminationSignals(int nWriteFd);
 
 // The application object: fixes where the settings live, reads them, and
 // starts the run mode the command line asks for. Runs on the user-interface

@@ -25,8 +25,13 @@
 #include "settings/Settings.h"
 #include "platform/ProfileStore.h"
 
+#include <QBuffer>
+#include <QFile>
 #include <QFileInfo>
+#include <QImage>
+#include <QSaveFile>
 
+#include <cmath>
 #include <functional>
 #include <limits>
 #include <utility>
@@ -55,7 +60,7 @@ volatile std::sig_atomic_t g_nTerminationSignals = 0;
 extern "C" void OnTerminationSignal(int nSignal)
 {
     // Only async-signal-safe calls here. Both signals are blocked while the
-    // handler runs, so the count cannot be raced.
+    // handler runs, so the flag cannot be raced.
     // A second signal: the event loop has not answered the first, maybe
     // because it is stuck in a call that does not return; end at once.
     if (g_nTerminationSignals != 0)
@@ -235,6 +240,9 @@ bool CSpectrumApp::InitInstance()
 
     // Settings are read once, in every mode, an unrecognised command line included.
     LoadSettings();
+    // Defaults in place of a file the user may have meant to be used: say why, once.
+    if (const QString strProblem = LoadSettingsProblem(); !strProblem.isEmpty())
+        std::fprintf(stderr, "%s: %s\n", qPrintable(m_strProfileName), qPrintable(strProblem));
 
     InstallSoundSource();
     if (m_options.bWindow)
@@ -245,7 +253,11 @@ bool CSpectrumApp::InitInstance()
         ChooseHostWindow(m_options, m_args, qEnvironmentVariable("XSCREENSAVER_WINDOW"));
     if (host.bHosted) {
         const quint64 nWindow = host.nWindow ? host.nWindow : X11HostWindow::DefaultRoot();
-        return nWindow != 0 && StartHostedSaver(nWindow);
+        if (nWindow == 0) {
+            Fail(QStringLiteral("-root: no X display to draw on"));
+            return false;
+        }
+        return StartHostedSaver(nWindow);
     }
 
     const RunChoice choice = ChooseRunMode(m_args);
@@ -258,8 +270,10 @@ bool CSpectrumApp::InitInstance()
         g_bPreview = 1;
         // X11 window ids are positive; 0 stands for a missing or unreadable
         // argument. Without a host window there is nothing to draw into.
-        if (choice.nHostWindow <= 0)
+        if (choice.nHostWindow <= 0) {
+            Fail(QStringLiteral("%1: no window id to draw into").arg(m_args.front()));
             return false;
+        }
         return StartPreview(choice.nHostWindow);
     case RunMode::Saver:
         return StartSaver();
@@ -311,8 +325,10 @@ bool CSpectrumApp::StartPreview(qint64 nHostWindow)
     std::shared_ptr<X11HostWindow> pHost;
     QWindow *pHostWindow = nullptr;
     int w = 0, h = 0;
-    if (!FindHostWindow(uint64_t(nHostWindow), &pHost, &pHostWindow, &w, &h))
+    if (!FindHostWindow(uint64_t(nHostWindow), &pHost, &pHostWindow, &w, &h)) {
+        Fail(QStringLiteral("no window %1 to draw into (or it has no area)").arg(nHostWindow));
         return false;
+    }
 
     auto *pWnd = new CSpectrumWnd(1);
     pWnd->SetArea(RECT{3, 15, w - 3, h - 15});
@@ -343,8 +359,11 @@ bool CSpectrumApp::StartHostedSaver(quint64 nHostWindow)
     std::shared_ptr<X11HostWindow> pHost;
     QWindow *pHostWindow = nullptr;
     int w = 0, h = 0;
-    if (!FindHostWindow(uint64_t(nHostWindow), &pHost, &pHostWindow, &w, &h))
+    if (!FindHostWindow(uint64_t(nHostWindow), &pHost, &pHostWindow, &w, &h)) {
+        Fail(QStringLiteral("no window 0x%1 to draw into (or it has no area)")
+                 .arg(nHostWindow, 0, 16));
         return false;
+    }
 
     auto *pWnd = new CSaverWnd(1);
     if (!pWnd->CreateHostedSaverWindow(w, h)) {
@@ -407,17 +426,65 @@ void CSpectrumApp::InstallSoundSource()
     SetWaveInDriverFactory([] { return std::make_unique<PulseWaveInDriver>(); });
 }
 
+void CSpectrumApp::Fail(const QString &strWhy)
+{
+    std::fprintf(stderr, "%s: %s\n", qPrintable(m_strProfileName), qPrintable(strWhy));
+    m_nExitCode = 1;
+}
+
+namespace {
+
+// Writes the picture as a PNG file. A regular file, or a new one, is written
+// under another name and renamed into place once all of it is on disk, so a
+// full disk leaves no cut picture behind; anything else (a device, a pipe) is
+// written in place, as it cannot be replaced. False with the reason.
+bool WritePng(const QImage &image, const QString &strPath, QString *pError)
+{
+    QByteArray png;
+    QBuffer buffer(&png);
+    if (!buffer.open(QIODevice::WriteOnly) || !image.save(&buffer, "PNG")) {
+        *pError = QStringLiteral("the picture could not be encoded");
+        return false;
+    }
+    const QFileInfo info(strPath);
+    if (info.exists() && !info.isFile()) {
+        QFile file(strPath);
+        if (!file.open(QIODevice::WriteOnly) || file.write(png) != png.size() || !file.flush()) {
+            *pError = file.errorString();
+            return false;
+        }
+        return true;
+    }
+    QSaveFile file(strPath);
+    if (!file.open(QIODevice::WriteOnly) || file.write(png) != png.size() || !file.commit()) {
+        *pError = file.errorString();
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
 void CSpectrumApp::ArmSnapshot(CSpectrumWnd *pWnd)
 {
     if (m_options.strSnapshot.isEmpty())
         return;
     const QString strPath = m_options.strSnapshot;
-    QTimer::singleShot(int(m_options.dAfterSeconds * 1000), pWnd, [pWnd, strPath] {
-        if (!pWnd->BackingImage().save(strPath, "PNG")) {
-            std::fprintf(stderr, "vexlor: cannot write %s\n", qPrintable(strPath));
+    const QString strProgram = m_strProfileName;
+    // Precise: a coarse timer may fire 5 % early (--after 13 at 12.6 s).
+    auto *pTimer = new QTimer(pWnd); // owned by the window
+    pTimer->setSingleShot(true);
+    pTimer->setTimerType(Qt::PreciseTimer);
+    pTimer->setInterval(int(std::llround(m_options.dAfterSeconds * 1000)));
+    QObject::connect(pTimer, &QTimer::timeout, pWnd, [pWnd, strPath, strProgram] {
+        QString strError;
+        if (!WritePng(pWnd->BackingImage(), strPath, &strError)) {
+            std::fprintf(stderr, "%s: cannot write %s: %s\n", qPrintable(strProgram),
+                         qPrintable(strPath), qPrintable(strError));
             QCoreApplication::exit(1);
             return;
         }
         QCoreApplication::exit(0);
     });
+    pTimer->start();
 }

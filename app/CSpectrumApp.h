@@ -79,6 +79,9 @@ public:
     // after its dialog, an unrecognised command line, a mode that could not
     // start).
     bool InitInstance();
+    // The process's exit code when InitInstance returned false: 0, or 1 when
+    // a mode could not start (a message on stderr says why).
+    int ExitCode() const { return m_nExitCode; }
 
     // The settings-dialog run mode: the dialog runs modally and the settings
     // are saved only when it ends with its close button (OK).
@@ -104,8 +107,11 @@ private:
     void InstallSoundSource();
     // With --snapshot: writes the window's picture after the delay and ends.
     void ArmSnapshot(CSpectrumWnd *pWnd);
+    // A mode that cannot start: one line on stderr, and exit code 1.
+    void Fail(const QString &strWhy);
 
     QStringList m_args;
     QString m_strProfileName;
     ExtraOptions m_options;
+    int m_nExitCode = 0;
 };

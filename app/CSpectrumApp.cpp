@@ -455,8 +455,16 @@ bool WritePng(const QImage &image, const QString &strPath, QString *pError)
         }
         return true;
     }
+    // Flushed before commit(), which was seen to rename a file into place
+    // although its last write had failed (no space left): the file is then
+    // discarded.
     QSaveFile file(strPath);
-    if (!file.open(QIODevice::WriteOnly) || file.write(png) != png.size() || !file.commit()) {
+    if (!file.open(QIODevice::WriteOnly) || file.write(png) != png.size() || !file.flush()) {
+        *pError = file.errorString();
+        file.cancelWriting();
+        return false;
+    }
+    if (!file.commit()) {
         *pError = file.errorString();
         return false;
     }

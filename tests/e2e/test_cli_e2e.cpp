@@ -13,6 +13,9 @@
 #include <string>
 #include <vector>
 
+#include <csignal>
+
+#include <sys/resource.h>
 #include <sys/stat.h>
 
 namespace {
@@ -26,9 +29,10 @@ struct Outcome
 
 // Runs the program with a settings folder of its own holding strConfig (as
 // vexlor.conf, when not empty) and the environment changes given
-// ("NAME=value", or "-NAME" to remove NAME).
+// ("NAME=value", or "-NAME" to remove NAME), its files limited to
+// nFileSizeLimit bytes.
 Outcome RunVexlor(const QStringList &args, const QTemporaryDir &home, const QStringList &env = {},
-            const QByteArray &strConfig = {})
+                  const QByteArray &strConfig = {}, rlim_t nFileSizeLimit = RLIM_INFINITY)
 {
     QDir().mkpath(home.filePath(QStringLiteral("tanuwel")));
     QFile config(home.filePath(QStringLiteral("tanuwel/vexlor.conf")));
@@ -46,6 +50,15 @@ Outcome RunVexlor(const QStringList &args, const QTemporaryDir &home, const QStr
     }
     QProcess p;
     p.setProcessEnvironment(e);
+    if (nFileSizeLimit != RLIM_INFINITY) {
+        // Writes past the limit fail (EFBIG) rather than raise SIGXFSZ: a
+        // full disk that anyone can make.
+        p.setChildProcessModifier([nFileSizeLimit] {
+            ::signal(SIGXFSZ, SIG_IGN);
+            const rlimit limit{nFileSizeLimit, nFileSizeLimit};
+            ::setrlimit(RLIMIT_FSIZE, &limit);
+        });
+    }
     p.start(QStringLiteral(VEXLOR_BINARY), args);
     Outcome o;
     if (!p.waitForFinished(20000)) {
@@ -107,6 +120,11 @@ TEST(CliE2E, FailuresAreReportedAndOddPicturesDoNotHang)
     Outcome o = RunVexlor(window + QStringList{"/dev/full"}, home);
     EXPECT_EQ(o.nExit, 1) << o.err.constData();
     EXPECT_EQ(o.err.count('\n'), 1) << o.err.constData();
+    // A write cut short, as on a full disk: no cut picture is left behind.
+    o = RunVexlor(window + QStringList{strPng}, home, {}, {}, 64);
+    EXPECT_EQ(o.nExit, 1) << o.err.constData();
+    EXPECT_EQ(o.err.count('\n'), 1) << o.err.constData();
+    EXPECT_FALSE(QFile::exists(strPng));
     // A window id that names no window (on the X server of the test).
     o = RunVexlor({"/p", "77777"}, home);
     EXPECT_EQ(o.nExit, 1) << o.err.constData();

@@ -49,7 +49,7 @@ std::string Show(const QStringList &args)
 
 } // namespace
 
-TEST(CommandLine, BadUseIsRefusedInOneLine)
+TEST(CommandLine, BadUseIsRefusedInOneLineAndGoodUseLeavesTheSwitches)
 {
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
@@ -57,64 +57,49 @@ TEST(CommandLine, BadUseIsRefusedInOneLine)
     {
         QStringList args;
         QString strEnvWindow;
-        const char *pszError; // a part of the message
+        const char *pszError; // a part of the message; nullptr: accepted
+        QStringList rest;     // when accepted: what is left for the host's switches
     };
     const QStringList snap = {"--snapshot", "x.png"};
     const std::vector<Case> cases = {
-        {QStringList{"/s", "--after", "NaN"} + snap, {}, "--after"},
-        {QStringList{"/s", "--after", "inf"} + snap, {}, "--after"},
-        {QStringList{"/s", "--after", "-0.5"} + snap, {}, "--after"},
-        {{"--window", "-5x3"}, {}, "-5x3"},
-        {{"--window", "0x300"}, {}, "0x300"},
+        {QStringList{"/s", "--after", "NaN"} + snap, {}, "--after", {}},
+        {QStringList{"/s", "--after", "inf"} + snap, {}, "--after", {}},
+        {QStringList{"/s", "--after", "-0.5"} + snap, {}, "--after", {}},
+        {{"--window", "-5x3"}, {}, "-5x3", {}},
+        {{"--window", "0x300"}, {}, "0x300", {}},
         // 16384 pixels a side and 64 Mi pixels (256 MiB of picture) at most.
-        {{"--window", "99999x99999"}, {}, "too large"},
-        {{"--window", "16385x2"}, {}, "too large"},
-        {{"--window", "16384x4097"}, {}, "too large"},
-        {{"--window", "800x300", "extra"}, {}, "extra"},
-        {{"/s", "stray"}, {}, "stray"},
-        {{"/p", "1234", "stray"}, {}, "stray"},
-        {{"-root", "stray"}, {}, "stray"},
-        {{"--input", dir.path()}, {}, "not a regular file"},
-        {{"--input", dir.filePath("none.wav")}, {}, "no such file"},
-        {QStringList{"/c"} + snap, {}, "--snapshot"},
-        {snap, {}, "--snapshot"}, // no argument: the settings dialog
-    };
-    for (const Case &c : cases) {
-        const Parsed p = Parse(c.args, c.strEnvWindow);
-        EXPECT_FALSE(p.bOk) << Show(c.args);
-        EXPECT_TRUE(p.strError.contains(QString::fromLatin1(c.pszError)))
-            << Show(c.args) << ": " << p.strError.toStdString();
-        EXPECT_FALSE(p.strError.contains(u'\n')) << Show(c.args);
-    }
-}
-
-TEST(CommandLine, GoodUseIsAccepted)
-{
-    struct Case
-    {
-        QStringList args;
-        QString strEnvWindow;
-        QStringList rest; // what is left for the host's switches
-    };
-    const QStringList snap = {"--snapshot", "x.png"};
-    const std::vector<Case> cases = {
-        {{"--window", "16384x4096"}, {}, {}}, // exactly 64 Mi pixels
-        {snap, "0x10", {}},                   // XScreenSaver's window from the environment
-        {QStringList{"/p", "1234"} + snap, {}, {"/p", "1234"}},
-        {{"/c:1234"}, {}, {"/c:1234"}},
-        {{"/c", "1234"}, {}, {"/c", "1234"}},
-        {{"/x", "y", "z"}, {}, {"/x", "y", "z"}}, // no mode: the process ends silently
+        {{"--window", "99999x99999"}, {}, "too large", {}},
+        {{"--window", "16385x2"}, {}, "too large", {}},
+        {{"--window", "16384x4097"}, {}, "too large", {}},
+        {{"--window", "16384x4096"}, {}, nullptr, {}},
+        {{"--window", "800x300", "extra"}, {}, "extra", {}},
+        {{"/s", "stray"}, {}, "stray", {}},
+        {{"/p", "1234", "stray"}, {}, "stray", {}},
+        {{"-root", "stray"}, {}, "stray", {}},
+        {{"/c", "1234"}, {}, nullptr, {"/c", "1234"}},
+        {{"/x", "y", "z"}, {}, nullptr, {"/x", "y", "z"}}, // no mode: ends silently
+        {{"--input", dir.path()}, {}, "not a regular file", {}},
+        {{"--input", dir.filePath("none.wav")}, {}, "no such file", {}},
+        {QStringList{"/c"} + snap, {}, "--snapshot", {}},
+        {snap, {}, "--snapshot", {}}, // no argument: the settings dialog
+        {snap, "0x10", nullptr, {}},  // XScreenSaver's window from the environment
+        {QStringList{"/p", "1234"} + snap, {}, nullptr, {"/p", "1234"}},
         // Qt's own options go to Qt.
-        {{"-platform", "offscreen", "/s", "-style=fusion", "--reverse"}, {}, {"/s"}},
+        {{"-platform", "offscreen", "/s", "-style=fusion", "--reverse"}, {}, nullptr, {"/s"}},
     };
     for (const Case &c : cases) {
         const Parsed p = Parse(c.args, c.strEnvWindow);
-        EXPECT_TRUE(p.bOk) << Show(c.args) << ": " << p.strError.toStdString();
-        EXPECT_EQ(p.args, c.rest) << Show(c.args);
+        EXPECT_EQ(p.bOk, c.pszError == nullptr) << Show(c.args) << ": " << p.strError.toStdString();
+        if (c.pszError) {
+            EXPECT_TRUE(p.strError.contains(QString::fromLatin1(c.pszError)))
+                << Show(c.args) << ": " << p.strError.toStdString();
+            EXPECT_FALSE(p.strError.contains(u'\n')) << Show(c.args);
+        } else {
+            EXPECT_EQ(p.args, c.rest) << Show(c.args);
+        }
     }
     EXPECT_EQ(Parse({"-platform", "offscreen", "/s"}).options.strPlatform, "offscreen");
     EXPECT_EQ(Parse({"--window", "16384x4096"}).options.windowSize, QSize(16384, 4096));
-    EXPECT_TRUE(Parse({"--version"}).options.bVersion);
 }
 
 TEST(CommandLine, ADisplayServerIsNeededUnlessThePlatformDrawsWithoutOne)

@@ -17,12 +17,14 @@ bool LooksLikeOption(const QString &s)
 // Qt's own options, with one dash or two: those that take the next
 // argument, and those that stand alone. QApplication takes them out of the
 // arguments itself; here they are only stepped over.
+// clang-format off
 constexpr const char16_t *kQtValueOptions[] = {
     u"platform", u"platformpluginpath", u"platformtheme", u"plugin", u"qwindowgeometry",
     u"geometry", u"qwindowicon", u"icon", u"qwindowtitle", u"title", u"session", u"display",
     u"name", u"visual", u"style", u"stylesheet", u"qmljsdebugger"};
 constexpr const char16_t *kQtFlagOptions[] = {u"reverse", u"widgetcount", u"nograb", u"dograb",
                                               u"sync"};
+// clang-format on
 
 // The option's name without its dashes and without "=value", when it is
 // one of Qt's; else empty.
@@ -146,8 +148,8 @@ bool ParseExtraOptions(QStringList &args, ExtraOptions *pOptions, QString *pErro
             bool bOk = false;
             pOptions->dAfterSeconds = strValue.toDouble(&bOk);
             // NaN passes every comparison, so it is refused by name.
-            if (!bOk || !std::isfinite(pOptions->dAfterSeconds) ||
-                pOptions->dAfterSeconds < 0 || pOptions->dAfterSeconds > 86400) {
+            if (!bOk || !std::isfinite(pOptions->dAfterSeconds) || pOptions->dAfterSeconds < 0 ||
+                pOptions->dAfterSeconds > 86400) {
                 *pError = QStringLiteral("--after: not a number of seconds from 0 to 86400: %1")
                               .arg(strValue);
                 return false;

@@ -358,8 +358,8 @@ HDIB ReadDibFile(std::FILE *pFile, bool *pbFileError)
             // that a stream without end costs no more than the limit.
             const size_t nWant = std::min(nHave + kChunk, kMaxDibFileBytes + 1);
             if (nWant > bytes.capacity())
-                bytes.reserve(std::min(std::max(nWant, 2 * bytes.capacity()),
-                                       kMaxDibFileBytes + 1));
+                bytes.reserve(
+                    std::min(std::max(nWant, 2 * bytes.capacity()), kMaxDibFileBytes + 1));
             bytes.resize(nWant);
             const size_t nRoom = nWant - nHave;
             const size_t nGot = std::fread(bytes.data() + nHave, 1, nRoom, pFile);

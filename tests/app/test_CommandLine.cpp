@@ -1,8 +1,8 @@
 // The command line beyond the host's switches, the display check made before
 // any window system is touched, the termination signals and the snapshot's
 // timing.
-#include "app/CommandLine.h"
 #include "app/CSpectrumApp.h"
+#include "app/CommandLine.h"
 #include "display/CSpectrumWnd.h"
 #include "platform/ProfileStore.h"
 #include "settings/Settings.h"
@@ -112,10 +112,14 @@ TEST(CommandLine, ADisplayServerIsNeededUnlessThePlatformDrawsWithoutOne)
         bool bAvailable;
     };
     const Case cases[] = {
-        {"", "", "", false},           {"xcb", "", "", false},
-        {"wayland", "", "", false},    {"wayland;xcb", "", "", false},
-        {"", ":0", "", true},          {"", "", "wayland-0", true},
-        {"offscreen", "", "", true},   {"minimal", "", "", true},
+        {"", "", "", false},
+        {"xcb", "", "", false},
+        {"wayland", "", "", false},
+        {"wayland;xcb", "", "", false},
+        {"", ":0", "", true},
+        {"", "", "wayland-0", true},
+        {"offscreen", "", "", true},
+        {"minimal", "", "", true},
         {"offscreen:fontconfig", "", "", true},
     };
     for (const Case &c : cases)

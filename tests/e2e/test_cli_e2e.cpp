@@ -102,7 +102,8 @@ TEST(CliE2E, WhatNeedsNoDisplayRunsWithoutOne)
         const std::string strCase = c.args.join(u' ').toStdString();
         EXPECT_EQ(o.nExit, c.nExit) << strCase << ": " << o.err.constData();
         EXPECT_TRUE(o.out.startsWith(c.out)) << strCase << ": " << o.out.constData();
-        EXPECT_EQ(o.err.count('\n'), c.err.isEmpty() ? 0 : 1) << strCase << ": " << o.err.constData();
+        EXPECT_EQ(o.err.count('\n'), c.err.isEmpty() ? 0 : 1)
+            << strCase << ": " << o.err.constData();
         EXPECT_TRUE(o.err.contains(c.err)) << strCase << ": " << o.err.constData();
     }
 }
@@ -132,7 +133,7 @@ TEST(CliE2E, FailuresAreReportedAndOddPicturesDoNotHang)
     // A FIFO as the background picture is no picture; opening it once
     // waited for a writer for ever.
     o = RunVexlor(window + QStringList{strPng}, home, {},
-            "[Config]\nVersion=1\nBmpName=" + QFile::encodeName(strFifo) + "\n");
+                  "[Config]\nVersion=1\nBmpName=" + QFile::encodeName(strFifo) + "\n");
     EXPECT_EQ(o.nExit, 0) << o.err.constData();
     EXPECT_GT(QFileInfo(strPng).size(), 0);
 }

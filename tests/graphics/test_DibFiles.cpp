@@ -114,8 +114,11 @@ TEST(DibFileTest, OnlyRegularFilesOpen)
         bool bOpens;
     };
     // A FIFO without a writer would hold an ordinary open for ever.
-    const Case cases[] = {{strPicture, true}, {strFifo, false}, {strDir, false},
-                          {"/dev/null", false}, {strDir + "/missing.bmp", false}};
+    const Case cases[] = {{strPicture, true},
+                          {strFifo, false},
+                          {strDir, false},
+                          {"/dev/null", false},
+                          {strDir + "/missing.bmp", false}};
     for (const Case &c : cases) {
         std::FILE *pFile = OpenDibFile(c.strPath.c_str());
         EXPECT_EQ(pFile != nullptr, c.bOpens) << c.strPath;

@@ -1,6 +1,6 @@
 // The settings file that is there but not used: the user hears why, once.
-#include "settings/Settings.h"
 #include "platform/ProfileStore.h"
+#include "settings/Settings.h"
 
 #include <QDir>
 #include <QFile>
@@ -39,7 +39,6 @@ struct SettingsFolder
                                                                 QStringLiteral("vexlor")));
     }
     ~SettingsFolder() { SetProfileStore(nullptr); }
-
 };
 
 } // namespace
@@ -48,7 +47,7 @@ TEST(SettingsFile, AFileThatIsNotUsedIsExplainedOnce)
 {
     struct Case
     {
-        const char *pszFile; // nullptr: no file; "/": a folder where the file belongs
+        const char *pszFile;    // nullptr: no file; "/": a folder where the file belongs
         const char *pszProblem; // a word the explanation holds; nullptr: no explanation
         int nType;
     };

@@ -28,8 +28,13 @@
 #include "settings/Settings.h"
 #include "platform/ProfileStore.h"
 
+#include <QBuffer>
+#include <QFile>
 #include <QFileInfo>
+#include <QImage>
+#include <QSaveFile>
 
+#include <cmath>
 #include <functional>
 #include <limits>
 #include <utility>
@@ -51,13 +56,23 @@ bool IsCSpace(char16_t ch)
 
 // The termination signals' pipe: the handler writes, the event loop reads.
 int g_anTerminationPipe[2] = {-1, -1};
+// What the handler sees: where to write, and whether a signal came before.
+volatile std::sig_atomic_t g_nTerminationFd = -1;
+volatile std::sig_atomic_t g_nTerminationSignals = 0;
 
-extern "C" void OnTerminationSignal(int)
+extern "C" void OnTerminationSignal(int nSignal)
 {
-    // Only async-signal-safe calls here; errno belongs to the code interrupted.
+    // Only async-signal-safe calls here. Both signals are blocked while the
+    // handler runs, so the flag cannot be raced.
+    // A second signal: the event loop has not answered the first, maybe
+    // because it is stuck in a call that does not return; end at once.
+    if (g_nTerminationSignals != 0)
+        ::_exit(128 + nSignal);
+    g_nTerminationSignals = 1;
+    // errno belongs to the code interrupted.
     const int nSavedErrno = errno;
     const char ch = 1;
-    [[maybe_unused]] const ssize_t n = ::write(g_anTerminationPipe[1], &ch, 1);
+    [[maybe_unused]] const ssize_t n = ::write(g_nTerminationFd, &ch, 1);
     errno = nSavedErrno;
 }
 
@@ -120,13 +135,21 @@ bool EndOnTerminationSignals()
         }
         QCoreApplication::exit(0);
     });
+    CatchTerminationSignals(g_anTerminationPipe[1]);
+    return true;
+}
+
+void CatchTerminationSignals(int nWriteFd)
+{
+    g_nTerminationFd = nWriteFd;
     struct sigaction action = {};
     action.sa_handler = OnTerminationSignal;
     sigemptyset(&action.sa_mask);
+    sigaddset(&action.sa_mask, SIGTERM);
+    sigaddset(&action.sa_mask, SIGINT);
     action.sa_flags = SA_RESTART;
     ::sigaction(SIGTERM, &action, nullptr);
     ::sigaction(SIGINT, &action, nullptr);
-    return true;
 }
 
 bool MatchSwitch(QStringView strArg, QStringView strWord)
@@ -220,6 +243,9 @@ bool CSpectrumApp::InitInstance()
 
     // Settings are read once, in every mode, an unrecognised command line included.
     LoadSettings();
+    // Defaults in place of a file the user may have meant to be used: say why, once.
+    if (const QString strProblem = LoadSettingsProblem(); !strProblem.isEmpty())
+        std::fprintf(stderr, "%s: %s\n", qPrintable(m_strProfileName), qPrintable(strProblem));
 
     InstallSoundSource();
     if (m_options.bWindow)
@@ -230,7 +256,11 @@ bool CSpectrumApp::InitInstance()
         ChooseHostWindow(m_options, m_args, qEnvironmentVariable("XSCREENSAVER_WINDOW"));
     if (host.bHosted) {
         const quint64 nWindow = host.nWindow ? host.nWindow : X11HostWindow::DefaultRoot();
-        return nWindow != 0 && StartHostedSaver(nWindow);
+        if (nWindow == 0) {
+            Fail(QStringLiteral("-root: no X display to draw on"));
+            return false;
+        }
+        return StartHostedSaver(nWindow);
     }
 
     const RunChoice choice = ChooseRunMode(m_args);
@@ -243,8 +273,10 @@ bool CSpectrumApp::InitInstance()
         g_bPreview = 1;
         // X11 window ids are positive; 0 stands for a missing or unreadable
         // argument. Without a host window there is nothing to draw into.
-        if (choice.nHostWindow <= 0)
+        if (choice.nHostWindow <= 0) {
+            Fail(QStringLiteral("%1: no window id to draw into").arg(m_args.front()));
             return false;
+        }
         return StartPreview(choice.nHostWindow);
     case RunMode::Saver:
         return StartSaver();
@@ -311,8 +343,10 @@ bool CSpectrumApp::StartPreview(qint64 nHostWindow)
     std::shared_ptr<X11HostWindow> pHost;
     QWindow *pHostWindow = nullptr;
     int w = 0, h = 0;
-    if (!FindHostWindow(uint64_t(nHostWindow), &pHost, &pHostWindow, &w, &h))
+    if (!FindHostWindow(uint64_t(nHostWindow), &pHost, &pHostWindow, &w, &h)) {
+        Fail(QStringLiteral("no window %1 to draw into (or it has no area)").arg(nHostWindow));
         return false;
+    }
 
     auto *pWnd = new CSpectrumWnd(g_DisplaySettings, true);
     pWnd->SetArea(RECT{3, 15, w - 3, h - 15});
@@ -343,8 +377,11 @@ bool CSpectrumApp::StartHostedSaver(quint64 nHostWindow)
     std::shared_ptr<X11HostWindow> pHost;
     QWindow *pHostWindow = nullptr;
     int w = 0, h = 0;
-    if (!FindHostWindow(uint64_t(nHostWindow), &pHost, &pHostWindow, &w, &h))
+    if (!FindHostWindow(uint64_t(nHostWindow), &pHost, &pHostWindow, &w, &h)) {
+        Fail(QStringLiteral("no window 0x%1 to draw into (or it has no area)")
+                 .arg(nHostWindow, 0, 16));
         return false;
+    }
 
     auto *pWnd = new CSaverWnd(g_DisplaySettings);
     if (!pWnd->CreateHostedSaverWindow(w, h)) {
@@ -407,17 +444,73 @@ void CSpectrumApp::InstallSoundSource()
     SetWaveInDriverFactory([] { return std::make_unique<PulseWaveInDriver>(); });
 }
 
+void CSpectrumApp::Fail(const QString &strWhy)
+{
+    std::fprintf(stderr, "%s: %s\n", qPrintable(m_strProfileName), qPrintable(strWhy));
+    m_nExitCode = 1;
+}
+
+namespace {
+
+// Writes the picture as a PNG file. A regular file, or a new one, is written
+// under another name and renamed into place once all of it is on disk, so a
+// full disk leaves no cut picture behind; anything else (a device, a pipe) is
+// written in place, as it cannot be replaced. False with the reason.
+bool WritePng(const QImage &image, const QString &strPath, QString *pError)
+{
+    QByteArray png;
+    QBuffer buffer(&png);
+    if (!buffer.open(QIODevice::WriteOnly) || !image.save(&buffer, "PNG")) {
+        *pError = QStringLiteral("the picture could not be encoded");
+        return false;
+    }
+    const QFileInfo info(strPath);
+    if (info.exists() && !info.isFile()) {
+        QFile file(strPath);
+        if (!file.open(QIODevice::WriteOnly) || file.write(png) != png.size() || !file.flush()) {
+            *pError = file.errorString();
+            return false;
+        }
+        return true;
+    }
+    // Flushed before commit(), which was seen to rename a file into place
+    // although its last write had failed (no space left): the file is then
+    // discarded.
+    QSaveFile file(strPath);
+    if (!file.open(QIODevice::WriteOnly) || file.write(png) != png.size() || !file.flush()) {
+        *pError = file.errorString();
+        file.cancelWriting();
+        return false;
+    }
+    if (!file.commit()) {
+        *pError = file.errorString();
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
 void CSpectrumApp::ArmSnapshot(CSpectrumWnd *pWnd)
 {
     if (m_options.strSnapshot.isEmpty())
         return;
     const QString strPath = m_options.strSnapshot;
-    QTimer::singleShot(int(m_options.dAfterSeconds * 1000), pWnd, [pWnd, strPath] {
-        if (!pWnd->BackingImage().save(strPath, "PNG")) {
-            std::fprintf(stderr, "vexlor: cannot write %s\n", qPrintable(strPath));
+    const QString strProgram = m_strProfileName;
+    // Precise: a coarse timer may fire 5 % early (--after 13 at 12.6 s).
+    auto *pTimer = new QTimer(pWnd); // owned by the window
+    pTimer->setSingleShot(true);
+    pTimer->setTimerType(Qt::PreciseTimer);
+    pTimer->setInterval(int(std::llround(m_options.dAfterSeconds * 1000)));
+    QObject::connect(pTimer, &QTimer::timeout, pWnd, [pWnd, strPath, strProgram] {
+        QString strError;
+        if (!WritePng(pWnd->BackingImage(), strPath, &strError)) {
+            std::fprintf(stderr, "%s: cannot write %s: %s\n", qPrintable(strProgram),
+                         qPrintable(strPath), qPrintable(strError));
             QCoreApplication::exit(1);
             return;
         }
         QCoreApplication::exit(0);
     });
+    pTimer->start();
 }

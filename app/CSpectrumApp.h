@@ -52,9 +52,14 @@ QString ProgramBaseName(const QString &strProgramPath);
 
 // Makes SIGTERM and SIGINT end the event loop with exit code 0 (XScreenSaver
 // ends its hacks with SIGTERM). The handler only writes to a pipe, which the
-// event loop watches. Call once, on the user-interface thread, after the
+// event loop watches; a second signal ends the process at once, as the loop
+// may be stuck. Call once, on the user-interface thread, after the
 // QCoreApplication exists. False when the pipe cannot be made.
 bool EndOnTerminationSignals();
+// The handler's half of that, without the event loop: the first SIGTERM or
+// SIGINT writes one byte to nWriteFd, the second one ends the process with
+// _exit(128 + the signal number).
+void CatchTerminationSignals(int nWriteFd);
 
 // The application object: fixes where the settings live, reads them, and
 // starts the run mode the command line asks for. Runs on the user-interface
@@ -74,8 +79,9 @@ public:
     // after its dialog, an unrecognised command line, a mode that could not
     // start).
     bool InitInstance();
-    // The process's exit code once InitInstance has returned false: 1 when the
-    // settings dialog's values could not be saved, else 0.
+    // The process's exit code when InitInstance returned false: 0, or 1 when
+    // a mode could not start or the settings dialog's values could not be
+    // saved (a message says why).
     int ExitCode() const { return m_nExitCode; }
 
     // The settings-dialog run mode: the dialog runs modally and the settings
@@ -102,6 +108,8 @@ private:
     void InstallSoundSource();
     // With --snapshot: writes the window's picture after the delay and ends.
     void ArmSnapshot(CSpectrumWnd *pWnd);
+    // A mode that cannot start: one line on stderr, and exit code 1.
+    void Fail(const QString &strWhy);
 
     QStringList m_args;
     QString m_strProfileName;

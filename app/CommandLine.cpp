@@ -1,13 +1,79 @@
 #include "app/CommandLine.h"
 
+#include "app/CSpectrumApp.h"
+
 #include <QFileInfo>
 #include <QRegularExpression>
+
+#include <cmath>
 
 namespace {
 
 bool LooksLikeOption(const QString &s)
 {
     return s.startsWith(u'-') || s.startsWith(u'/');
+}
+
+// Qt's own options, with one dash or two: those that take the next
+// argument, and those that stand alone. QApplication takes them out of the
+// arguments itself; here they are only stepped over.
+// clang-format off
+constexpr const char16_t *kQtValueOptions[] = {
+    u"platform", u"platformpluginpath", u"platformtheme", u"plugin", u"qwindowgeometry",
+    u"geometry", u"qwindowicon", u"icon", u"qwindowtitle", u"title", u"session", u"display",
+    u"name", u"visual", u"style", u"stylesheet", u"qmljsdebugger"};
+constexpr const char16_t *kQtFlagOptions[] = {u"reverse", u"widgetcount", u"nograb", u"dograb",
+                                              u"sync"};
+// clang-format on
+
+// The option's name without its dashes and without "=value", when it is
+// one of Qt's; else empty.
+QString QtOptionName(const QString &a, bool *pTakesValue)
+{
+    if (!a.startsWith(u'-'))
+        return {};
+    QString strName = a.mid(a.startsWith(u"--") ? 2 : 1);
+    const qsizetype nEquals = strName.indexOf(u'=');
+    if (nEquals >= 0)
+        strName.truncate(nEquals);
+    for (const char16_t *psz : kQtValueOptions)
+        if (strName == QStringView(psz)) {
+            *pTakesValue = nEquals < 0;
+            return strName;
+        }
+    for (const char16_t *psz : kQtFlagOptions)
+        if (nEquals < 0 && strName == QStringView(psz)) {
+            *pTakesValue = false;
+            return strName;
+        }
+    return {};
+}
+
+// --window's size: WIDTHxHEIGHT, each at least 1 and within the limits.
+bool ReadWindowSize(const QString &strValue, QSize *pSize, QString *pError)
+{
+    static const QRegularExpression size(QStringLiteral("^(\\d+)x(\\d+)$"));
+    const QRegularExpressionMatch m = size.match(strValue);
+    bool bWidth = false, bHeight = false;
+    const qint64 w = m.hasMatch() ? m.captured(1).toLongLong(&bWidth) : 0;
+    const qint64 h = m.hasMatch() ? m.captured(2).toLongLong(&bHeight) : 0;
+    if (!m.hasMatch() || (bWidth && w < 1) || (bHeight && h < 1)) {
+        *pError = QStringLiteral("--window: size must be WIDTHxHEIGHT, such as 800x300, not '%1'")
+                      .arg(strValue);
+        return false;
+    }
+    // Digits beyond 64 bits are too large as well.
+    if (!bWidth || !bHeight || w > kMaxWindowSide || h > kMaxWindowSide ||
+        w * h > kMaxWindowPixels) {
+        *pError = QStringLiteral("--window: %1 is too large (at most %2 pixels a side and %3 "
+                                 "pixels in all)")
+                      .arg(strValue)
+                      .arg(kMaxWindowSide)
+                      .arg(kMaxWindowPixels);
+        return false;
+    }
+    *pSize = QSize(int(w), int(h));
+    return true;
 }
 
 } // namespace
@@ -23,33 +89,41 @@ bool ParseExtraOptions(QStringList &args, ExtraOptions *pOptions, QString *pErro
         *pValue = args[++i];
         return true;
     };
+    // A size, or a try at one ("-5x3"), rather than an option or a switch.
+    static const QRegularExpression sizeLike(QStringLiteral("^[-+]?\\d*x[-+]?\\d*$"));
 
     bool bAfterGiven = false;
     for (int i = 0; i < args.size(); ++i) {
         const QString &a = args[i];
-        if (a == u"--help" || a == u"-h") {
+        bool bTakesValue = false;
+        const QString strQtOption = QtOptionName(a, &bTakesValue);
+        if (!strQtOption.isEmpty()) {
+            QString strValue;
+            if (bTakesValue && !takeValue(i, a, &strValue))
+                return false;
+            if (strQtOption == u"platform")
+                pOptions->strPlatform = bTakesValue ? strValue : a.section(u'=', 1);
+        } else if (a == u"--help" || a == u"-h") {
             pOptions->bHelp = true;
+        } else if (a == u"--version") {
+            pOptions->bVersion = true;
         } else if (a == u"--window") {
             pOptions->bWindow = true;
             // The size is optional: the next argument is it unless it is an option.
-            if (i + 1 < args.size() && !LooksLikeOption(args[i + 1])) {
-                static const QRegularExpression size(QStringLiteral("^(\\d{1,5})x(\\d{1,5})$"));
-                const QRegularExpressionMatch m = size.match(args[++i]);
-                const int w = m.hasMatch() ? m.captured(1).toInt() : 0;
-                const int h = m.hasMatch() ? m.captured(2).toInt() : 0;
-                if (w < 1 || h < 1) {
-                    *pError = QStringLiteral("--window: size must be WIDTHxHEIGHT, such as "
-                                             "800x300, not '%1'")
-                                  .arg(args[i]);
-                    return false;
-                }
-                pOptions->windowSize = QSize(w, h);
-            }
+            if (i + 1 < args.size() &&
+                (!LooksLikeOption(args[i + 1]) || sizeLike.match(args[i + 1]).hasMatch()) &&
+                !ReadWindowSize(args[++i], &pOptions->windowSize, pError))
+                return false;
         } else if (a == u"--input") {
             if (!takeValue(i, a, &pOptions->strInput))
                 return false;
-            if (!QFileInfo(pOptions->strInput).isFile()) {
+            const QFileInfo info(pOptions->strInput);
+            if (!info.exists()) {
                 *pError = QStringLiteral("--input: no such file: %1").arg(pOptions->strInput);
+                return false;
+            }
+            if (!info.isFile()) {
+                *pError = QStringLiteral("--input: not a regular file: %1").arg(pOptions->strInput);
                 return false;
             }
         } else if (a == u"-root" || a == u"--root") {
@@ -73,8 +147,11 @@ bool ParseExtraOptions(QStringList &args, ExtraOptions *pOptions, QString *pErro
                 return false;
             bool bOk = false;
             pOptions->dAfterSeconds = strValue.toDouble(&bOk);
-            if (!bOk || pOptions->dAfterSeconds < 0 || pOptions->dAfterSeconds > 86400) {
-                *pError = QStringLiteral("--after: not a number of seconds: %1").arg(strValue);
+            // NaN passes every comparison, so it is refused by name.
+            if (!bOk || !std::isfinite(pOptions->dAfterSeconds) || pOptions->dAfterSeconds < 0 ||
+                pOptions->dAfterSeconds > 86400) {
+                *pError = QStringLiteral("--after: not a number of seconds from 0 to 86400: %1")
+                              .arg(strValue);
                 return false;
             }
             bAfterGiven = true;
@@ -95,6 +172,48 @@ bool ParseExtraOptions(QStringList &args, ExtraOptions *pOptions, QString *pErro
     }
     args = rest;
     return true;
+}
+
+bool CheckArgumentUse(const ExtraOptions &options, const QStringList &args,
+                      const QString &strEnvWindow, QString *pError)
+{
+    const bool bOwnWindow = options.bWindow || options.bRoot || options.nWindowId != 0;
+    const bool bHosted = ChooseHostWindow(options, args, strEnvWindow).bHosted;
+    const RunMode eMode = bOwnWindow || bHosted ? RunMode::None : ChooseRunMode(args).eMode;
+    // How many arguments the mode takes: the switch, and the preview's window
+    // (a settings switch may come with its parent window as well).
+    qsizetype nTaken = args.size();
+    if (bOwnWindow)
+        nTaken = 0;
+    else if (eMode == RunMode::Saver)
+        nTaken = 1;
+    else if (eMode == RunMode::Preview || eMode == RunMode::Settings)
+        nTaken = 2;
+    if (args.size() > nTaken) {
+        *pError = QStringLiteral("unexpected argument '%1' (see --help)").arg(args[nTaken]);
+        return false;
+    }
+    const bool bShows =
+        bOwnWindow || bHosted || eMode == RunMode::Saver || eMode == RunMode::Preview;
+    if (!options.strSnapshot.isEmpty() && !bShows) {
+        *pError = QStringLiteral("--snapshot goes with a display mode (/s, /p, --window, -root "
+                                 "or -window-id)");
+        return false;
+    }
+    return true;
+}
+
+bool DisplayAvailable(const QString &strPlatform, const QString &strDisplay,
+                      const QString &strWaylandDisplay)
+{
+    if (!strDisplay.isEmpty() || !strWaylandDisplay.isEmpty())
+        return true;
+    for (const QString &strEntry : strPlatform.split(u';', Qt::SkipEmptyParts)) {
+        const QString strName = strEntry.section(u':', 0, 0).trimmed();
+        if (!strName.isEmpty() && strName != u"xcb" && !strName.startsWith(u"wayland"))
+            return true;
+    }
+    return false;
 }
 
 bool ReadWindowId(QStringView strText, quint64 *pId)
@@ -170,6 +289,7 @@ QString ExtraOptionsHelp(const QString &strProgram)
                "  --demo              use the built-in music-like demo signal as the input\n"
                "  --snapshot FILE.png write the window's picture to FILE.png and exit\n"
                "  --after SECONDS     when to take the snapshot (default 2)\n"
-               "  --help              this text\n")
+               "  --help              this text\n"
+               "  --version           the program's version\n")
         .arg(strProgram);
 }

@@ -8,14 +8,55 @@
 
 int main(int argc, char *argv[])
 {
-    QApplication app(argc, argv);
-
     // The settings are stored under the program file's own base name, so a
     // renamed copy keeps settings of its own.
     QString strName = ProgramBaseName(argc > 0 ? QString::fromLocal8Bit(argv[0]) : QString());
     if (strName.isEmpty())
         strName = QStringLiteral("vexlor");
+
+    // The command line is read before QApplication exists: making one without
+    // a display ends the process, and help, the version and bad use need none.
+    QStringList args;
+    for (int i = 1; i < argc; ++i)
+        args << QString::fromLocal8Bit(argv[i]);
+    ExtraOptions options;
+    QString strError;
+    const QString strEnvWindow = qEnvironmentVariable("XSCREENSAVER_WINDOW");
+    if (!ParseExtraOptions(args, &options, &strError) ||
+        (!options.bHelp && !options.bVersion &&
+         !CheckArgumentUse(options, args, strEnvWindow, &strError))) {
+        std::fprintf(stderr, "%s: %s\n", qPrintable(strName), qPrintable(strError));
+        return 2;
+    }
+    if (options.bHelp) {
+        std::fputs(qPrintable(ExtraOptionsHelp(strName)), stdout);
+        return 0;
+    }
+    if (options.bVersion) {
+        std::puts("vexlor " VEXLOR_VERSION);
+        return 0;
+    }
+    const bool bShows = options.bWindow || ChooseHostWindow(options, args, strEnvWindow).bHosted ||
+                        ChooseRunMode(args).eMode != RunMode::None;
+    const QString strPlatform = options.strPlatform.isEmpty()
+                                    ? qEnvironmentVariable("QT_QPA_PLATFORM")
+                                    : options.strPlatform;
+    if (!DisplayAvailable(strPlatform, qEnvironmentVariable("DISPLAY"),
+                          qEnvironmentVariable("WAYLAND_DISPLAY"))) {
+        // An unrecognised switch ends silently, display or not.
+        if (!bShows)
+            return 0;
+        std::fprintf(stderr, "%s: no display (DISPLAY or WAYLAND_DISPLAY is unset)\n",
+                     qPrintable(strName));
+        return 1;
+    }
+
+    QApplication app(argc, argv);
     QCoreApplication::setApplicationName(strName);
+    // SIGTERM (XScreenSaver's way of ending a hack) and Ctrl+C end the event
+    // loop, so the process exits cleanly with code 0; a second one ends it at
+    // once. From here on, so that a mode stuck before its loop runs ends too.
+    EndOnTerminationSignals();
 
     // The program speaks Japanese whatever the locale; Qt's own choosers
     // (colour, font, file) and buttons should say the same. Without the
@@ -25,23 +66,8 @@ int main(int argc, char *argv[])
                           QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
         QCoreApplication::installTranslator(&qtTranslator);
 
-    // QApplication has taken out the options that are its own (-platform, -display, ...).
-    QStringList args = QCoreApplication::arguments().mid(1);
-    ExtraOptions options;
-    QString strError;
-    if (!ParseExtraOptions(args, &options, &strError)) {
-        std::fprintf(stderr, "%s: %s\n", qPrintable(strName), qPrintable(strError));
-        return 2;
-    }
-    if (options.bHelp) {
-        std::fputs(qPrintable(ExtraOptionsHelp(strName)), stdout);
-        return 0;
-    }
     CSpectrumApp theApp(args, strName, options);
     if (!theApp.InitInstance())
         return theApp.ExitCode();
-    // A window runs: SIGTERM (XScreenSaver's way of ending a hack) and Ctrl+C
-    // end the event loop, so the process exits cleanly with code 0.
-    EndOnTerminationSignals();
     return QApplication::exec();
 }

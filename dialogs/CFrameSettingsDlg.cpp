@@ -189,7 +189,7 @@ void CFrameSettingsDlg::OnGraphArea()
 bool CFrameSettingsDlg::LoadPreview()
 {
     // Read-only; the file is read whole and closed again at once.
-    std::FILE *pFile = std::fopen(QFile::encodeName(m_settings.BmpName).constData(), "rb");
+    std::FILE *pFile = OpenDibFile(QFile::encodeName(m_settings.BmpName).constData());
     if (!pFile) {
         ReleasePreview();
         return false;

@@ -75,7 +75,7 @@ int CSpectrumWnd::LoadBackgroundImage()
     if (m_settings.BmpName.size() < 3 || m_bPreview)
         return 0;
     // Opened for reading only; the picture is read whole, once per restart.
-    std::FILE *pFile = std::fopen(QFile::encodeName(m_settings.BmpName).constData(), "rb");
+    std::FILE *pFile = OpenDibFile(QFile::encodeName(m_settings.BmpName).constData());
     if (!pFile) {
         FreeBackgroundImage();
         return 0;

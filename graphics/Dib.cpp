@@ -5,6 +5,10 @@
 #include <iterator>
 #include <new>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 // No Qt in this file: the fuzz build compiles it alone.
 
 namespace {
@@ -18,10 +22,6 @@ constexpr uint32_t kMaskHeaderSize = 52;
 constexpr uint32_t kMaskBytes = 12;
 constexpr uint32_t BI_RGB = 0;
 constexpr uint32_t BI_BITFIELDS = 3;
-// The biggest accepted picture needs 400 MB (kMaxDibPixels at 32 bits a
-// pixel) plus headers and a colour table; a longer file is refused before
-// it is read rather than held in memory.
-constexpr long kMaxFileBytes = 512L * 1024 * 1024;
 constexpr uint32_t kBlack = 0xFF000000u;
 
 uint16_t Le16(const uint8_t *p)
@@ -345,52 +345,63 @@ HDIB ReadDibFile(std::FILE *pFile, bool *pbFileError)
         return nullptr;
     };
 
-    // The length from here to the end, when the stream can tell.
-    long nLength = -1;
-    const long nStart = std::ftell(pFile);
-    if (nStart >= 0 && std::fseek(pFile, 0, SEEK_END) == 0) {
-        const long nEnd = std::ftell(pFile);
-        if (std::fseek(pFile, nStart, SEEK_SET) != 0)
-            return fail();
-        if (nEnd >= nStart)
-            nLength = nEnd - nStart;
-    }
-
+    // Read to the end rather than trust a length found by seeking: a device
+    // or a file under /proc seeks to an end at 0 and still has bytes to give.
+    constexpr size_t kChunk = 64 * 1024;
     std::vector<uint8_t> bytes;
     try {
-        bytes.resize(kFileHeaderSize);
-        if (std::fread(bytes.data(), 1, kFileHeaderSize, pFile) != kFileHeaderSize)
-            return fail();
-        if (bytes[0] != 'B' || bytes[1] != 'M')
-            return fail();
-        if (nLength >= 0) {
-            if (nLength > kMaxFileBytes)
+        for (;;) {
+            const size_t nHave = bytes.size();
+            if (nHave > kMaxDibFileBytes)
                 return fail();
-            // The file promised nLength bytes; fewer is a short read.
-            const size_t nRest = size_t(nLength) - kFileHeaderSize;
-            bytes.resize(size_t(nLength));
-            if (std::fread(bytes.data() + kFileHeaderSize, 1, nRest, pFile) != nRest)
+            // Grown by doubling but never past one byte over the limit, so
+            // that a stream without end costs no more than the limit.
+            const size_t nWant = std::min(nHave + kChunk, kMaxDibFileBytes + 1);
+            if (nWant > bytes.capacity())
+                bytes.reserve(
+                    std::min(std::max(nWant, 2 * bytes.capacity()), kMaxDibFileBytes + 1));
+            bytes.resize(nWant);
+            const size_t nRoom = nWant - nHave;
+            const size_t nGot = std::fread(bytes.data() + nHave, 1, nRoom, pFile);
+            bytes.resize(nHave + nGot);
+            // Whatever does not start with "BM" is not read any further.
+            if (bytes.size() >= 2 && (bytes[0] != 'B' || bytes[1] != 'M'))
                 return fail();
-        } else {
-            // A pipe or the like: read until it ends.
-            constexpr size_t kChunk = 64 * 1024;
-            for (;;) {
-                const size_t nHave = bytes.size();
-                if (nHave > size_t(kMaxFileBytes))
-                    return fail();
-                bytes.resize(nHave + kChunk);
-                const size_t nGot = std::fread(bytes.data() + nHave, 1, kChunk, pFile);
-                bytes.resize(nHave + nGot);
-                if (nGot < kChunk)
-                    break;
-            }
-            if (std::ferror(pFile))
-                return fail();
+            if (nGot < nRoom)
+                break;
         }
     } catch (const std::bad_alloc &) {
         return fail();
     }
+    if (std::ferror(pFile))
+        return fail();
     return ReadDibBytes(bytes.data(), bytes.size());
+}
+
+std::FILE *OpenDibFile(const char *pszPath)
+{
+    if (!pszPath)
+        return nullptr;
+    // Only a regular file is a picture. Looked at before opening, so that a
+    // device is never opened, and again after, as the name may have changed
+    // hands in between; opened without blocking, as opening a FIFO waits
+    // for a writer that may never come.
+    struct stat st = {};
+    if (::stat(pszPath, &st) != 0 || !S_ISREG(st.st_mode))
+        return nullptr;
+    const int fd = ::open(pszPath, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0)
+        return nullptr;
+    const int nFlags = ::fcntl(fd, F_GETFL);
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || nFlags < 0 ||
+        ::fcntl(fd, F_SETFL, nFlags & ~O_NONBLOCK) != 0) {
+        ::close(fd);
+        return nullptr;
+    }
+    std::FILE *pFile = ::fdopen(fd, "rb");
+    if (!pFile)
+        ::close(fd);
+    return pFile;
 }
 
 bool CreateDibPalette(const HDIB &hDib, CPalette *pPalette)

@@ -83,7 +83,8 @@ private:
 using HDIB = std::shared_ptr<CDib>;
 
 // Largest picture accepted, in pixels: far above any screen, small enough
-// that the decoded copy (4 bytes a pixel) stays affordable.
+// that the decoded copy (4 bytes a pixel) stays affordable. A file is read
+// only up to kMaxDibFileBytes, which bounds the deeper pictures more tightly.
 constexpr uint64_t kMaxDibPixels = 100'000'000;
 
 // Reads a whole bitmap file (file header included) from memory. Null unless
@@ -101,11 +102,20 @@ constexpr uint64_t kMaxDibPixels = 100'000'000;
 // header with BI_BITFIELDS).
 HDIB ReadDibBytes(const uint8_t *pData, size_t nSize);
 
-// Reads a bitmap file from the stream's current position to its end, then
-// as ReadDibBytes. Null also when fewer bytes arrive than the stream's length
-// promised. When pbFileError is given it is set to whether the stream
-// reported an error, as opposed to holding no valid picture.
+// Longest picture file read: a stream that goes on beyond it is no picture.
+constexpr size_t kMaxDibFileBytes = size_t(256) * 1024 * 1024;
+
+// Reads a bitmap file from the stream's current position to its end (at
+// most kMaxDibFileBytes), then as ReadDibBytes. The stream is read until it
+// ends, whatever seeking says its length is. When pbFileError is given it
+// is set to whether the stream reported an error, as opposed to holding no
+// valid picture.
 HDIB ReadDibFile(std::FILE *pFile, bool *pbFileError = nullptr);
+
+// Opens a picture file for ReadDibFile. Null when it cannot be opened or is
+// no regular file: a FIFO, a device or a folder is no picture (and opening a
+// FIFO would wait for a writer).
+std::FILE *OpenDibFile(const char *pszPath);
 
 // Builds a logical palette (version 0x300, one entry per colour-table entry,
 // flags 0) into pPalette. False, leaving pPalette alone, for a null handle,

@@ -2,6 +2,8 @@
 
 #include <QMetaType>
 
+#include <algorithm>
+
 namespace {
 
 constexpr std::int64_t kNumberMin = -2147483648LL; // the signed 32-bit form of a hand edit
@@ -105,15 +107,26 @@ ProfileValueState QSettingsProfileStore::ReadText(const QString &strSection, con
 void QSettingsProfileStore::WriteNumber(const QString &strSection, const QString &strKey,
                                         std::uint32_t dwValue)
 {
-    // An unsigned int becomes a REG_DWORD in the registry and its unsigned
-    // decimal form in a text file (0xFFFFFF80 is written as 4294967168).
-    m_settings.setValue(JoinKey(strSection, strKey), QVariant::fromValue<uint>(dwValue));
+    // An int becomes a REG_DWORD in the registry and its signed decimal form
+    // in a text file, the form a person edits (0xFFFFFFC4 is written as -60).
+    // Reading takes the unsigned form of earlier files as well.
+    m_settings.setValue(JoinKey(strSection, strKey),
+                        QVariant(static_cast<int>(static_cast<std::int32_t>(dwValue))));
 }
 
 void QSettingsProfileStore::WriteText(const QString &strSection, const QString &strKey,
                                       const QString &strValue)
 {
     m_settings.setValue(JoinKey(strSection, strKey), strValue);
+}
+
+bool QSettingsProfileStore::HoldsValues(const QString &strSection) const
+{
+    // childKeys needs the group entered, which a const store cannot do.
+    const QString strPrefix = strSection + u'/';
+    const QStringList keys = m_settings.allKeys();
+    return std::any_of(keys.begin(), keys.end(),
+                       [&](const QString &strKey) { return strKey.startsWith(strPrefix); });
 }
 
 void QSettingsProfileStore::Flush()
@@ -152,6 +165,15 @@ void MemoryProfileStore::WriteText(const QString &strSection, const QString &str
 {
     m_values.insert(JoinKey(strSection, strKey), strValue);
     m_strWriteLog.append(JoinKey(strSection, strKey));
+}
+
+bool MemoryProfileStore::HoldsValues(const QString &strSection) const
+{
+    const QString strPrefix = strSection + u'/';
+    for (auto it = m_values.cbegin(); it != m_values.cend(); ++it)
+        if (it.key().startsWith(strPrefix))
+            return true;
+    return false;
 }
 
 void MemoryProfileStore::SetRaw(const QString &strSection, const QString &strKey,

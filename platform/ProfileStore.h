@@ -37,7 +37,8 @@ public:
                                        QString &strValue) const = 0;
 
     // Writes may be held back until Flush. A value that cannot be stored is
-    // simply not stored; only FlushSucceeded tells of it afterwards.
+    // simply not stored; only FlushSucceeded tells of it afterwards. A number
+    // is meant as a signed 32-bit value: 4294967236 is -60.
     virtual void WriteNumber(const QString &strSection, const QString &strKey,
                              std::uint32_t dwValue) = 0;
     virtual void WriteText(const QString &strSection, const QString &strKey,
@@ -49,8 +50,13 @@ public:
     // (a file or folder in the way, a read-only or full disk). A store that
     // cannot fail says true.
     virtual bool FlushSucceeded() const { return true; }
-    // Where the values live, to tell the user; empty for a store kept nowhere.
-    virtual QString Location() const { return {}; }
+    // Where the values live, for messages: a file path, a registry path.
+    virtual QString Location() const = 0;
+    // False when the store exists but could not be read (every read then
+    // finds nothing).
+    virtual bool IsReadable() const { return true; }
+    // Whether the section holds any value at all.
+    virtual bool HoldsValues(const QString &strSection) const = 0;
 };
 
 // The rules both stores apply to a stored value, whatever its origin: a text
@@ -88,8 +94,11 @@ public:
     void Flush() override;
     bool FlushSucceeded() const override;
 
-    // Where the values live: the file path, or the registry path on Windows.
+    // The file path, or the registry path on Windows.
     QString Location() const override { return m_settings.fileName(); }
+    // False for a file that exists but cannot be read or parsed.
+    bool IsReadable() const override { return m_settings.status() == QSettings::NoError; }
+    bool HoldsValues(const QString &strSection) const override;
 
 private:
     QSettings m_settings;
@@ -111,6 +120,8 @@ public:
     void WriteText(const QString &strSection, const QString &strKey,
                    const QString &strValue) override;
     void Flush() override { ++m_nFlushCount; }
+    QString Location() const override { return QStringLiteral("(memory)"); }
+    bool HoldsValues(const QString &strSection) const override;
 
     // Stores any value as it stands (not logged as a write); an invalid
     // QVariant removes the value.

@@ -107,6 +107,7 @@ constexpr std::array<SettingsRow, 72> kSettingsRows = {{
 }};
 
 std::unique_ptr<IProfileStore> g_pProfileStore;
+QString g_strLoadProblem;
 
 // Stores a 32-bit store number into a numeric row's target, narrowed to the
 // kind's width (conversion to a narrower type keeps the low bits).
@@ -245,12 +246,27 @@ void LoadSettings()
     // The fields of the font description that have no row stay 0.
     g_DisplaySettings.Font = LogFont{};
     ReadSettingsRows(kSettingsRows, g_pProfileStore.get());
+    g_strLoadProblem.clear();
     // A store without the marker (a first run, or values from a build that did
     // not write it) is ignored as a whole; the next save writes the marker.
     if (g_Version == 0) {
+        const IProfileStore *pStore = g_pProfileStore.get();
+        if (pStore && !pStore->IsReadable())
+            g_strLoadProblem = QStringLiteral("cannot read the settings file %1; using the "
+                                              "defaults")
+                                   .arg(pStore->Location());
+        else if (pStore && pStore->HoldsValues(QString::fromLatin1(kSettingsSection)))
+            g_strLoadProblem = QStringLiteral("the settings file %1 has no Version=1 in [%2], "
+                                              "so its settings were not used (defaults instead)")
+                                   .arg(pStore->Location(), QString::fromLatin1(kSettingsSection));
         ResetSettings();
         g_Version = 1;
     }
+}
+
+QString LoadSettingsProblem()
+{
+    return g_strLoadProblem;
 }
 
 void SaveSettings()

@@ -219,6 +219,10 @@ IProfileStore *GetProfileStore();
 // Version is then 0 the stored values are dropped: every setting takes its
 // default and Version becomes 1.
 void LoadSettings();
+// Why the last LoadSettings used the defaults in place of a store that holds
+// something, in one line for the user ("cannot read the settings file ...");
+// empty when it did not (a first run without a store included).
+QString LoadSettingsProblem();
 // Writes all 72 values in table order, then flushes the store; values no
 // settings page could set are first brought into range in the block itself
 // (BoundedForUse). Only the settings dialog's OK calls this.

@@ -67,7 +67,7 @@ TEST(QSettingsProfileStore, ReadsAHandEditedFileAndWritesUnsignedNumbers)
     EXPECT_EQ(dwOther, kUntouched);
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     const QByteArray content = file.readAll();
-    EXPECT_TRUE(content.contains("\nFontCharSet=4294967168\n") &&
+    EXPECT_TRUE(content.contains("\nFontCharSet=-128\n") &&
                 content.contains("\nbmpName2=\"a, b\"\n"))
         << content.toStdString();
 }

@@ -1,16 +1,11 @@
 #!/usr/bin/env bash
-# Runs a test binary with an X server of its own (Xvfb on a free display
-# number), stopped by its process id afterwards.
-#   run_with_xvfb.sh <binary> [arguments...]
+# run_with_xvfb.sh <binary> [arguments...]: runs the binary with an X server of
+# its own (Xvfb, 1024 x 768, on a free display number), stopped by its process id.
 set -u
 command -v Xvfb >/dev/null || { echo "run_with_xvfb: Xvfb is missing (package xvfb)" >&2; exit 1; }
-
 display=
 for n in $(seq 90 140); do
-    if [ ! -e "/tmp/.X$n-lock" ] && [ ! -e "/tmp/.X11-unix/X$n" ]; then
-        display=$n
-        break
-    fi
+    [ ! -e "/tmp/.X$n-lock" ] && [ ! -e "/tmp/.X11-unix/X$n" ] && { display=$n; break; }
 done
 [ -n "$display" ] || { echo "run_with_xvfb: no free display number" >&2; exit 1; }
 

@@ -4,9 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <QDataStream>
 #include <QDir>
 #include <QElapsedTimer>
-#include <QFile>
 #include <QImage>
 #include <QProcess>
 #include <QStandardPaths>
@@ -16,7 +16,8 @@
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 
-#include <tuple>
+#include <cmath>
+#include <numbers>
 
 namespace e2e {
 
@@ -28,6 +29,11 @@ constexpr QRgb kOuterRing = 0xFFA3A3A3u; // the frame's outer ring
 #define E2E_REQUIRE_X()                                                                            \
     if (qEnvironmentVariableIsEmpty("DISPLAY"))                                                    \
     GTEST_SKIP() << "needs an X server (run_with_xvfb.sh starts one)"
+
+inline bool HasTool(const char *pszTool)
+{
+    return !QStandardPaths::findExecutable(QString::fromLatin1(pszTool)).isEmpty();
+}
 
 // Calls done() every nStepMs until it says yes or nMs have passed; its last answer.
 template <typename Done> bool PollUntil(int nMs, int nStepMs, Done done)
@@ -42,7 +48,7 @@ template <typename Done> bool PollUntil(int nMs, int nStepMs, Done done)
     return bDone;
 }
 
-// Only the home made here holds settings, so every setting not written there has its default.
+// Settings only from this home's .config/tanuwel/vexlor.conf: defaults unless written there.
 inline QProcessEnvironment Env(const QString &strHome, const QString &strPlatform)
 {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -53,24 +59,7 @@ inline QProcessEnvironment Env(const QString &strHome, const QString &strPlatfor
     return env;
 }
 
-inline QString ConfPath(const QString &strHome)
-{
-    return strHome + "/.config/tanuwel/vexlor.conf";
-}
-
-// Ends a process this test started, by its own handle.
-inline void Stop(QProcess &process)
-{
-    if (process.state() == QProcess::NotRunning)
-        return;
-    process.terminate();
-    if (!process.waitForFinished(5000)) {
-        process.kill();
-        process.waitForFinished();
-    }
-}
-
-// A run of the program (or another tool), stopped if it outlives the test.
+// A run of the program (or another tool), stopped by its own handle if it outlives the test.
 struct Program
 {
     QProcess process;
@@ -81,8 +70,15 @@ struct Program
         process.start(strProgram, args);
         EXPECT_TRUE(process.waitForStarted()) << strProgram.toStdString();
     }
-    ~Program() { Stop(process); }
-    // It may have ended already, while the last input was waited for.
+    ~Program() { Stop(); }
+    void Stop()
+    {
+        process.terminate();
+        if (process.state() != QProcess::NotRunning && !process.waitForFinished(5000)) {
+            process.kill();
+            process.waitForFinished();
+        }
+    }
     bool EndsCleanlyWithin(int nMs)
     {
         const bool bEnded = process.state() == QProcess::NotRunning || process.waitForFinished(nMs);
@@ -108,14 +104,28 @@ inline QStringList SnapshotArgs(const QString &strWav, const QString &strPng,
     return {"--window", "800x300", "--input", strWav, "--snapshot", strPng, "--after", strAfter};
 }
 
-// A 16-bit stereo WAV file of one sine (amplitude 0: silence).
+// A 16-bit stereo PCM WAV file of one sine in both channels (amplitude 0: silence).
 inline void MakeTone(const QString &strPath, double dSeconds, int nRate, double dHz,
                      double dAmplitude)
 {
-    ASSERT_EQ(
-        QProcess::execute(VEXLOR_TONE, {strPath, QString::number(dSeconds), QString::number(nRate),
-                                        QString::number(dHz), QString::number(dAmplitude)}),
-        0);
+    QFile file(strPath);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly)) << strPath.toStdString();
+    const auto bytes = quint32(dSeconds * nRate) * 4;
+    QDataStream out(&file);
+    out.setByteOrder(QDataStream::LittleEndian);
+    out.writeRawData("RIFF", 4);
+    out << quint32(36 + bytes);
+    out.writeRawData("WAVEfmt ", 8);
+    out << quint32(16) << quint16(1) << quint16(2) << quint32(nRate) << quint32(nRate * 4)
+        << quint16(4) << quint16(16);
+    out.writeRawData("data", 4);
+    out << bytes;
+    for (quint32 i = 0; i < bytes / 4; ++i) {
+        const auto s = qint16(
+            std::lround(dAmplitude * 32767 * std::sin(2 * std::numbers::pi * dHz * i / nRate)));
+        out << s << s;
+    }
+    ASSERT_EQ(out.status(), QDataStream::Ok);
 }
 
 inline void KeepSnapshot(const QImage &img, const QString &strName)
@@ -136,9 +146,11 @@ inline QString XDoTool(const QStringList &args)
     return QString::fromUtf8(p.readAllStandardOutput()).trimmed();
 }
 
-inline bool HasTool(const char *pszTool)
+// One connection for the whole program: an X server refuses clients while it resets.
+inline Display *XServer()
 {
-    return !QStandardPaths::findExecutable(QString::fromLatin1(pszTool)).isEmpty();
+    static Display *const s_pDisplay = XOpenDisplay(nullptr);
+    return s_pDisplay;
 }
 
 // The top-left w x h pixels of an X window; null if it is gone.
@@ -168,27 +180,33 @@ inline Window MakeHost(Display *pDisplay, const QRect &rc)
     return host;
 }
 
-inline void ExpectPixels(const QImage &img,
-                         std::initializer_list<std::tuple<int, int, QRgb>> probes)
+inline void ExpectColour(const QImage &img, QRgb c, std::initializer_list<QPoint> points)
 {
-    for (const auto &[x, y, c] : probes)
-        EXPECT_EQ(img.pixel(x, y), c) << "at " << x << ", " << y;
+    for (const QPoint &pt : points)
+        EXPECT_EQ(img.pixel(pt), c) << "at " << pt.x() << ", " << pt.y();
 }
 
-// Pixels inside rc in none of the colours of an unlit graph: background,
-// outline grey and the peak chip. -1 for an empty rc.
+// How many pixels inside rc are(c) says yes to.
+template <typename Pred> int CountPixels(const QImage &img, const QRect &rc, Pred are)
+{
+    int n = 0;
+    for (int y = rc.top(); y <= rc.bottom(); ++y)
+        for (int x = rc.left(); x <= rc.right(); ++x)
+            n += are(img.pixel(x, y));
+    return n;
+}
+
+inline auto Is(QRgb colour)
+{
+    return [colour](QRgb c) { return c == colour; };
+}
+
+// Pixels inside rc in no colour of an unlit graph (background, outline, peak); -1 if empty.
 inline int LitPixels(const QImage &img, const QRect &rc)
 {
-    if (rc.isEmpty())
-        return -1;
-    int n = 0;
-    for (int y = rc.top(); y <= rc.bottom(); ++y) {
-        for (int x = rc.left(); x <= rc.right(); ++x) {
-            const QRgb c = img.pixel(x, y);
-            n += c != kBlack && c != kOutline && c != kYellow;
-        }
-    }
-    return n;
+    return rc.isEmpty() ? -1 : CountPixels(img, rc, [](QRgb c) {
+        return c != kBlack && c != kOutline && c != kYellow;
+    });
 }
 
 } // namespace e2e

@@ -1,174 +1,54 @@
-// The screen saver end to end, under the X server that run_with_xvfb.sh
-// starts (1024 x 768): the full-screen window draws the graph centred and
-// ends at the user's input, driven by xdotool; XScreenSaver's conventions
-// draw into a host window made here and end with SIGTERM or with the host;
-// and `cmake --install` puts the program and its hack description in place.
-#include <gtest/gtest.h>
+// The screen saver through its own command line on a 1024 x 768 X server: full
+// screen until the user's input, XScreenSaver's host windows, `cmake --install`.
+#include "E2eSupport.h"
 
-#include <QDir>
-#include <QElapsedTimer>
-#include <QFile>
-#include <QImage>
-#include <QProcess>
-#include <QStandardPaths>
-#include <QTemporaryDir>
-#include <QTest>
 #include <QXmlStreamReader>
 
-#include <X11/Xlib.h>
-#include <X11/Xutil.h>
+using namespace e2e;
 
 namespace {
-
-constexpr QRgb kBlack = 0xFF000000u;
-constexpr QRgb kOuterRing = 0xFFA3A3A3u; // the frame's outer ring, (163, 163, 163)
-
-// A saver run with default settings (a settings folder of its own), on the
-// X server, with a 1 kHz tone as its sound input.
-struct SaverRun
-{
-    QTemporaryDir dir;
-    QProcess process;
-
-    explicit SaverRun(const QStringList &args, const QString &strXScreenSaverWindow = {})
-    {
-        const QString strWav = dir.filePath(QStringLiteral("tone.wav"));
-        EXPECT_EQ(
-            QProcess::execute(QStringLiteral(VEXLOR_TONE), {strWav, "8", "44100", "1000", "0.25"}),
-            0);
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("XDG_CONFIG_HOME"), dir.filePath(QStringLiteral("config")));
-        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
-        env.remove(QStringLiteral("XSCREENSAVER_WINDOW"));
-        if (!strXScreenSaverWindow.isEmpty())
-            env.insert(QStringLiteral("XSCREENSAVER_WINDOW"), strXScreenSaverWindow);
-        process.setProcessEnvironment(env);
-        process.start(QStringLiteral(VEXLOR_BINARY), args + QStringList{"--input", strWav});
-        EXPECT_TRUE(process.waitForStarted());
-    }
-    ~SaverRun()
-    {
-        if (process.state() != QProcess::NotRunning) {
-            process.kill();
-            process.waitForFinished();
-        }
-    }
-    bool EndsCleanlyWithin(int nMs)
-    {
-        return process.waitForFinished(nMs) && process.exitStatus() == QProcess::NormalExit &&
-               process.exitCode() == 0;
-    }
-};
-
-QImage Grab(Display *pDisplay, Window window, int w, int h)
-{
-    XImage *pImage =
-        XGetImage(pDisplay, window, 0, 0, unsigned(w), unsigned(h), AllPlanes, ZPixmap);
-    if (!pImage)
-        return {};
-    QImage shot(w, h, QImage::Format_RGB32);
-    for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x)
-            shot.setPixel(x, y, QRgb(XGetPixel(pImage, x, y)) | kBlack);
-    XDestroyImage(pImage);
-    return shot;
-}
-
-// Pixels inside rc in none of the colours of an unlit graph: background,
-// outline grey and the yellow peak chip. -1 for an empty rc.
-int LitPixels(const QImage &shot, const QRect &rc)
-{
-    if (rc.isEmpty())
-        return -1;
-    int n = 0;
-    for (int y = rc.top(); y <= rc.bottom(); ++y) {
-        for (int x = rc.left(); x <= rc.right(); ++x) {
-            const QRgb c = shot.pixel(x, y);
-            n += c != kBlack && c != qRgb(128, 128, 128) && c != qRgb(255, 255, 0);
-        }
-    }
-    return n;
-}
-
-// Waits up to 10 s for the frame's outer ring at (x, y) of the window and,
-// given rcInside, for lit chips there; returns the last picture.
-QImage WaitForRing(Display *pDisplay, Window window, int w, int h, int x, int y,
-                   const QRect &rcInside = {})
-{
-    QElapsedTimer timer;
-    timer.start();
-    QImage shot;
-    do {
-        QTest::qWait(250);
-        shot = Grab(pDisplay, window, w, h);
-    } while ((shot.isNull() || shot.pixel(x, y) != kOuterRing || LitPixels(shot, rcInside) == 0) &&
-             timer.elapsed() < 10000);
-    return shot;
-}
-
-void XDoTool(const QStringList &args)
-{
-    ASSERT_EQ(QProcess::execute(QStringLiteral("xdotool"), args), 0)
-        << args.join(' ').toStdString();
-}
-
 class SaverE2E : public ::testing::Test
 {
 protected:
-    // One connection for the whole suite: an X server resets when its last
-    // client goes, and refuses connections while it does.
-    static void SetUpTestSuite()
-    {
-        if (!qEnvironmentVariableIsEmpty("DISPLAY"))
-            m_pDisplay = XOpenDisplay(nullptr);
-    }
-    static void TearDownTestSuite()
-    {
-        if (m_pDisplay)
-            XCloseDisplay(m_pDisplay);
-        m_pDisplay = nullptr;
-    }
     void SetUp() override
     {
-        if (qEnvironmentVariableIsEmpty("DISPLAY"))
-            GTEST_SKIP() << "needs an X server (run_with_xvfb.sh starts one)";
-        ASSERT_FALSE(QStandardPaths::findExecutable(QStringLiteral("xdotool")).isEmpty())
-            << "xdotool is missing (scripts/setup.sh installs it)";
-        ASSERT_NE(m_pDisplay, nullptr);
-        m_root = DefaultRootWindow(m_pDisplay);
+        E2E_REQUIRE_X();
+        ASSERT_TRUE(HasTool("xdotool")) << "xdotool is missing (scripts/setup.sh installs it)";
+        ASSERT_NE(m_pDisplay = XServer(), nullptr);
+        MakeTone(m_strWav, 8, 44100, 1000, 0.25);
     }
-    // A plain white 400 x 300 window, as a host would make.
-    Window MakeHost()
+    // The picture once the frame's ring is at pt and chips in rcInside are lit (10 s at most).
+    QImage WaitForRing(Window window, QSize size, QPoint pt, const QRect &rcInside = {})
     {
-        const int nScreen = DefaultScreen(m_pDisplay);
-        const Window host = XCreateSimpleWindow(m_pDisplay, m_root, 50, 50, 400, 300, 0, 0,
-                                                WhitePixel(m_pDisplay, nScreen));
-        XMapWindow(m_pDisplay, host);
-        XSync(m_pDisplay, False);
-        return host;
+        QImage shot;
+        PollUntil(10000, 250, [&] {
+            shot = Grab(m_pDisplay, window, size.width(), size.height());
+            return !shot.isNull() && shot.pixel(pt) == kOuterRing && LitPixels(shot, rcInside) != 0;
+        });
+        return shot;
     }
 
-    inline static Display *m_pDisplay = nullptr;
-    Window m_root = 0;
+    Display *m_pDisplay = nullptr;
+    QTemporaryDir m_home;
+    const QString m_strWav = m_home.filePath("tone.wav");
+    const QProcessEnvironment m_env = Env(m_home.path(), "xcb");
 };
-
 } // namespace
 
 TEST_F(SaverE2E, DrawsTheGraphCentredAndTheSecondMovementEndsIt)
 {
     XDoTool({"mousemove", "300", "300"});
-    SaverRun run({"/s"});
+    Program run(m_env, {"/s", "--input", m_strWav});
     // 545 x 151 centred on 1024 x 768: (239, 308) to (784, 459). Rings of
     // 151 / 48 = 3 pixels put the columns 9 pixels in; labels take the bottom.
     const QRect rcColumns(QPoint(250, 320), QPoint(773, 430));
-    const QImage shot = WaitForRing(m_pDisplay, m_root, 1024, 768, 239, 308, rcColumns);
-    if (!qEnvironmentVariableIsEmpty("VEXLOR_KEEP_SNAPSHOTS"))
-        shot.save(QDir(qEnvironmentVariable("VEXLOR_KEEP_SNAPSHOTS")).filePath("saver.png"));
-    EXPECT_EQ(shot.pixel(239, 308), kOuterRing);
-    EXPECT_EQ(shot.pixel(783, 458), kOuterRing);
-    for (const QPoint &pt : {QPoint(238, 308), QPoint(239, 307), QPoint(784, 458), QPoint(783, 459),
-                             QPoint(0, 0), QPoint(1023, 767)})
-        EXPECT_EQ(shot.pixel(pt), kBlack) << pt.x() << ", " << pt.y();
+    const QImage shot =
+        WaitForRing(DefaultRootWindow(m_pDisplay), {1024, 768}, {239, 308}, rcColumns);
+    KeepSnapshot(shot, "saver.png");
+    ExpectColour(shot, kOuterRing, {QPoint(239, 308), QPoint(783, 458)});
+    ExpectColour(shot, kBlack,
+                 {QPoint(238, 308), QPoint(239, 307), QPoint(784, 458), QPoint(783, 459),
+                  QPoint(0, 0), QPoint(1023, 767)});
     EXPECT_GT(LitPixels(shot, rcColumns), 500); // the 1 kHz column
 
     XDoTool({"mousemove", "310", "300"}); // the first movement is only noted
@@ -183,8 +63,8 @@ TEST_F(SaverE2E, AKeyOrAButtonEndsIt)
 {
     for (const QStringList &action : {QStringList{"key", "x"}, QStringList{"key", "alt+F4"},
                                       QStringList{"click", "1"}, QStringList{"click", "3"}}) {
-        SaverRun run({"/s"});
-        WaitForRing(m_pDisplay, m_root, 1024, 768, 239, 308);
+        Program run(m_env, {"/s", "--input", m_strWav});
+        WaitForRing(DefaultRootWindow(m_pDisplay), {1024, 768}, {239, 308});
         XDoTool(action);
         EXPECT_TRUE(run.EndsCleanlyWithin(1000)) << action.join(' ').toStdString();
     }
@@ -192,19 +72,14 @@ TEST_F(SaverE2E, AKeyOrAButtonEndsIt)
 
 TEST_F(SaverE2E, WindowIdDrawsIntoTheHostIgnoresInputAndEndsWithSigterm)
 {
-    const Window host = MakeHost();
-    SaverRun run({"-window-id", QString::number(qulonglong(host))});
-    // 400 x 300: the width shrinks to 370, so the graph is (15, 74) to (385, 225).
-    const QImage shot = WaitForRing(m_pDisplay, host, 400, 300, 15, 74);
-    EXPECT_EQ(shot.pixel(15, 74), kOuterRing);
-    EXPECT_EQ(shot.pixel(384, 224), kOuterRing);
-    EXPECT_EQ(shot.pixel(14, 74), kBlack);
-    EXPECT_EQ(shot.pixel(0, 0), kBlack); // the saver's background covers the host
-
-    XDoTool({"mousemove", "100", "100"});
-    XDoTool({"mousemove", "200", "200"});
-    XDoTool({"click", "1"});
-    XDoTool({"key", "x"});
+    const Window host = MakeHost(m_pDisplay, QRect(50, 50, 400, 300));
+    Program run(m_env, {"-window-id", QString::number(qulonglong(host)), "--input", m_strWav});
+    // 400 x 300: the width shrinks to 370, so the graph is (15, 74) to (385, 225);
+    // the saver's background covers the rest of the host.
+    const QImage shot = WaitForRing(host, {400, 300}, {15, 74});
+    ExpectColour(shot, kOuterRing, {QPoint(15, 74), QPoint(384, 224)});
+    ExpectColour(shot, kBlack, {QPoint(14, 74), QPoint(0, 0)});
+    XDoTool({"mousemove", "100", "100", "mousemove", "200", "200", "click", "1", "key", "x"});
     EXPECT_FALSE(run.process.waitForFinished(700)); // only the host ends it
     run.process.terminate();                        // SIGTERM
     EXPECT_TRUE(run.EndsCleanlyWithin(3000));
@@ -213,10 +88,11 @@ TEST_F(SaverE2E, WindowIdDrawsIntoTheHostIgnoresInputAndEndsWithSigterm)
 
 TEST_F(SaverE2E, RootDrawsIntoXScreenSaversWindowAndEndsWhenItGoes)
 {
-    const Window host = MakeHost();
-    SaverRun run({"-root"}, QStringLiteral("0x%1").arg(qulonglong(host), 0, 16));
-    const QImage shot = WaitForRing(m_pDisplay, host, 400, 300, 15, 74);
-    EXPECT_EQ(shot.pixel(15, 74), kOuterRing);
+    const Window host = MakeHost(m_pDisplay, QRect(50, 50, 400, 300));
+    QProcessEnvironment env = m_env;
+    env.insert("XSCREENSAVER_WINDOW", QString("0x%1").arg(qulonglong(host), 0, 16));
+    Program run(env, {"-root", "--input", m_strWav});
+    EXPECT_EQ(WaitForRing(host, {400, 300}, {15, 74}).pixel(15, 74), kOuterRing);
     XDestroyWindow(m_pDisplay, host);
     XSync(m_pDisplay, False);
     EXPECT_TRUE(run.EndsCleanlyWithin(5000));
@@ -225,9 +101,9 @@ TEST_F(SaverE2E, RootDrawsIntoXScreenSaversWindowAndEndsWhenItGoes)
 TEST(InstallE2E, InstallsTheProgramAndItsHackDescription)
 {
     QTemporaryDir prefix;
-    ASSERT_EQ(QProcess::execute(QStringLiteral(VEXLOR_CMAKE),
-                                {"--install", VEXLOR_BUILD_DIR, "--prefix", prefix.path()}),
-              0);
+    ASSERT_EQ(
+        QProcess::execute(VEXLOR_CMAKE, {"--install", VEXLOR_BUILD_DIR, "--prefix", prefix.path()}),
+        0);
     EXPECT_TRUE(QFileInfo(prefix.filePath("bin/vexlor")).isExecutable());
 
     QFile xml(prefix.filePath("share/xscreensaver/config/vexlor.xml"));

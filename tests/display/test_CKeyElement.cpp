@@ -43,7 +43,7 @@ TEST_F(KeyTest, IntensitiesRiseAtOnceAndFadeByHalves)
     const auto atDb = [](double dB) { return dB < -200 ? 0.0f : float(32767.0 * std::pow(10.0, dB / 20.0)); };
     // Frame maximum, key (dB; -300: silence), intensity shown in pens white towards red.
     const double frames[][3] = {{-40, -40, 5}, {-40, -300, 2}, {-40, -300, 1}, {-40, -300, 0}, {-40, -54.99, 3},
-                                {-40, -71, 1}, {-68, -68, 2}, {-50, -59.9, 3}, {-72, -66, 1}, {-40, -300, 0}};
+                                {-40, -71, 1}, {-66, -66.5, 4}, {-50, -59.9, 3}, {-72, -66, 1}, {-40, -300, 0}};
     // clang-format on
     float bins[5] = {};
     m_key.m_nTop = -1;

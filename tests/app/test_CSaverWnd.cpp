@@ -1,55 +1,42 @@
 #include "app/CSaverWnd.h"
-#include "app/CommandLine.h"
-#include "settings/Settings.h"
-#include "audio/input/ScriptedWaveInDriver.h"
 
-#include <QCloseEvent>
+#include "app/CommandLine.h"
+#include "audio/input/ScriptedWaveInDriver.h"
+#include "platform/ProfileStore.h"
+#include "settings/SettingValues.h"
+#include "settings/Settings.h"
+
 #include <QPointer>
-#include <QScreen>
+#include <QTemporaryDir>
 #include <QTest>
-#include <QtTest/qtestspontaneevent.h>
 
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <cmath>
+#include <numbers>
 #include <vector>
 
 namespace {
 
 int g_nEndProcessCalls = 0;
 
-// A saver on a scripted sound input whose end of process is only counted.
+// A saver on a scripted input whose end of process is only counted; the
+// offscreen screen is 800 x 800, the graph 545 x 151.
 class TestSaver : public CSaverWnd
 {
 public:
-    explicit TestSaver(int bAutoDelete = 1) : CSaverWnd(g_DisplaySettings, bAutoDelete != 0)
+    explicit TestSaver(int nSaverMode = 1, bool bAutoDelete = true)
+        : CSaverWnd(g_DisplaySettings, bAutoDelete)
     {
+        ResetSettings();
+        g_DisplaySettings.SaverMode = nSaverMode;
+        g_bPreview = g_bSettingsChanged = g_nEndProcessCalls = 0;
         SetWaveInDriver(std::make_unique<ScriptedWaveInDriver>());
     }
 
 protected:
     void EndProcess() override { ++g_nEndProcessCalls; }
-};
-
-void ResetGlobals(int nSaverMode = 1, int nSizeX = 545, int nSizeY = 151)
-{
-    ResetSettings();
-    g_DisplaySettings.SaverMode = nSaverMode;
-    g_DisplaySettings.SaverSizeX = nSizeX;
-    g_DisplaySettings.SaverSizeY = nSizeY;
-    g_bPreview = g_bSettingsChanged = 0;
-    g_nEndProcessCalls = 0;
-}
-
-// A random source that hands out the given values and counts the draws.
-struct Draws
-{
-    std::vector<int> values;
-    size_t nUsed = 0;
-    std::function<int()> Source()
-    {
-        return [this] { return nUsed < values.size() ? values[nUsed++] : 0; };
-    }
 };
 
 // Lets a posted close run; true when the window closed (and deleted itself).
@@ -60,248 +47,201 @@ bool Closes(QPointer<TestSaver> &pWnd)
     return pWnd.isNull();
 }
 
-QPointer<TestSaver> NewSaver()
+using enum CSpectrumWnd::TimerId;
+using Planted = std::vector<std::pair<const char *, qint64>>;
+
+// The defaults with every display option on (waveform, afterimage, clock,
+// labels), the display type and the planted values, through the store.
+void LoadWith(const Planted &values, int nType, const QString &strPicture = {})
 {
-    ResetGlobals();
-    auto *pWnd = new TestSaver;
-    EXPECT_EQ(pWnd->CreateSaverWindow(), 1);
-    return pWnd;
+    auto pStore = std::make_unique<MemoryProfileStore>();
+    Planted all = {
+        {"Version", 1}, {"Type", nType}, {"FwaveDisp", 1}, {"FclockDisp", 1}, {"FwaveZan", 2}};
+    all.insert(all.end(), values.begin(), values.end());
+    for (const auto &[pszKey, nValue] : all)
+        pStore->SetRaw("Config", pszKey, nValue);
+    pStore->SetRaw("Config", "BmpName", strPicture);
+    SetProfileStore(std::move(pStore));
+    LoadSettings();
+    SetProfileStore(nullptr);
+    g_bPreview = g_bSettingsChanged = 0;
+}
+
+// Start-up, two seconds of 1 kHz left and 3.5 kHz right over a 200 Hz hum, a
+// lost stream with the big clock, the retry and more frames.
+void RunDisplay(CSpectrumWnd &wnd, ScriptedWaveInDriver *pDriver, const std::string &strCase)
+{
+    long long nDone = 0;
+    const auto frames = [&](int nCount, bool bFeed) {
+        const int nRate = int(pDriver->m_format.nSamplesPerSec);
+        std::vector<int16_t> samples;
+        for (int i = 0; i < nCount; ++i) {
+            samples.clear();
+            for (int k = 0; k < nRate / 20; ++k, ++nDone) {
+                const double t = 2 * std::numbers::pi * double(nDone) / nRate,
+                             hum = 3000 * std::sin(200 * t);
+                samples.insert(samples.end(), {int16_t(hum + 12000 * std::sin(1000 * t)),
+                                               int16_t(hum + 12000 * std::sin(3500 * t))});
+            }
+            if (bFeed)
+                pDriver->Record(samples.data(), samples.size() * 2);
+            wnd.OnTimer(TIMER_FRAME);
+            if (i % 20 == 19)
+                wnd.OnTimer(TIMER_WATCHDOG);
+        }
+    };
+    for (const int nId : {TIMER_START, TIMER_OPEN, TIMER_FIRSTFRAME})
+        wnd.OnTimer(nId);
+    ASSERT_EQ(wnd.State(), CSpectrumWnd::DS_SPECTRUM) << strCase;
+    frames(40, true);
+    pDriver->FailStream();
+    frames(8, false);
+    ASSERT_EQ(wnd.State(), CSpectrumWnd::DS_DEVICEERROR) << strCase;
+    for (const int nId : {TIMER_WATCHDOG, TIMER_RETRY, TIMER_FIRSTFRAME})
+        wnd.OnTimer(nId);
+    ASSERT_EQ(std::pair(wnd.State(), wnd.IsTimerActive(TIMER_FRAME)), std::pair(0, true))
+        << strCase;
+    frames(10, true);
+    wnd.InvalidateErase();
 }
 
 } // namespace
 
-TEST(CSaverWndGraph, CentredAndShrunkToLeaveFifteenPixels)
+TEST(CSaverWnd, TheGraphIsCentredLeavingFifteenPixelsAndMovesToOneOfSixteenPlaces)
 {
     EXPECT_EQ(CSaverWnd::SaverGraphRect(1024, 768, 545, 151), (RECT{239, 308, 784, 459}));
-    EXPECT_EQ(CSaverWnd::SaverGraphRect(640, 480, 800, 600), (RECT{15, 15, 625, 465}));
     EXPECT_EQ(CSaverWnd::SaverGraphRect(1024, 768, 100000, 100000), (RECT{15, 15, 1009, 753}));
-    EXPECT_EQ(CSaverWnd::SaverGraphRect(1024, 768, 0, 0), (RECT{512, 384, 512, 384}));
-    // Negative sizes are not corrected; even INT_MIN gives coordinates in range.
+    // Negative sizes are kept.
     EXPECT_EQ(CSaverWnd::SaverGraphRect(1024, 768, -100, -1), (RECT{562, 384, 462, 383}));
-    EXPECT_EQ(CSaverWnd::SaverGraphRect(1024, 768, INT_MIN, 151),
-              (RECT{1073742336, 308, -1073741312, 459}));
-}
-
-TEST(CSaverWndGraph, RandomMoveTakesOneOfSixteenPlaces)
-{
-    const RECT rcScreen{0, 0, 1024, 768};
-    // W - gw = 1000, H - gh = 617.
-    struct Case
-    {
-        uint32_t dwTick;
-        std::vector<int> values;
-        RECT rcExpected;
-        size_t nDraws;
-    };
-    const std::vector<Case> cases = {
-        {2, {7, 8, 0}, {941, 36, 965, 187}, 3},       // k1 = 16, k2 = 1
-        {0, {15}, {58, 580, 82, 731}, 1},             // nothing discarded: k1 = 1
-        {7, {1, 2, 3, 31}, {411, 580, 435, 731}, 4},  // only tick & 3 counts
-        {0x101, {32767, 16}, {941, 36, 965, 187}, 2}, // only the sum's low bits count
+    // Tick & 3 values summed for the left, the next for the top: 1000 and 617 free, in 17ths.
+    // clang-format off
+    const std::tuple<uint32_t, std::vector<int>, RECT, size_t> cases[] = {
+        {2, {7, 8, 0}, {941, 36, 965, 187}, 3},       {0, {15}, {58, 580, 82, 731}, 1},
+        {7, {1, 2, 3, 31}, {411, 580, 435, 731}, 4},  {0x101, {32767, 16}, {941, 36, 965, 187}, 2},
         {3, {INT_MAX, INT_MAX, INT_MAX, 0}, {823, 36, 847, 187}, 4}, // a sum past INT_MAX
+        {3, {1, 2, 3, 4}, {-10, 0, 1030, 100}, 0}, // wider than the screen: it stays
     };
-    for (const Case &c : cases) {
-        Draws draws{c.values};
-        RECT rc{500, 300, 524, 451};
-        EXPECT_TRUE(CSaverWnd::MovedGraphRect(rcScreen, &rc, c.dwTick, draws.Source()));
-        EXPECT_EQ(rc, c.rcExpected) << c.dwTick;
-        EXPECT_EQ(draws.nUsed, c.nDraws) << c.dwTick;
+    // clang-format on
+    for (const auto &[nTick, values, rcExpected, nDraws] : cases) {
+        size_t nUsed = 0;
+        const auto draw = [&, &v = values] { return nUsed < v.size() ? v[nUsed++] : 0; };
+        RECT rc = nDraws ? RECT{500, 300, 524, 451} : RECT{-10, 0, 1030, 100};
+        EXPECT_EQ(CSaverWnd::MovedGraphRect({0, 0, 1024, 768}, &rc, nTick, draw), nDraws != 0);
+        EXPECT_EQ(std::pair(rc, nUsed), std::pair(rcExpected, nDraws)) << nTick;
     }
-    // A graph wider than the screen stays where it is and draws nothing.
-    Draws draws{{1, 2, 3, 4}};
-    RECT rc{-10, 0, 1030, 100};
-    EXPECT_FALSE(CSaverWnd::MovedGraphRect(rcScreen, &rc, 3, draws.Source()));
-    EXPECT_EQ(rc, (RECT{-10, 0, 1030, 100}));
-    EXPECT_EQ(draws.nUsed, 0u);
 }
 
-TEST(CSaverWndWindow, CoversThePrimaryScreenTopmostWithoutPointer)
+TEST(CSaverWnd, CoversTheScreenAndMovesOnTheMoveTimer)
 {
-    const QRect rcScreen = QGuiApplication::primaryScreen()->geometry();
-    ASSERT_EQ(rcScreen.size(), QSize(800, 800)); // the offscreen platform's screen
-    QPointer<TestSaver> pWnd = NewSaver();
-    EXPECT_EQ(pWnd->geometry(), rcScreen);
-    EXPECT_TRUE(pWnd->isVisible());
-    EXPECT_TRUE(pWnd->windowFlags().testFlags(Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint));
-    EXPECT_EQ(pWnd->cursor().shape(), Qt::BlankCursor);
-    EXPECT_EQ(pWnd->m_rcScreen, (RECT{0, 0, 800, 800}));
-    EXPECT_EQ(pWnd->m_rcGraph, (RECT{127, 324, 672, 475}));
-    EXPECT_EQ(pWnd->Area(), pWnd->m_rcGraph);
-    EXPECT_EQ(pWnd->m_nAnchorX, -1);
-    EXPECT_EQ(pWnd->m_nAnchorY, -1);
+    QPointer<TestSaver> pWnd = new TestSaver;
+    ASSERT_EQ(pWnd->CreateSaverWindow(), 1);
+    EXPECT_EQ(std::tuple(pWnd->geometry(), pWnd->isVisible(), pWnd->cursor().shape()),
+              std::tuple(QRect(0, 0, 800, 800), true, Qt::BlankCursor));
+    EXPECT_EQ(std::tuple(pWnd->m_rcGraph, pWnd->Area(), pWnd->IsTimerActive(CSaverWnd::TIMER_MOVE)),
+              std::tuple(RECT{127, 324, 672, 475}, RECT{127, 324, 672, 475}, true));
+    // 800 - 545 = 255 free: 255 x 16 / 17 = 240; 800 - 151 = 649: 649 / 17 = 38.
+    pWnd->m_fnRand = [n = 0]() mutable { return std::vector{7, 8, 0}[n++ % 3]; };
+    pWnd->m_fnTickCount = [] { return uint32_t(2); };
+    g_bSettingsChanged = 0;
+    pWnd->OnTimer(CSaverWnd::TIMER_MOVE);
+    EXPECT_EQ(std::tuple(pWnd->m_rcGraph, pWnd->Area(), g_bSettingsChanged),
+              std::tuple(RECT{240, 38, 785, 189}, RECT{240, 38, 785, 189}, 1));
+    pWnd->OnTimer(CSpectrumWnd::TIMER_WATCHDOG); // the window's own ids go on to the display
+    EXPECT_EQ(g_bSettingsChanged, 0);
     delete pWnd;
 }
 
-TEST(CSaverWndWindow, MoveTimerOnlyWithBitZeroOfSaverMode)
-{
-    for (const int nMode : {0, 1, 2, 3}) {
-        ResetGlobals(nMode);
-        TestSaver wnd(0);
-        ASSERT_EQ(wnd.CreateSaverWindow(), 1);
-        EXPECT_EQ(wnd.IsTimerActive(CSaverWnd::TIMER_MOVE), (nMode & 1) != 0) << nMode;
-        EXPECT_TRUE(wnd.IsTimerActive(CSpectrumWnd::TIMER_START)) << nMode;
-    }
-}
-
-TEST(CSaverWndWindow, TimerMoveMovesTheAreaAndOtherIdsGoToTheSpectrumWindow)
-{
-    ResetGlobals(1, 545, 151);
-    TestSaver wnd(0);
-    ASSERT_EQ(wnd.CreateSaverWindow(), 1);
-    Draws draws{{7, 8, 0}};
-    wnd.m_fnRand = draws.Source();
-    wnd.m_fnTickCount = [] { return uint32_t(2); };
-    g_bSettingsChanged = 0;
-    wnd.OnTimer(CSaverWnd::TIMER_MOVE);
-    // 800 - 545 = 255 free: 255 * 16 / 17 = 240; 800 - 151 = 649: 649 / 17 = 38.
-    EXPECT_EQ(wnd.m_rcGraph, (RECT{240, 38, 785, 189}));
-    EXPECT_EQ(wnd.Area(), wnd.m_rcGraph);
-    EXPECT_EQ(g_bSettingsChanged, 1); // the move did not run the frame-timer handling
-    wnd.OnTimer(CSpectrumWnd::TIMER_WATCHDOG);
-    EXPECT_EQ(g_bSettingsChanged, 0); // which restarts on any of its own ids
-}
-
-TEST(CSaverWndInput, FirstMoveIsTheAnchorOnlyAMoveAwayCloses)
-{
-    QPointer<TestSaver> pWnd = NewSaver();
-    QTest::mouseMove(pWnd.data(), QPoint(100, 80));
-    EXPECT_FALSE(Closes(pWnd));
-    EXPECT_EQ(pWnd->m_nAnchorX, 100);
-    EXPECT_EQ(pWnd->m_nAnchorY, 80);
-    QTest::mouseMove(pWnd.data(), QPoint(100, 80));
-    EXPECT_FALSE(Closes(pWnd));
-    QTest::mouseMove(pWnd.data(), QPoint(100, 81));
-    EXPECT_TRUE(Closes(pWnd));
-    EXPECT_EQ(g_nEndProcessCalls, 1);
-}
-
-TEST(CSaverWndInput, KeysButtonsAndDeactivationClose)
+TEST(CSaverWnd, InputClosesTheSaverButNotAHostedOne)
 {
     const std::vector<std::function<void(TestSaver *)>> closers = {
-        [](TestSaver *p) { QTest::keyClick(p, Qt::Key_A); },
-        [](TestSaver *p) { QTest::keyClick(p, Qt::Key_F4, Qt::AltModifier); },
-        [](TestSaver *p) { QTest::keyPress(p, Qt::Key_Shift); },
-        [](TestSaver *p) { QTest::mousePress(p, Qt::LeftButton, {}, QPoint(5, 5)); },
-        [](TestSaver *p) { QTest::mousePress(p, Qt::MiddleButton, {}, QPoint(5, 5)); },
+        [](TestSaver *p) { QTest::keyPress(p, Qt::Key_Shift); }, // a lone modifier too
         [](TestSaver *p) { QTest::mousePress(p, Qt::RightButton, {}, QPoint(5, 5)); },
-        [](TestSaver *p) {
-            QEvent deactivate(QEvent::WindowDeactivate);
-            QCoreApplication::sendEvent(p, &deactivate);
+        [](TestSaver *p) { // the first move is only the anchor; one to the same place is none
+            QTest::mouseMove(p, QPoint(100, 80));
+            QTest::mouseMove(p, QPoint(100, 80));
+            QCoreApplication::processEvents();
+            EXPECT_EQ(std::tuple(g_nEndProcessCalls, p->m_nAnchorX, p->m_nAnchorY),
+                      std::tuple(0, 100, 80));
+            QTest::mouseMove(p, QPoint(100, 81));
         },
     };
     for (size_t i = 0; i < closers.size(); ++i) {
-        QPointer<TestSaver> pWnd = NewSaver();
+        QPointer<TestSaver> pWnd = new TestSaver;
+        ASSERT_EQ(pWnd->CreateSaverWindow(), 1);
         closers[i](pWnd.data());
         EXPECT_TRUE(Closes(pWnd)) << i;
         EXPECT_EQ(g_nEndProcessCalls, 1) << i;
         delete pWnd;
     }
-}
-
-TEST(CSaverWndInput, WindowManagerCloseIsRefused)
-{
-    QPointer<TestSaver> pWnd = NewSaver();
-    QCloseEvent close;
-    QSpontaneKeyEvent::setSpontaneous(&close);
-    QCoreApplication::instance()->notify(pWnd.data(), &close); // sendEvent would clear the flag
-    EXPECT_FALSE(close.isAccepted());
-    EXPECT_FALSE(Closes(pWnd));
-    EXPECT_TRUE(pWnd->isVisible());
-    EXPECT_EQ(g_nEndProcessCalls, 0);
-    delete pWnd;
-}
-
-TEST(CSaverWndInput, HostedWindowIgnoresInput)
-{
-    ResetGlobals();
+    // A hosted saver ignores input; an inverted graph shows nothing at the host's middle.
     QPointer<TestSaver> pWnd = new TestSaver;
+    g_DisplaySettings.SaverSizeX = -100;
     ASSERT_EQ(pWnd->CreateHostedSaverWindow(400, 300), 1);
-    pWnd->show();
-    EXPECT_EQ(pWnd->m_rcGraph, (RECT{15, 74, 385, 225}));
-    EXPECT_TRUE(pWnd->IsTimerActive(CSaverWnd::TIMER_MOVE));
-    QTest::mouseMove(pWnd.data(), QPoint(10, 10));
-    QTest::mouseMove(pWnd.data(), QPoint(20, 20));
+    for (const QPoint pt : {QPoint(10, 10), QPoint(20, 20)})
+        QTest::mouseMove(pWnd.data(), pt);
     QTest::keyClick(pWnd.data(), Qt::Key_Escape);
-    QTest::mousePress(pWnd.data(), Qt::LeftButton, {}, QPoint(5, 5));
-    QEvent deactivate(QEvent::WindowDeactivate);
-    QCoreApplication::sendEvent(pWnd.data(), &deactivate);
     EXPECT_FALSE(Closes(pWnd));
-    pWnd->SetScreenSize(200, 100); // the host shrank
-    EXPECT_EQ(pWnd->m_rcGraph, (RECT{15, 15, 185, 85}));
-    EXPECT_EQ(pWnd->Area(), pWnd->m_rcGraph);
+    EXPECT_EQ(pWnd->Area(), (RECT{200, 150, 200, 150}));
     delete pWnd;
 }
 
-TEST(CSaverWndDamage, DamagedSizesNeitherCrashNorHang)
+TEST(XScreenSaverOptions, TheHostWindowChoice)
 {
-    const std::vector<std::pair<int, int>> sizes = {
-        {0, 0}, {-40, -20}, {100000, 100000}, {INT_MIN, INT_MAX}, {INT_MAX, INT_MIN}, {1, -1}};
-    for (const auto &[nSizeX, nSizeY] : sizes) {
-        ResetGlobals(1, nSizeX, nSizeY);
-        TestSaver wnd(0);
-        ASSERT_EQ(wnd.CreateSaverWindow(), 1);
-        // The whole start-up chain, frames, and moves with every tick parity.
-        for (const int nId : {CSpectrumWnd::TIMER_START, CSpectrumWnd::TIMER_OPEN,
-                              CSpectrumWnd::TIMER_FIRSTFRAME, CSpectrumWnd::TIMER_FRAME})
-            wnd.OnTimer(nId);
-        for (uint32_t dwTick = 0; dwTick < 4; ++dwTick) {
-            wnd.m_fnTickCount = [dwTick] { return dwTick; };
-            wnd.OnTimer(CSaverWnd::TIMER_MOVE);
-            for (const int nId : {CSpectrumWnd::TIMER_START, CSpectrumWnd::TIMER_OPEN,
-                                  CSpectrumWnd::TIMER_FIRSTFRAME, CSpectrumWnd::TIMER_FRAME})
-                wnd.OnTimer(nId);
-        }
-        wnd.InvalidateErase();
-        const QImage &img = wnd.BackingImage();
-        ASSERT_EQ(img.size(), QSize(800, 800));
-        if (nSizeX <= 0 || nSizeY <= 0) {
-            // No graph: nothing but the background.
-            EXPECT_TRUE(wnd.Area().Width() == 0 && wnd.Area().Height() == 0);
-            int nDrawn = 0;
-            for (int y = 0; y < img.height(); ++y)
-                for (int x = 0; x < img.width(); ++x)
-                    nDrawn += img.pixel(x, y) != qRgb(0, 0, 0);
-            EXPECT_EQ(nDrawn, 0) << nSizeX << " x " << nSizeY;
-        }
+    // -window-id wins; -root takes XScreenSaver's window (a decimal or 0x id), else the root (0);
+    // with no argument XScreenSaver started us; else the host's switches decide (-1).
+    // clang-format off
+    const std::tuple<bool, quint64, QStringList, const char *, qint64> cases[] = {
+        {true, 7, {}, "0x10", 7}, {true, 0, {}, "0x10", 16}, {true, 0, {}, "", 0}, {true, 0, {}, "junk", 0},
+        {false, 0, {}, " 0x10\n", 16}, {false, 0, {"/c"}, "0x10", -1}, {false, 0, {"/s"}, "0x10", -1}, {false, 0, {}, "", -1}};
+    // clang-format on
+    for (const auto &[bRoot, nWindowId, rest, pszEnv, nExpected] : cases) {
+        ExtraOptions o;
+        std::tie(o.bRoot, o.nWindowId) = std::pair(bRoot, nWindowId);
+        const HostWindowChoice c = ChooseHostWindow(o, rest, QString::fromLatin1(pszEnv));
+        EXPECT_EQ(c.bHosted ? qint64(c.nWindow) : -1, nExpected) << pszEnv;
     }
 }
 
-TEST(XScreenSaverOptions, WindowIdsAndTheHostWindowChoice)
+// Settings as a damaged or hand-edited store may hold them run in every display type.
+TEST(DamagedSettings, RunInEveryDisplayType)
 {
-    quint64 nId = 0;
-    EXPECT_TRUE(ReadWindowId(u"0x1a00003", &nId));
-    EXPECT_EQ(nId, 0x1a00003u);
-    EXPECT_TRUE(ReadWindowId(u"0XFF", &nId));
-    EXPECT_EQ(nId, 255u);
-    EXPECT_TRUE(ReadWindowId(u"27262979", &nId));
-    EXPECT_EQ(nId, 27262979u);
-    for (const char16_t *psz : {u"", u"0", u"0x", u"x12", u"12a", u"-5", u"0x100000000", u" 12"})
-        EXPECT_FALSE(ReadWindowId(psz, &nId)) << QString::fromUtf16(psz).toStdString();
-
-    ExtraOptions options;
-    QString strError;
-    QStringList args = {"/s", "-window-id", "0x2A", "-root", "-p"};
-    ASSERT_TRUE(ParseExtraOptions(args, &options, &strError)) << strError.toStdString();
-    EXPECT_EQ(args, (QStringList{"/s", "-p"}));
-    EXPECT_TRUE(options.bRoot);
-    EXPECT_EQ(options.nWindowId, 42u);
-    QStringList bad = {"-window-id", "desk"};
-    EXPECT_FALSE(ParseExtraOptions(bad, &options, &strError));
-    EXPECT_TRUE(strError.contains("not a window id")) << strError.toStdString();
-
-    auto choose = [](bool bRoot, quint64 nWindowId, QStringList rest, const QString &strEnv) {
-        ExtraOptions o;
-        o.bRoot = bRoot;
-        o.nWindowId = nWindowId;
-        const HostWindowChoice c = ChooseHostWindow(o, rest, strEnv);
-        return c.bHosted ? qint64(c.nWindow) : -1; // -1: not hosted, 0: the root window
+    QTemporaryDir dir;
+    QImage picture(32, 16, QImage::Format_RGB32);
+    picture.fill(qRgb(100, 50, 200));
+    ASSERT_TRUE(picture.save(dir.filePath("picture.bmp"), "BMP"));
+    // clang-format off
+    const std::vector<Planted> damages = {
+        {{"Fdiv", 0}}, {{"Fdiv", -5}}, {{"Fdiv", 100000}}, {{"KeyDiv", 0}}, {{"Ldiv", 7}},
+        {{"Lmin", -20}, {"Lmax", -70}}, {{"Lmin", INT_MAX}, {"Lmax", INT_MIN}}, {{"FontHeight", 0}}, {{"FontHeight", INT_MIN}},
+        {{"BaseKey", 0}}, {{"BaseKey", -440}},
+        // Top bytes set; the low three keep the frame and chips visible on the background.
+        {{"Cframe", 0xFFFFFFFF}, {"Coutline", 0xFF808080}, {"Cpeekchip", 0x8000FFFF}, {"Cbackground", 0xFF000000}, {"Cchip1", 0x01FFFF00}, {"Cchip2", 0xFFFF80FF}, {"Cwline", 0xFFC080FF}},
+        {{"AreaLeft", 1000}, {"AreaRight", 900}, {"AreaTop", 500}, {"AreaBottom", 400}}, // beyond the picture
+        {{"AreaLeft", INT_MAX}, {"AreaRight", INT_MAX}, {"AreaTop", INT_MAX}, {"AreaBottom", INT_MAX}},
     };
-    EXPECT_EQ(choose(true, 7, {}, "0x10"), 7);  // -window-id first
-    EXPECT_EQ(choose(true, 0, {}, "0x10"), 16); // -root: XScreenSaver's window
-    EXPECT_EQ(choose(true, 0, {}, ""), 0);      // -root alone: the root window
-    EXPECT_EQ(choose(true, 0, {}, "junk"), 0);
-    EXPECT_EQ(choose(false, 0, {}, " 0x10\n"), 16);  // started by XScreenSaver, no argument
-    EXPECT_EQ(choose(false, 0, {"/c"}, "0x10"), -1); // the host switches keep their meaning
-    EXPECT_EQ(choose(false, 0, {"/s"}, "0x10"), -1);
-    EXPECT_EQ(choose(false, 0, {}, ""), -1);
+    // clang-format on
+    for (size_t d = 0; d < damages.size(); ++d) {
+        for (int nType = 0; nType <= 4; ++nType) {
+            const std::string strCase =
+                "damage " + std::to_string(d) + ", Type " + std::to_string(nType);
+            const bool bPicture = damages[d][0].first == std::string("AreaLeft");
+            LoadWith(damages[d], nType, bPicture ? dir.filePath("picture.bmp") : QString());
+            auto *pDriver = new ScriptedWaveInDriver; // owned by the window's engine
+            CSpectrumWnd wnd{g_DisplaySettings};
+            wnd.SetWaveInDriver(std::unique_ptr<IWaveInDriver>(pDriver));
+            wnd.CreateSpectrumWindow(RECT{0, 0, 400, 200}, nullptr);
+            wnd.SetArea(RECT{0, 0, 400, 200});
+            ASSERT_NO_FATAL_FAILURE(RunDisplay(wnd, pDriver, strCase));
+            EXPECT_EQ(wnd.HasBackgroundImage(), bPicture) << strCase;
+            EXPECT_TRUE(wnd.ElementCount() >= 1 && wnd.ElementCount() <= 80) << strCase;
+            RECT g = wnd.GraphRect();
+            g.Normalize();
+            EXPECT_TRUE(g.left >= 0 && g.right <= 400 && g.top >= 0 && g.bottom <= 200) << strCase;
+            const COLORREF c = COLORREF(g_DisplaySettings.Cbackground);
+            QImage blank(wnd.BackingImage().size(), wnd.BackingImage().format());
+            blank.fill(QColor(GetRValue(c), GetGValue(c), GetBValue(c)));
+            EXPECT_NE(wnd.BackingImage(), blank) << strCase;
+        }
+    }
+    ResetSettings();
 }

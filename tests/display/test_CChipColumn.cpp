@@ -155,10 +155,14 @@ TEST_F(ChipColumnTest, FullRepaintPaintsExactlyTheDescribedPixels)
         expected.fill(0);
         if (nFrame)
             paint(x, y + b, x + w, y + (t + gap) * n + 2 * m + b - gap, kOutline, true);
-        for (int i = 0; i < n; ++i) {
-            const int r = y + b + m + i * (t + gap);
-            paint(x1, r, x2, r + t - 1, i < n - 4 ? kChip1 : i == n - 4 ? kPeak : 0);
-        }
+        // A chip's rows each leave out their end pixel across the column, whatever its turn.
+        for (int i = 0; i < n; ++i)
+            for (int ey = y + b + m + i * (t + gap), e = ey + t; ey < e; ++ey)
+                for (int ex = std::min(x1, x2); ex < std::max(x1, x2); ++ex) {
+                    const POINT a = toArea(ex, ey);
+                    expected.setPixel(kGraph.left + a.x, kGraph.bottom - a.y,
+                                      Q(i < n - 4 ? kChip1 : i == n - 4 ? kPeak : 0));
+                }
         ASSERT_TRUE(m_image == expected) << "Ldiv " << nLdiv << " frame " << nFrame << " strip "
                                          << nStrip << " geometry " << &geo - geometries;
     }

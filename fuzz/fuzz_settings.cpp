@@ -108,7 +108,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *pData, size_t nSize)
     QDir().mkpath(g_pDir->filePath(QStringLiteral("fuzz")));
     WriteFile(strFile, QByteArray(reinterpret_cast<const char *>(pData), qsizetype(nSize)));
 
-    SetProfileStore(std::make_unique<QSettingsProfileStore>(QStringLiteral("fuzz"), strApplication));
+    SetProfileStore(
+        std::make_unique<QSettingsProfileStore>(QStringLiteral("fuzz"), strApplication));
     LoadSettings();
     SetProfileStore(nullptr);
     QFile::remove(strFile);

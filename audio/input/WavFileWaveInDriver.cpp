@@ -52,11 +52,10 @@ public:
         if (!S_ISREG(st.st_mode))
             return "not a regular file";
         m_bError = false;
-        std::string why = ReadWavHeader(
-            [this](uint64_t nOffset, uint8_t *pOut, size_t nBytes) {
-                return ReadAt(nOffset, pOut, nBytes);
-            },
-            uint64_t(st.st_size), pFormat);
+        std::string why =
+            ReadWavHeader([this](uint64_t nOffset, uint8_t *pOut,
+                                 size_t nBytes) { return ReadAt(nOffset, pOut, nBytes); },
+                          uint64_t(st.st_size), pFormat);
         if (m_bError)
             return SystemError("cannot read");
         return why;
@@ -124,8 +123,8 @@ bool WavFileWaveInDriver::LoadWav(const QString &strPath, WavClip *pClip, std::s
         const size_t nBytes = size_t(clip.nFrames) * clip.nBlockAlign;
         clip.bytes = QByteArray(qsizetype(nBytes), Qt::Uninitialized);
         errno = 0;
-        if (file.ReadAt(clip.nDataOffset, reinterpret_cast<uint8_t *>(clip.bytes.data()),
-                        nBytes) != nBytes)
+        if (file.ReadAt(clip.nDataOffset, reinterpret_cast<uint8_t *>(clip.bytes.data()), nBytes) !=
+            nBytes)
             why = errno ? SystemError("cannot read") : "cannot read (the file got shorter)";
         clip.nDataOffset = 0;
     }

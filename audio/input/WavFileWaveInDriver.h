@@ -15,7 +15,7 @@
 // The samples of a WAV file as they lie in the file; read one at a time.
 struct WavClip : WavFormat
 {
-    QByteArray bytes; // the bytes nDataOffset counts in: the file's frames, or a whole file in memory
+    QByteArray bytes; // what nDataOffset counts in: the frames read, or a WAV in memory
 
     // Sample of channel nChannel (0 or 1, below Channels()) of a frame, as a
     // 16-bit value (WavSample).

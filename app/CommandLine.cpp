@@ -1,6 +1,7 @@
 #include "app/CommandLine.h"
 
 #include "app/CSpectrumApp.h"
+#include "audio/input/WavFileWaveInDriver.h"
 
 #include <QFileInfo>
 #include <QRegularExpression>
@@ -168,6 +169,13 @@ bool ParseExtraOptions(QStringList &args, ExtraOptions *pOptions, QString *pErro
     }
     if (!pOptions->strInput.isEmpty() && pOptions->bDemo) {
         *pError = QStringLiteral("--input and --demo: choose one sound source");
+        return false;
+    }
+    // Refused here, with the reason, rather than as a silent device error later.
+    if (const QString strWhy =
+            pOptions->strInput.isEmpty() ? QString() : CheckWavFile(pOptions->strInput);
+        !strWhy.isEmpty()) {
+        *pError = QStringLiteral("%1: not a playable WAV file: %2").arg(pOptions->strInput, strWhy);
         return false;
     }
     args = rest;

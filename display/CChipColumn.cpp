@@ -36,9 +36,9 @@ void BuildPens(const DisplaySettings &settings, PenTable &pens)
             pens[i] = CPen();
         return;
     }
-    const int last = kPenCount - 1;
+    constexpr int last = kPenCount - 1;
     for (int i = 0; i < last; ++i) {
-        const auto step = [i, last](int a, int b) { return a + (i * (b - a)) / last; };
+        const auto step = [i](int a, int b) { return a + (i * (b - a)) / last; };
         pens[i] = CPen(RGB(step(GetRValue(c1), GetRValue(c2)), step(GetGValue(c1), GetGValue(c2)),
                            step(GetBValue(c1), GetBValue(c2))));
     }

@@ -1,12 +1,21 @@
 // libFuzzer target: arbitrary bytes as a background bitmap file. Every file
 // the reader accepts is measured, decoded pixel by pixel and given its
 // palette; the sanitizers catch any read outside the block, and the checks
-// below catch a reader that accepts what it cannot describe.
+// below catch a reader that accepts what it cannot describe. The stream
+// reader is fed the same bytes three ways: from memory (fmemopen), from a
+// memfd opened by its /proc/self/fd path (a file that tells its size) and,
+// when they fit a pipe's buffer, from a pipe (a stream whose size cannot be
+// known before its end).
 #include "graphics/Dib.h"
+
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <unistd.h>
 
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <string>
 
 namespace {
 
@@ -16,24 +25,72 @@ void Check(bool bCondition)
         __builtin_trap();
 }
 
+// The stream reader must agree with the memory reader on every input.
+void CheckStream(std::FILE *pFile, const HDIB &hDib)
+{
+    if (!pFile)
+        return;
+    bool bError = true;
+    const HDIB hFromFile = ReadDibFile(pFile, &bError);
+    std::fclose(pFile);
+    Check(!bError);
+    Check(bool(hFromFile) == bool(hDib));
+    Check(!hFromFile || hFromFile->Size() == hDib->Size());
+}
+
+bool WriteAll(int fd, const uint8_t *pData, size_t nSize)
+{
+    while (nSize > 0) {
+        const ssize_t n = write(fd, pData, nSize);
+        if (n <= 0)
+            return false;
+        pData += n;
+        nSize -= size_t(n);
+    }
+    return true;
+}
+
+std::FILE *FromMemfd(const uint8_t *pData, size_t nSize)
+{
+    const int fd = memfd_create("dib", MFD_CLOEXEC);
+    if (fd < 0)
+        return nullptr;
+    std::FILE *pFile = nullptr;
+    if (WriteAll(fd, pData, nSize)) {
+        const std::string path = "/proc/self/fd/" + std::to_string(fd);
+        pFile = std::fopen(path.c_str(), "rb");
+    }
+    close(fd);
+    return pFile;
+}
+
+// Null when the bytes do not fit the pipe's buffer: nothing else would read
+// the pipe while this thread writes it.
+std::FILE *FromPipe(const uint8_t *pData, size_t nSize)
+{
+    int fds[2];
+    if (pipe2(fds, O_CLOEXEC) != 0)
+        return nullptr;
+    const int nCapacity = fcntl(fds[1], F_GETPIPE_SZ);
+    std::FILE *pFile = nullptr;
+    if (nCapacity > 0 && nSize <= size_t(nCapacity) && WriteAll(fds[1], pData, nSize))
+        pFile = fdopen(fds[0], "rb");
+    close(fds[1]);
+    if (!pFile)
+        close(fds[0]);
+    return pFile;
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *pData, size_t nSize)
 {
     const HDIB hDib = ReadDibBytes(pData, nSize);
 
-    // The stream reader must agree with the memory reader on every input.
-    if (nSize > 0) {
-        std::FILE *pFile = fmemopen(const_cast<uint8_t *>(pData), nSize, "rb");
-        if (pFile) {
-            bool bError = true;
-            const HDIB hFromFile = ReadDibFile(pFile, &bError);
-            std::fclose(pFile);
-            Check(!bError);
-            Check(bool(hFromFile) == bool(hDib));
-            Check(!hFromFile || hFromFile->Size() == hDib->Size());
-        }
-    }
+    if (nSize > 0)
+        CheckStream(fmemopen(const_cast<uint8_t *>(pData), nSize, "rb"), hDib);
+    CheckStream(FromMemfd(pData, nSize), hDib);
+    CheckStream(FromPipe(pData, nSize), hDib);
     if (!hDib)
         return 0;
 

@@ -1,7 +1,11 @@
 // libFuzzer target: arbitrary bytes as a WAV file to play. Every file the
 // reader accepts has each sample of each of its channels read; the sanitizers
 // catch any read outside the bytes, and the checks below catch a reader that
-// describes frames it does not have or refuses without a reason.
+// describes frames it does not have or refuses without a reason. The same
+// bytes are also read as the start of a file 3 GiB long (a hole after them),
+// through the header reader the driver uses on files: it must agree with the
+// memory reader, ask only for bytes inside the file, and read a few hundred
+// bytes whatever the file's size.
 #include "audio/input/WavFormat.h"
 
 #include <cstddef>
@@ -16,6 +20,27 @@ void Check(bool bCondition)
         __builtin_trap();
 }
 
+// The bytes a header read may ask for: the RIFF header, a header of each
+// chunk walked (at most 1000) and the fmt chunk's first 40 bytes.
+constexpr uint64_t kMaxHeaderReadBytes = 12 + 1000 * 8 + 40;
+
+// Reads the header of a file of nFileSize bytes that begins with pData[0,
+// nSize) and holds zeros after them.
+std::string ReadFromFile(const uint8_t *pData, size_t nSize, uint64_t nFileSize, WavFormat *pFormat)
+{
+    uint64_t nAsked = 0;
+    const auto read = [&](uint64_t nOffset, uint8_t *pOut, size_t nBytes) -> size_t {
+        Check(nOffset + nBytes <= nFileSize);
+        nAsked += nBytes;
+        for (size_t i = 0; i < nBytes; ++i)
+            pOut[i] = nOffset + i < nSize ? pData[nOffset + i] : 0;
+        return nBytes;
+    };
+    const std::string why = ReadWavHeader(read, nFileSize, pFormat);
+    Check(nAsked <= kMaxHeaderReadBytes);
+    return why;
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *pData, size_t nSize)
@@ -23,12 +48,27 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *pData, size_t nSize)
     WavFormat format;
     format.nRate = 12345; // untouched by a refusal
     const std::string why = ParseWavFormat(pData, nSize, &format);
+
+    // As a file of the same size, and as the head of a 3 GiB one.
+    WavFormat fromFile;
+    Check(ReadFromFile(pData, nSize, nSize, &fromFile) == why);
+    Check(!why.empty() || (fromFile.nDataOffset == format.nDataOffset &&
+                           fromFile.nFrames == format.nFrames && fromFile.nRate == format.nRate));
+    WavFormat fromLong;
+    fromLong.nRate = 12345;
+    const std::string whyLong = ReadFromFile(pData, nSize, uint64_t(3) << 30, &fromLong);
+    Check(!whyLong.empty() ||
+          uint64_t(fromLong.nFrames) * fromLong.nBlockAlign <= kMaxWavDataBytes);
+    Check(whyLong.empty() || fromLong.nRate == 12345);
+
     if (!why.empty()) {
         Check(format.nRate == 12345 && format.nFrames == 0);
         return 0;
     }
 
-    Check(format.nFrames > 0 && format.nRate > 0 && format.nFileChannels > 0);
+    Check(format.nFrames > 0 && format.nFileChannels > 0 &&
+          format.nFileChannels <= kMaxWavChannels);
+    Check(format.nRate >= kMinWavRate && format.nRate <= kMaxWavRate);
     Check(format.nSampleBytes == 1 || format.nSampleBytes == 2 || format.nSampleBytes == 3 ||
           format.nSampleBytes == 4 || format.nSampleBytes == 8);
     Check(format.nBlockAlign == format.nFileChannels * format.nSampleBytes);

@@ -1,8 +1,9 @@
 #!/usr/bin/env python3
 """Writes the seeds of the fuzz targets: into corpus/dib/ one small valid bitmap
 for each kind the reader accepts, into corpus/wav/ small WAV files of every
-sample format and a few awkward layouts. Run from anywhere; rewrites the
-files."""
+sample format and a few awkward layouts, into corpus/settings/ settings files
+(the defaults, every display type, damaged values). Run from anywhere;
+rewrites the files."""
 import os
 import struct
 
@@ -114,6 +115,60 @@ def wav_seeds():
                                         chunk(b"data", pcm16[:10], size=1 << 20), riff_size=0))
     write_wav("truncated_fmt.wav", wav(chunk(b"fmt ", fmt_body(1, 1, 8000, 16))[:14]))
     write_wav("no_data.wav", wav(chunk(b"fmt ", fmt_body(1, 1, 8000, 16))))
+    # The limits of what plays: 8 channels at 384 kHz; 9 channels; a mu-law file.
+    write_wav("pcm16_8ch_384k.wav", wav(chunk(b"fmt ", fmt_body(1, 8, 384000, 16)),
+                                        chunk(b"data", pcm16 + pcm16 + pcm16[:4])))
+    write_wav("pcm16_9ch.wav", wav(chunk(b"fmt ", fmt_body(1, 9, 8000, 16)), chunk(b"data", pcm16 * 3)))
+    write_wav("mulaw.wav", wav(chunk(b"fmt ", fmt_body(7, 1, 8000, 8)), chunk(b"data", bytes([0x55, 0xD5]))))
+
+
+# The settings file's keys with their defaults, in the program's order; texts quoted.
+SETTINGS_DEFAULTS = [
+    ("Type", 0), ("Frange", 1), ("Fdiv", 16), ("Ldiv", 1), ("Lmin", -60), ("Lmax", -30),
+    ("LPeek", 2), ("CGrad", 1), ("Cframe", 0x808080), ("Coutline", 0x808080),
+    ("Cpeekchip", 0x00FFFF), ("Cbackground", 0), ("Cchip1", 0xFFFF00), ("Cchip2", 0xFF80FF),
+    ("Cwline", 0xC080FF), ("FwaveDisp", 0), ("FclockDisp", 0), ("FwaveZan", 0), ("FreqStrSw", 1),
+    ("WaveRecMode", 0), ("PwinPosX1", 100), ("PwinPosY1", 100), ("PwinPosX2", 645),
+    ("PwinPosY2", 251), ("BaseKey", 440), ("FontHeight", -11), ("FontWeight", 400), ("KeyOn", -70),
+    ("KeyWidth", 10), ("KeyNum", 5), ("KeyDiv", 21), ("BmpName", '"sp.bmp"'), ("AreaTop", 69),
+    ("AreaBottom", 21), ("AreaLeft", 123), ("AreaRight", 114), ("Version", 1),
+    ("SaverSizeX", 545), ("SaverSizeY", 151), ("SaverMode", 1), ("SpectFrameDraw", 1),
+    ("FontCharSet", 128), ("FontOutPrecision", 3), ("FontClipPrecision", 2), ("FontQuality", 1),
+    ("FontPichAndFamily", 0x32), ("FontFaceName", '"Sans"'), ("FontColor", 0xFFFF00),
+]
+
+
+def write_settings(name, changes=(), drop=(), extra=""):
+    values = dict(SETTINGS_DEFAULTS)
+    values.update(changes)
+    lines = ["[Config]"] + [f"{k}={values[k]}" for k, _ in SETTINGS_DEFAULTS if k not in drop]
+    os.makedirs(os.path.join(CORPUS, "settings"), exist_ok=True)
+    with open(os.path.join(CORPUS, "settings", name), "w", encoding="utf-8") as f:
+        f.write("\n".join(lines) + "\n" + extra)
+
+
+def settings_seeds():
+    write_settings("defaults.ini")
+    # Every display type, with the options that type draws.
+    write_settings("type0_wave_clock.ini", {"FwaveDisp": 1, "FclockDisp": 1, "FwaveZan": 2, "Frange": 0})
+    write_settings("type1_marker_mode.ini", {"Type": 1, "WaveRecMode": 1, "Fdiv": 80, "Ldiv": 0,
+                                             "FwaveDisp": 1, "FwaveZan": 1})
+    write_settings("type2_fine.ini", {"Type": 2, "Frange": 2, "Fdiv": 40, "LPeek": 0, "FreqStrSw": 0})
+    write_settings("type3_no_frame.ini", {"Type": 3, "SpectFrameDraw": 0, "CGrad": 0, "Ldiv": 2,
+                                          "BmpName": '""'})
+    write_settings("type4_keyboard.ini", {"Type": 4, "KeyDiv": 32, "KeyNum": 12, "BaseKey": 415,
+                                          "KeyOn": -90})
+    # Damaged values: out of range, wrong types, extremes, a list, an unknown section.
+    write_settings("damaged_numbers.ini", {"Type": 99, "Frange": -1, "Fdiv": 100000, "Ldiv": 7,
+                                           "Lmin": 20, "Lmax": -200, "KeyNum": -5, "KeyDiv": 0,
+                                           "FontHeight": -2147483648, "BaseKey": 0})
+    write_settings("damaged_types.ini", {"Type": "abc", "Fdiv": "1.5", "Lmax": "0x10",
+                                         "Cchip1": "4294967295", "FwaveDisp": "@Variant(\\0\\0\\0\\x7f)",
+                                         "BmpName": "1, 2, 3", "FontFaceName": '"' + "\u3042" * 40 + '"'})
+    write_settings("no_version.ini", {"Type": 4}, drop=("Version",), extra="[Other]\nType=3\n")
+    write_settings("keyboard_extremes.ini", {"Type": 4, "KeyDiv": 2147483647, "KeyNum": 2147483647,
+                                             "BaseKey": -2147483648, "KeyOn": 2147483647,
+                                             "AreaTop": 65535, "AreaLeft": -1})
 
 
 def main():
@@ -151,3 +206,4 @@ def main():
 if __name__ == "__main__":
     main()
     wav_seeds()
+    settings_seeds()

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Sets up a Debian 12 machine if needed and runs every test: the layer
 # check of the includes and the clang-format check (scripts/lint.sh runs
-# clang-tidy too), the bitmap and WAV readers' fuzzers for 30 seconds each,
+# clang-tidy too), the bitmap, WAV and settings readers' fuzzers for 30 seconds each,
 # then the whole suite twice, in the optimised build with warnings as errors
 # and in the ASan + UBSan build.
 # The end-to-end tests start their own PulseAudio server and X server.
@@ -18,7 +18,7 @@ echo "== includes point down the layers"
 echo "== formatting (clang-format)"
 ./scripts/lint.sh --format-only
 
-echo "== fuzzing the bitmap and WAV readers (30 s each)"
+echo "== fuzzing the bitmap, WAV and settings readers (30 s each)"
 ./scripts/fuzz.sh 30
 
 echo "== release build (warnings as errors)"

@@ -2,13 +2,16 @@
 
 #include <QFile>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstring>
 
 namespace {
-// Larger files are refused rather than read whole into memory.
-constexpr qint64 kMaxFileBytes = qint64(1) << 30;
 // Output frames converted per Deliver call.
 constexpr uint32_t kChunkFrames = 4096;
 
@@ -17,6 +20,69 @@ int RoundToInt(double x)
 {
     return static_cast<int>(std::lround(x));
 }
+std::string SystemError(const char *pszWhat)
+{
+    return std::string(pszWhat) + " (" + std::strerror(errno) + ")";
+}
+
+// A WAV file open for reading, read by position.
+class WavFile
+{
+public:
+    WavFile() = default;
+    WavFile(const WavFile &) = delete;
+    WavFile &operator=(const WavFile &) = delete;
+    ~WavFile()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+
+    // Opens a regular file and reads its header (ReadWavHeader): an empty
+    // string, or why it cannot be played. The open does not wait, so a FIFO
+    // without a writer is refused rather than hanging the caller.
+    std::string OpenHeader(const QString &strPath, WavFormat *pFormat)
+    {
+        m_fd = ::open(QFile::encodeName(strPath).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+        if (m_fd < 0)
+            return SystemError("cannot open");
+        struct stat st = {};
+        if (::fstat(m_fd, &st) != 0)
+            return SystemError("cannot open");
+        if (!S_ISREG(st.st_mode))
+            return "not a regular file";
+        m_bError = false;
+        std::string why =
+            ReadWavHeader([this](uint64_t nOffset, uint8_t *pOut,
+                                 size_t nBytes) { return ReadAt(nOffset, pOut, nBytes); },
+                          uint64_t(st.st_size), pFormat);
+        if (m_bError)
+            return SystemError("cannot read");
+        return why;
+    }
+
+    // Copies up to nBytes from nOffset on; fewer at the end of the file or
+    // on an error (errno then tells which).
+    size_t ReadAt(uint64_t nOffset, uint8_t *pOut, size_t nBytes)
+    {
+        size_t nDone = 0;
+        while (nDone < nBytes) {
+            const ssize_t n = ::pread(m_fd, pOut + nDone, nBytes - nDone, off_t(nOffset + nDone));
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n < 0)
+                m_bError = true;
+            if (n <= 0)
+                break;
+            nDone += size_t(n);
+        }
+        return nDone;
+    }
+
+private:
+    int m_fd = -1;
+    bool m_bError = false;
+};
 } // namespace
 
 int16_t WavClip::Sample(uint32_t nFrame, int nChannel) const
@@ -48,22 +114,26 @@ bool WavFileWaveInDriver::IsFormatSupported(const WaveFormat &format)
 
 bool WavFileWaveInDriver::LoadWav(const QString &strPath, WavClip *pClip, std::string *pError)
 {
-    const std::string name = strPath.toStdString();
-    QFile file(strPath);
-    if (!file.open(QIODevice::ReadOnly)) {
-        *pError = name + ": cannot open (" + file.errorString().toStdString() + ")";
+    // Only the header is read until it says the file plays; then only the
+    // frames, at most kMaxWavDataBytes of them.
+    WavFile file;
+    WavClip clip;
+    std::string why = file.OpenHeader(strPath, &clip);
+    if (why.empty()) {
+        const size_t nBytes = size_t(clip.nFrames) * clip.nBlockAlign;
+        clip.bytes = QByteArray(qsizetype(nBytes), Qt::Uninitialized);
+        errno = 0;
+        if (file.ReadAt(clip.nDataOffset, reinterpret_cast<uint8_t *>(clip.bytes.data()), nBytes) !=
+            nBytes)
+            why = errno ? SystemError("cannot read") : "cannot read (the file got shorter)";
+        clip.nDataOffset = 0;
+    }
+    if (!why.empty()) {
+        *pError = strPath.toStdString() + ": " + why;
         return false;
     }
-    if (file.size() > kMaxFileBytes) {
-        *pError = name + ": too large to play (over 1 GiB)";
-        return false;
-    }
-    QByteArray bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError) {
-        *pError = name + ": cannot read (" + file.errorString().toStdString() + ")";
-        return false;
-    }
-    return ParseWav(std::move(bytes), name, pClip, pError);
+    *pClip = std::move(clip);
+    return true;
 }
 
 bool WavFileWaveInDriver::ParseWav(QByteArray bytes, const std::string &strName, WavClip *pClip,
@@ -218,4 +288,11 @@ void WavFileWaveInDriver::Skip(uint64_t nFrames)
     frame = (frame + remainder / outRate % m_clip.nFrames) % m_clip.nFrames;
     m_nSrcFrame = static_cast<uint32_t>(frame);
     m_nSrcRemainder = remainder % outRate;
+}
+
+QString CheckWavFile(const QString &strPath)
+{
+    WavFile file;
+    WavFormat format;
+    return QString::fromStdString(file.OpenHeader(strPath, &format));
 }

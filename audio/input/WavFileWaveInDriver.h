@@ -15,7 +15,7 @@
 // The samples of a WAV file as they lie in the file; read one at a time.
 struct WavClip : WavFormat
 {
-    QByteArray bytes; // the whole file
+    QByteArray bytes; // what nDataOffset counts in: the frames read, or a WAV in memory
 
     // Sample of channel nChannel (0 or 1, below Channels()) of a frame, as a
     // 16-bit value (WavSample).
@@ -36,8 +36,9 @@ class WavFileWaveInDriver : public BlockQueueWaveInDriver
 public:
     static constexpr int kTickMs = 50;
 
-    // The file is read at Open; a file that cannot be played makes Open fail
-    // with the reason in LastError ("<path>: not a WAV file (no RIFF header)").
+    // The file is read at Open, its header first and then, if it plays, its
+    // frames; a file that cannot be played makes Open fail with the reason in
+    // LastError ("<path>: not a WAV file (no RIFF header)").
     explicit WavFileWaveInDriver(QString strPath);
     // Plays WAV data held in memory (the built-in demo signal); strName names
     // it in messages.
@@ -51,6 +52,8 @@ public:
     // "<strName>: <reason>".
     static bool ParseWav(QByteArray bytes, const std::string &strName, WavClip *pClip,
                          std::string *pError);
+    // Reads a WAV file's header, then its frames (LoadWav's clip holds only
+    // those). Anything but a regular file is refused unopened.
     static bool LoadWav(const QString &strPath, WavClip *pClip, std::string *pError);
 
 protected:
@@ -80,3 +83,9 @@ private:
     uint64_t m_nSrcRemainder = 0;
     std::vector<uint8_t> m_scratch; // one chunk of output frames
 };
+
+// Whether the WAV file at strPath can be played, from a read of its header
+// alone (a few hundred bytes, however large the file): an empty string, or
+// why not ("not a regular file", "cannot open (Permission denied)",
+// "unsupported sample format (format tag 0x0007)").
+QString CheckWavFile(const QString &strPath);

@@ -9,6 +9,9 @@ namespace {
 constexpr uint16_t kTagPcm = 0x0001;
 constexpr uint16_t kTagFloat = 0x0003;
 constexpr uint16_t kTagExtensible = 0xFFFE;
+// Chunks walked at most in search of fmt and data: a file of countless tiny
+// chunks costs no more than this many reads.
+constexpr int kMaxChunks = 1000;
 
 uint16_t Le16(const uint8_t *p)
 {
@@ -29,39 +32,51 @@ int16_t FromReal(double x)
 }
 } // namespace
 
-std::string ParseWavFormat(const uint8_t *p, size_t size, WavFormat *pFormat)
+std::string ReadWavHeader(const WavByteReader &read, uint64_t size, WavFormat *pFormat)
 {
-    if (size < 12 || std::memcmp(p, "RIFF", 4) != 0)
+    uint8_t riff[12];
+    if (size < 12 || read(0, riff, 12) != 12 || std::memcmp(riff, "RIFF", 4) != 0)
         return "not a WAV file (no RIFF header)";
-    if (std::memcmp(p + 8, "WAVE", 4) != 0)
+    if (std::memcmp(riff + 8, "WAVE", 4) != 0)
         return "not a WAV file (the RIFF form is not WAVE)";
 
     // The RIFF size field is often wrong in files written while streaming;
-    // the chunks are walked up to the real end of the file instead.
+    // the chunks are walked up to the real end of the file instead, until
+    // both the fmt and the data chunk are found.
+    uint8_t fmtBytes[40] = {};
     const uint8_t *pFmt = nullptr;
     uint32_t fmtSize = 0;
     bool bData = false;
-    size_t dataOffset = 0;
-    size_t dataBytes = 0;
-    size_t offset = 12;
-    while (offset + 8 <= size) {
-        const uint32_t chunkSize = Le32(p + offset + 4);
-        const size_t body = offset + 8;
-        const size_t available = std::min<size_t>(chunkSize, size - body);
-        if (std::memcmp(p + offset, "fmt ", 4) == 0 && !pFmt) {
+    uint64_t dataOffset = 0;
+    uint64_t dataBytes = 0;
+    uint64_t offset = 12;
+    int chunks = 0;
+    while (offset + 8 <= size && !(pFmt && bData)) {
+        if (++chunks > kMaxChunks)
+            return "more than " + std::to_string(kMaxChunks) + " chunks before the samples";
+        uint8_t header[8];
+        if (read(offset, header, 8) != 8)
+            return "cannot read the file at byte " + std::to_string(offset);
+        const uint32_t chunkSize = Le32(header + 4);
+        const uint64_t body = offset + 8;
+        const uint64_t available = std::min<uint64_t>(chunkSize, size - body);
+        if (std::memcmp(header, "fmt ", 4) == 0 && !pFmt) {
             if (available < chunkSize)
                 return "truncated fmt chunk";
             if (chunkSize < 16)
                 return "fmt chunk too short (" + std::to_string(chunkSize) + " bytes)";
-            pFmt = p + body;
+            const size_t n = std::min<size_t>(chunkSize, sizeof fmtBytes);
+            if (read(body, fmtBytes, n) != n)
+                return "cannot read the file at byte " + std::to_string(body);
+            pFmt = fmtBytes;
             fmtSize = chunkSize;
-        } else if (std::memcmp(p + offset, "data", 4) == 0 && !bData) {
+        } else if (std::memcmp(header, "data", 4) == 0 && !bData) {
             bData = true;
             dataOffset = body;
             dataBytes = available;
         }
         // Chunks are padded to an even length.
-        offset = body + size_t(chunkSize) + (chunkSize & 1);
+        offset = body + uint64_t(chunkSize) + (chunkSize & 1);
     }
     if (!pFmt)
         return "no fmt chunk";
@@ -109,24 +124,44 @@ std::string ParseWavFormat(const uint8_t *p, size_t size, WavFormat *pFormat)
     }
     if (channels == 0)
         return "no channels";
+    if (channels > kMaxWavChannels)
+        return std::to_string(channels) + " channels (at most " + std::to_string(kMaxWavChannels) +
+               " are played)";
     if (rate == 0)
         return "sample rate 0";
+    if (rate < kMinWavRate || rate > kMaxWavRate)
+        return "sample rate " + std::to_string(rate) + " Hz (" + std::to_string(kMinWavRate) +
+               " to " + std::to_string(kMaxWavRate) + " Hz are played)";
     const uint16_t sampleBytes = bits / 8;
     if (blockAlign != uint32_t(channels) * sampleBytes)
         return "inconsistent fmt chunk (block alignment " + std::to_string(blockAlign) + " for " +
                std::to_string(channels) + " channels of " + std::to_string(bits) + " bits)";
-    const size_t frames = dataBytes / blockAlign;
+    const uint64_t frames = dataBytes / blockAlign;
     if (frames == 0)
         return "no samples in the data chunk";
+    if (dataBytes > kMaxWavDataBytes)
+        return "data chunk of " + std::to_string(dataBytes) + " bytes (at most 1 GiB is played)";
 
-    format.nDataOffset = dataOffset;
-    format.nFrames = static_cast<uint32_t>(std::min<size_t>(frames, UINT32_MAX));
+    format.nDataOffset = static_cast<size_t>(dataOffset);
+    format.nFrames = static_cast<uint32_t>(std::min<uint64_t>(frames, UINT32_MAX));
     format.nRate = rate;
     format.nFileChannels = channels;
     format.nBlockAlign = blockAlign;
     format.nSampleBytes = sampleBytes;
     *pFormat = format;
     return {};
+}
+
+std::string ParseWavFormat(const uint8_t *p, size_t size, WavFormat *pFormat)
+{
+    const auto read = [p, size](uint64_t offset, uint8_t *pOut, size_t n) -> size_t {
+        if (offset >= size)
+            return 0;
+        n = std::min<size_t>(n, size - size_t(offset));
+        std::memcpy(pOut, p + offset, n);
+        return n;
+    };
+    return ReadWavHeader(read, size, pFormat);
 }
 
 int16_t WavSample(const uint8_t *pData, const WavFormat &format, uint32_t nFrame, int nChannel)

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 enum class WavEncoding
@@ -33,13 +34,31 @@ struct WavFormat
     int Channels() const { return nFileChannels > 1 ? 2 : 1; }
 };
 
-// Reads the chunks of a WAV file held in pData[0, nSize): PCM with 8, 16, 24
-// or 32 bits, IEEE float with 32 or 64 bits, also in the extensible form, any
-// channel count and rate. Unknown chunks are skipped; a data chunk cut short
-// by the end of the bytes gives the whole frames that are there, and frames
-// beyond 2^32 - 1 are dropped. Returns an empty string and fills *pFormat, or
-// returns why the bytes cannot be played ("no fmt chunk") and leaves
-// *pFormat alone. Every frame it describes lies inside the bytes.
+// What is played at most: the file is held in memory while it plays.
+constexpr uint64_t kMaxWavDataBytes = uint64_t(1) << 30;
+// The channel counts and rates that play.
+constexpr int kMaxWavChannels = 8;
+constexpr uint32_t kMinWavRate = 8000;
+constexpr uint32_t kMaxWavRate = 384000;
+
+// Copies up to nBytes of the file from nOffset on into pOut and returns how
+// many it copied: fewer only at the end of the file or on a read error.
+using WavByteReader = std::function<size_t(uint64_t nOffset, uint8_t *pOut, size_t nBytes)>;
+
+// Reads the header of a WAV file of nFileSize bytes through read, which is
+// asked only for chunk headers and the fmt chunk's first 40 bytes: a few
+// hundred bytes for any file. Plays PCM with 8, 16, 24 or 32 bits and IEEE
+// float with 32 or 64 bits, also in the extensible form; 1 to kMaxWavChannels
+// channels; kMinWavRate to kMaxWavRate frames per second; at most
+// kMaxWavDataBytes of data. Unknown chunks are skipped (up to 1000 of them);
+// a data chunk cut short by the end of the file gives the whole frames that
+// are there, and frames beyond 2^32 - 1 are dropped. Returns an empty string
+// and fills *pFormat, or returns why the file cannot be played ("no fmt
+// chunk") and leaves *pFormat alone. Every frame it describes lies inside the
+// file.
+std::string ReadWavHeader(const WavByteReader &read, uint64_t nFileSize, WavFormat *pFormat);
+
+// ReadWavHeader of a file held whole in pData[0, nSize).
 std::string ParseWavFormat(const uint8_t *pData, size_t nSize, WavFormat *pFormat);
 
 // Sample of channel nChannel (below format.nFileChannels) of frame nFrame

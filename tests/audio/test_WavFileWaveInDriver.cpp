@@ -4,6 +4,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <initializer_list>
 #include <limits>
@@ -173,4 +174,113 @@ TEST_F(WavFileTest, FilesThatAreNotPlayableWAVsFailWithAReason)
     WavFileWaveInDriver missing(QTemporaryDir().filePath("absent.wav")); // the reason too
     EXPECT_FALSE(missing.Open(WaveFormat{1, 2, 22050, 88200, 4, 16}, this) || missing.IsOpen());
     EXPECT_NE(missing.LastError().find("absent.wav: cannot open"), std::string::npos);
+}
+
+namespace {
+// Bytes this process has read through read() and the like so far.
+uint64_t BytesReadSoFar()
+{
+    QFile io(QStringLiteral("/proc/self/io"));
+    if (!io.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray &line : io.readAll().split('\n'))
+        if (line.startsWith("rchar:"))
+            return line.mid(6).trimmed().toULongLong();
+    return 0;
+}
+} // namespace
+
+// A file that cannot be played is refused with its reason at start-up and by
+// the driver, after reading no more than its first chunks, whatever its size.
+TEST_F(WavFileTest, UnplayableFilesAreRefusedFromTheirHeaderAlone)
+{
+    const QByteArray samples = Samples16({1, 2, 3});
+    const QByteArray good = MakeWav({}, samples);
+    constexpr qint64 kMiB = qint64(1) << 20;
+    struct Case
+    {
+        const char *name;
+        QByteArray bytes;
+        qint64 nSparseSize; // the file is extended to this size with a hole; 0: as written
+        const char *reason;
+    };
+    const Case cases[] = {
+        {"mu-law", MakeWav({.tag = 7, .bits = 8}, "\x01\x02"), 0, "format tag 0x0007"},
+        {"mu-law, 600 MiB", MakeWav({.tag = 7, .bits = 8, .dataSizeOverride = 600 * kMiB}, {}),
+         600 * kMiB, "format tag 0x0007"},
+        {"cut inside the fmt chunk", good.left(30), 0, "truncated fmt chunk"},
+        {"cut before the data chunk", good.left(38), 0, "no data chunk"},
+        {"rate 0", MakeWav({.rate = 0}, samples), 0, "sample rate 0"},
+        {"rate too low", MakeWav({.rate = 7999}, samples), 0, "sample rate 7999 Hz"},
+        {"rate too high", MakeWav({.rate = 384001}, samples), 0, "sample rate 384001 Hz"},
+        {"9 channels", MakeWav({.channels = 9}, Samples16({1, 2, 3, 4, 5, 6, 7, 8, 9})), 0,
+         "9 channels"},
+        {"no fmt chunk", QByteArray(good).replace(12, 4, "fmtx"), 0, "no fmt chunk"},
+        // A valid header whose data chunk is 2 GiB of holes.
+        {"2 GiB of data", MakeWav({.dataSizeOverride = 2048 * kMiB}, {}), 2048 * kMiB + 44,
+         "2147483648 bytes"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString path = Write(c.bytes, "bad.wav");
+        if (c.nSparseSize) {
+            ASSERT_TRUE(QFile::resize(path, c.nSparseSize));
+        }
+        const uint64_t nBefore = BytesReadSoFar();
+        const QString strWhy = CheckWavFile(path);
+        EXPECT_TRUE(strWhy.contains(QLatin1String(c.reason))) << strWhy.toStdString();
+        WavFileWaveInDriver driver(path);
+        EXPECT_FALSE(driver.Open(Format(22050, 16, 2), &m_client));
+        EXPECT_NE(driver.LastError().find(c.reason), std::string::npos) << driver.LastError();
+        EXPECT_LT(BytesReadSoFar() - nBefore, uint64_t(kMiB));
+    }
+
+    // What is not a regular file is refused before it is opened for reading,
+    // so a FIFO without a writer cannot hang the start.
+    const QString fifo = m_dir.filePath("fifo.wav");
+    ASSERT_EQ(mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    for (const QString &path : {m_dir.path(), fifo}) {
+        EXPECT_EQ(CheckWavFile(path).toStdString(), "not a regular file");
+        WavFileWaveInDriver driver(path);
+        EXPECT_FALSE(driver.Open(Format(22050, 16, 2), &m_client));
+        EXPECT_NE(driver.LastError().find("not a regular file"), std::string::npos);
+    }
+    EXPECT_TRUE(CheckWavFile(m_dir.filePath("absent.wav")).startsWith("cannot open"));
+}
+
+// Every sample format, channel count and rate that plays passes the start-up
+// check and opens; a large chunk after the data is not read.
+TEST_F(WavFileTest, PlayableFormatsPassTheStartUpCheck)
+{
+    const QByteArray list = QByteArray("LIST", 4) + Le({2}, 4) + "ab";
+    const WavLayout layouts[] = {
+        {.bits = 8},
+        {.bits = 16},
+        {.channels = 2, .bits = 24},
+        {.bits = 32},
+        {.tag = 3, .bits = 32},
+        {.tag = 3, .channels = 2, .bits = 32, .bExtensible = true},
+        {.channels = 2, .bits = 24, .bExtensible = true},
+        {.channels = 8, .rate = 384000},
+        {.channels = 6, .rate = 8000, .bits = 32, .extraChunk = list},
+    };
+    for (const WavLayout &layout : layouts) {
+        SCOPED_TRACE(testing::Message() << layout.bits << " bits, " << layout.channels
+                                        << " channels at " << layout.rate);
+        const int nBytes = 4 * layout.channels * layout.bits / 8;
+        const QString path = Write(MakeWav(layout, QByteArray(nBytes, '\x40')));
+        EXPECT_EQ(CheckWavFile(path).toStdString(), "");
+        WavFileWaveInDriver driver(path);
+        EXPECT_TRUE(driver.Open(Format(22050, 16, 2), &m_client)) << driver.LastError();
+    }
+
+    // Four frames of data, then 300 MiB of a chunk nobody plays.
+    QByteArray bytes = MakeWav({}, Samples16({5, -6, 7, -8})) + "junk" + Le({300 << 20}, 4);
+    const QString path = Write(bytes);
+    ASSERT_TRUE(QFile::resize(path, bytes.size() + (qint64(300) << 20)));
+    const uint64_t nBefore = BytesReadSoFar();
+    EXPECT_EQ(CheckWavFile(path).toStdString(), "");
+    WavFileWaveInDriver driver(path);
+    EXPECT_EQ(Record(driver, Format(8000, 16, 1), 5), (std::vector<int>{5, -6, 7, -8, 5}));
+    EXPECT_LT(BytesReadSoFar() - nBefore, uint64_t(1) << 20);
 }

@@ -1,6 +1,7 @@
 #include "audio/input/WavFileWaveInDriver.h"
 
 #include <QElapsedTimer>
+#include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
 #include <gtest/gtest.h>
@@ -50,7 +51,8 @@ QByteArray MakeWav(const WavLayout &l, const QByteArray &samples)
            QByteArray(samples.size() % 2, '\0');
 }
 
-const WaveFormat kMono = {1, 1, 8000, 16000, 2, 16}, kStereo = {1, 2, 8000, 32000, 4, 16};
+const WaveFormat kMono = {1, 1, 8000, 16000, 2, 16}, kStereo = {1, 2, 8000, 32000, 4, 16},
+                 kStereo22k = {1, 2, 22050, 88200, 4, 16};
 
 class WavFileTest : public ::testing::Test, public IWaveInClient
 {
@@ -77,9 +79,19 @@ protected:
         return out;
     }
 
+    // Writes bytes to a file of the test's own folder.
+    QString Write(const QByteArray &bytes, const char *pszName = "t.wav")
+    {
+        const QString path = m_dir.filePath(QString::fromLatin1(pszName));
+        QFile file(path);
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
+        return path;
+    }
+
     int m_nReturned = 0;
     std::vector<uint8_t> m_memory;
     WaveHeader m_hdr;
+    QTemporaryDir m_dir;
 };
 } // namespace
 
@@ -194,7 +206,7 @@ uint64_t BytesReadSoFar()
 // the driver, after reading no more than its first chunks, whatever its size.
 TEST_F(WavFileTest, UnplayableFilesAreRefusedFromTheirHeaderAlone)
 {
-    const QByteArray samples = Samples16({1, 2, 3});
+    const QByteArray samples = Le({1, 2, 3});
     const QByteArray good = MakeWav({}, samples);
     constexpr qint64 kMiB = qint64(1) << 20;
     struct Case
@@ -206,18 +218,18 @@ TEST_F(WavFileTest, UnplayableFilesAreRefusedFromTheirHeaderAlone)
     };
     const Case cases[] = {
         {"mu-law", MakeWav({.tag = 7, .bits = 8}, "\x01\x02"), 0, "format tag 0x0007"},
-        {"mu-law, 600 MiB", MakeWav({.tag = 7, .bits = 8, .dataSizeOverride = 600 * kMiB}, {}),
+        {"mu-law, 600 MiB", MakeWav({.tag = 7, .bits = 8, .dataSize = 600 * kMiB}, {}),
          600 * kMiB, "format tag 0x0007"},
         {"cut inside the fmt chunk", good.left(30), 0, "truncated fmt chunk"},
         {"cut before the data chunk", good.left(38), 0, "no data chunk"},
         {"rate 0", MakeWav({.rate = 0}, samples), 0, "sample rate 0"},
         {"rate too low", MakeWav({.rate = 7999}, samples), 0, "sample rate 7999 Hz"},
         {"rate too high", MakeWav({.rate = 384001}, samples), 0, "sample rate 384001 Hz"},
-        {"9 channels", MakeWav({.channels = 9}, Samples16({1, 2, 3, 4, 5, 6, 7, 8, 9})), 0,
+        {"9 channels", MakeWav({.channels = 9}, Le({1, 2, 3, 4, 5, 6, 7, 8, 9})), 0,
          "9 channels"},
         {"no fmt chunk", QByteArray(good).replace(12, 4, "fmtx"), 0, "no fmt chunk"},
         // A valid header whose data chunk is 2 GiB of holes.
-        {"2 GiB of data", MakeWav({.dataSizeOverride = 2048 * kMiB}, {}), 2048 * kMiB + 44,
+        {"2 GiB of data", MakeWav({.dataSize = 2048 * kMiB}, {}), 2048 * kMiB + 44,
          "2147483648 bytes"},
     };
     for (const Case &c : cases) {
@@ -230,7 +242,7 @@ TEST_F(WavFileTest, UnplayableFilesAreRefusedFromTheirHeaderAlone)
         const QString strWhy = CheckWavFile(path);
         EXPECT_TRUE(strWhy.contains(QLatin1String(c.reason))) << strWhy.toStdString();
         WavFileWaveInDriver driver(path);
-        EXPECT_FALSE(driver.Open(Format(22050, 16, 2), &m_client));
+        EXPECT_FALSE(driver.Open(kStereo22k, this));
         EXPECT_NE(driver.LastError().find(c.reason), std::string::npos) << driver.LastError();
         EXPECT_LT(BytesReadSoFar() - nBefore, uint64_t(kMiB));
     }
@@ -242,7 +254,7 @@ TEST_F(WavFileTest, UnplayableFilesAreRefusedFromTheirHeaderAlone)
     for (const QString &path : {m_dir.path(), fifo}) {
         EXPECT_EQ(CheckWavFile(path).toStdString(), "not a regular file");
         WavFileWaveInDriver driver(path);
-        EXPECT_FALSE(driver.Open(Format(22050, 16, 2), &m_client));
+        EXPECT_FALSE(driver.Open(kStereo22k, this));
         EXPECT_NE(driver.LastError().find("not a regular file"), std::string::npos);
     }
     EXPECT_TRUE(CheckWavFile(m_dir.filePath("absent.wav")).startsWith("cannot open"));
@@ -271,16 +283,16 @@ TEST_F(WavFileTest, PlayableFormatsPassTheStartUpCheck)
         const QString path = Write(MakeWav(layout, QByteArray(nBytes, '\x40')));
         EXPECT_EQ(CheckWavFile(path).toStdString(), "");
         WavFileWaveInDriver driver(path);
-        EXPECT_TRUE(driver.Open(Format(22050, 16, 2), &m_client)) << driver.LastError();
+        EXPECT_TRUE(driver.Open(kStereo22k, this)) << driver.LastError();
     }
 
     // Four frames of data, then 300 MiB of a chunk nobody plays.
-    QByteArray bytes = MakeWav({}, Samples16({5, -6, 7, -8})) + "junk" + Le({300 << 20}, 4);
+    QByteArray bytes = MakeWav({}, Le({5, -6, 7, -8})) + "junk" + Le({300 << 20}, 4);
     const QString path = Write(bytes);
     ASSERT_TRUE(QFile::resize(path, bytes.size() + (qint64(300) << 20)));
     const uint64_t nBefore = BytesReadSoFar();
     EXPECT_EQ(CheckWavFile(path).toStdString(), "");
     WavFileWaveInDriver driver(path);
-    EXPECT_EQ(Record(driver, Format(8000, 16, 1), 5), (std::vector<int>{5, -6, 7, -8, 5}));
+    EXPECT_EQ(Play(driver, kMono, 5), (std::vector<int>{5, -6, 7, -8, 5}));
     EXPECT_LT(BytesReadSoFar() - nBefore, uint64_t(1) << 20);
 }

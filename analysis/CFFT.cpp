@@ -1,7 +1,7 @@
 #include "analysis/CFFT.h"
 
-#include "settings/SettingValues.h"
 #include "audio/CWave.h"
+#include "settings/SettingValues.h"
 
 #include <algorithm>
 #include <cmath>

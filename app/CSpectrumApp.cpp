@@ -25,8 +25,8 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include "settings/Settings.h"
 #include "platform/ProfileStore.h"
+#include "settings/Settings.h"
 
 #include <QBuffer>
 #include <QFile>
@@ -416,7 +416,8 @@ void CSpectrumApp::InstallSoundSource()
 {
     if (!m_options.strInput.isEmpty()) {
         const QString strPath = m_options.strInput;
-        SetWaveInDriverFactory([strPath] { return std::make_unique<WavFileWaveInDriver>(strPath); });
+        SetWaveInDriverFactory(
+            [strPath] { return std::make_unique<WavFileWaveInDriver>(strPath); });
         return;
     }
     bool bDemo = m_options.bDemo;
@@ -428,17 +429,17 @@ void CSpectrumApp::InstallSoundSource()
         if (probe.Open(format, nullptr)) {
             probe.Close();
         } else {
-            std::fprintf(stderr, "%s: no sound server answered (%s); showing the built-in "
-                                 "demo signal\n",
+            std::fprintf(stderr,
+                         "%s: no sound server answered (%s); showing the built-in "
+                         "demo signal\n",
                          qPrintable(m_strProfileName), probe.LastError().c_str());
             bDemo = true;
         }
     }
     if (bDemo) {
         const QByteArray demo = SynthesizeDemoWav();
-        SetWaveInDriverFactory([demo] {
-            return std::make_unique<WavFileWaveInDriver>(demo, QStringLiteral("demo"));
-        });
+        SetWaveInDriverFactory(
+            [demo] { return std::make_unique<WavFileWaveInDriver>(demo, QStringLiteral("demo")); });
         return;
     }
     SetWaveInDriverFactory([] { return std::make_unique<PulseWaveInDriver>(); });

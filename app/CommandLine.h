@@ -14,13 +14,13 @@
 struct ExtraOptions
 {
     bool bHelp = false;
-    bool bVersion = false;    // --version: "vexlor" and the version number
-    QString strPlatform;      // -platform NAME, one of Qt's own options
-    bool bWindow = false;     // --window [WxH]: an ordinary top-level window
+    bool bVersion = false; // --version: "vexlor" and the version number
+    QString strPlatform;   // -platform NAME, one of Qt's own options
+    bool bWindow = false;  // --window [WxH]: an ordinary top-level window
     QSize windowSize{800, 300};
-    QString strInput;         // --input FILE.wav: the WAV file instead of the sound server
-    bool bDemo = false;       // --demo: the built-in music-like signal
-    QString strSnapshot;      // --snapshot FILE.png: write the picture and exit
+    QString strInput;           // --input FILE.wav: the WAV file instead of the sound server
+    bool bDemo = false;         // --demo: the built-in music-like signal
+    QString strSnapshot;        // --snapshot FILE.png: write the picture and exit
     double dAfterSeconds = 2.0; // --after SECONDS: when to take the snapshot
     // XScreenSaver's conventions (one dash, as its hacks take them; two work too).
     bool bRoot = false;    // -root: draw into XScreenSaver's window, else the root window

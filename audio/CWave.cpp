@@ -270,8 +270,7 @@ double CWave::GetSampleFloat(uint32_t dwFrame, int nChannel) const
     }
 }
 
-int CWave::GetStereoSample(uint32_t dwFrame, int16_t *pLeft, int16_t *pRight,
-                           int bDifference) const
+int CWave::GetStereoSample(uint32_t dwFrame, int16_t *pLeft, int16_t *pRight, int bDifference) const
 {
     const int left = GetSampleInt(dwFrame, CHANNEL_LEFT);
     const int right = m_format.nChannels >= 2 ? GetSampleInt(dwFrame, CHANNEL_RIGHT) : left;

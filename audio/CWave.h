@@ -67,7 +67,7 @@ public:
     int m_nHalfDone = 0;
     std::unique_ptr<uint8_t[]> m_hMem; // the sample memory
     uint8_t *m_pData = nullptr;        // set while "locked"
-    int m_nBlocksQueued = 0; // blocks of this buffer the device holds
+    int m_nBlocksQueued = 0;           // blocks of this buffer the device holds
     int m_bRunning = 0;
     int m_bWrapped = 0;
 

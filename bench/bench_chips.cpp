@@ -4,9 +4,9 @@
 // repaint once more with the rows drawn as one line each, the way the device
 // would be driven without the rectangle fill.
 
-#include "settings/SettingValues.h"
 #include "display/CChipColumn.h"
 #include "graphics/CDC.h"
+#include "settings/SettingValues.h"
 
 #include <QFont>
 #include <QGuiApplication>

@@ -8,8 +8,8 @@
 // each (the least disturbed by other work on the machine).
 
 #include "analysis/CFFT.h"
-#include "settings/SettingValues.h"
 #include "audio/CWave.h"
+#include "settings/SettingValues.h"
 
 #include <benchmark/benchmark.h>
 #include <fftw3.h>

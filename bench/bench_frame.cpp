@@ -1,11 +1,11 @@
 // The cost of the display's frame tick and of a full repaint, for the
 // heaviest column layout: stereo side by side with 40 bands a channel (all
 // 80 slots) in a 1920 x 1080 window, fed with the built-in music-like signal.
-#include "settings/SettingValues.h"
-#include "display/CSpectrumWnd.h"
 #include "audio/input/DemoSignal.h"
 #include "audio/input/ScriptedWaveInDriver.h"
 #include "audio/input/WavFileWaveInDriver.h"
+#include "display/CSpectrumWnd.h"
+#include "settings/SettingValues.h"
 
 #include <QApplication>
 #include <benchmark/benchmark.h>

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "settings/Settings.h"
 #include "graphics/Dib.h"
 #include "graphics/GdiTypes.h"
+#include "settings/Settings.h"
 
 #include <QDialog>
 #include <QString>

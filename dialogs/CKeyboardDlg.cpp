@@ -1,8 +1,8 @@
 #include "dialogs/CKeyboardDlg.h"
 
-#include "settings/Settings.h"
 #include "dialogs/CommonControls.h"
 #include "dialogs/PageSupport.h"
+#include "settings/Settings.h"
 #include "ui_CKeyboardDlg.h"
 
 #include <QButtonGroup>

@@ -1,8 +1,8 @@
 #include "dialogs/CLevelRangeDlg.h"
 
-#include "settings/Settings.h"
 #include "dialogs/CommonControls.h"
 #include "dialogs/PageSupport.h"
+#include "settings/Settings.h"
 #include "ui_CLevelRangeDlg.h"
 
 #include <QButtonGroup>

@@ -1,7 +1,7 @@
 #include "dialogs/CSaverSetupDlg.h"
 
-#include "settings/Settings.h"
 #include "dialogs/PageSupport.h"
+#include "settings/Settings.h"
 
 #include "ui_CSaverSetupDlg.h"
 

@@ -107,8 +107,7 @@ PageChoosers DefaultChoosers()
     return choosers;
 }
 
-template <typename T>
-bool ReadNumberField(QLineEdit *pEdit, T *pValue, bool bSigned)
+template <typename T> bool ReadNumberField(QLineEdit *pEdit, T *pValue, bool bSigned)
 {
     const QString strText = pEdit->text().trimmed();
     bool bOk = !strText.isEmpty() && (bSigned || strText.front().isDigit());

@@ -1,9 +1,9 @@
 #include "dialogs/TypePictures.h"
 
-#include "settings/SettingValues.h"
-#include "display/CSpectrumWnd.h"
 #include "audio/input/DemoSignal.h"
 #include "audio/input/ScriptedWaveInDriver.h"
+#include "display/CSpectrumWnd.h"
+#include "settings/SettingValues.h"
 
 #include <algorithm>
 #include <memory>

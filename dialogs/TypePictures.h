@@ -9,8 +9,8 @@
 // headlessly for a moment on the built-in demo signal and its backing image
 // is taken. So the pictures always show what the type really looks like.
 //
-// nType: a display type (TYPE_MONO ... TYPE_KEYBOARD). size: the window's size in pixels; the caller
-// scales the picture down to where it shows it. A null image for an empty size.
+// nType: a display type (TYPE_MONO ... TYPE_KEYBOARD). size: the window's size in pixels; the
+// caller scales the picture down to where it shows it. A null image for an empty size.
 //
 // User-interface thread only. The picture is drawn with settings of its own:
 // no process-wide setting, the change flag included, is read or changed.

@@ -1,7 +1,7 @@
 #include "display/CBandElement.h"
 
-#include "settings/Settings.h"
 #include "graphics/CDC.h"
+#include "settings/Settings.h"
 
 #include <cstdlib>
 #include <utility>

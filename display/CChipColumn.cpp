@@ -1,7 +1,7 @@
 #include "display/CChipColumn.h"
 
-#include "settings/SettingValues.h"
 #include "graphics/CDC.h"
+#include "settings/SettingValues.h"
 
 #include <algorithm>
 #include <cmath>

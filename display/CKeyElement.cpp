@@ -1,7 +1,7 @@
 #include "display/CKeyElement.h"
 
-#include "settings/Settings.h"
 #include "graphics/CDC.h"
+#include "settings/Settings.h"
 
 #include <algorithm>
 #include <cmath>
@@ -183,7 +183,7 @@ void CKeyElement::DrawFrame(CDC *pDC, RECT rc, const CPen *pPen)
     rc.Normalize();
     const int x1 = rc.left, y1 = rc.top, x2 = rc.right, y2 = rc.bottom;
     const int xl = x1 + m_nLeftNotch, xr = x2 - m_nRightNotch;
-    POINT outline[] = {{x1, y1}, {x1, h},  {xl, h}, {xl, y2}, {xr, y2},
+    POINT outline[] = {{x1, y1}, {x1, h}, {xl, h},  {xl, y2}, {xr, y2},
                        {xr, h},  {x2, h}, {x2, y1}, {x1, y1}};
     for (POINT &pt : outline) {
         m_mapLocal.MapPoint(pt);

@@ -1,10 +1,10 @@
 #include "display/CSpectrumWnd.h"
 
-#include "settings/SettingValues.h"
 #include "display/CChipColumn.h"
 #include "display/CKeyElement.h"
 #include "display/DisplayFont.h"
 #include "graphics/BackingImage.h"
+#include "settings/SettingValues.h"
 
 #include <QCloseEvent>
 #include <QPaintEngine>
@@ -25,14 +25,12 @@ constexpr int kIdleSeconds = 15;
 CSpectrumWnd::CSpectrumWnd(DisplaySettings &settings, bool bAutoDelete, QWidget *pParent)
     : CSpectrumWnd(settings, std::make_unique<CSpectrumEngine>(settings), nullptr, bAutoDelete,
                    pParent)
-{
-}
+{}
 
 CSpectrumWnd::CSpectrumWnd(DisplaySettings &settings, CSpectrumEngine &engine, bool bAutoDelete,
                            QWidget *pParent)
     : CSpectrumWnd(settings, nullptr, &engine, bAutoDelete, pParent)
-{
-}
+{}
 
 CSpectrumWnd::CSpectrumWnd(DisplaySettings &settings, std::unique_ptr<CSpectrumEngine> pOwnEngine,
                            CSpectrumEngine *pSharedEngine, bool bAutoDelete, QWidget *pParent)

@@ -1,11 +1,11 @@
 #pragma once
 
 #include "analysis/CSpectrumEngine.h"
-#include "display/CChipColumn.h"
 #include "display/CBandElement.h"
+#include "display/CChipColumn.h"
 #include "graphics/CCoordMapper.h"
-#include "graphics/Dib.h"
 #include "graphics/CDC.h"
+#include "graphics/Dib.h"
 #include "platform/CWindowTimers.h"
 
 #include <QFont>
@@ -208,8 +208,8 @@ private:
 
     DisplaySettings &m_settings;
     std::unique_ptr<CSpectrumEngine> m_pOwnEngine; // null when showing a shared engine
-    CSpectrumEngine *m_pEngine;                     // m_pOwnEngine or the shared one
-    uint32_t m_nFrameShown = 0;                     // the engine frame drawn last
+    CSpectrumEngine *m_pEngine;                    // m_pOwnEngine or the shared one
+    uint32_t m_nFrameShown = 0;                    // the engine frame drawn last
     int *m_pSettingsChanged;
 
     QString m_strLastBigClock;

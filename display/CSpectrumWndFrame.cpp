@@ -3,8 +3,8 @@
 // for the display while it is idle or in an error state.
 #include "display/CSpectrumWnd.h"
 
-#include "settings/Settings.h"
 #include "display/DisplayFont.h"
+#include "settings/Settings.h"
 
 #include <QDateTime>
 #include <QFile>
@@ -158,8 +158,7 @@ void CSpectrumWnd::DrawSmallClock(CDC *pDC, bool bFull)
             const COLORREF oldColor = pDC->SetTextColor(COLORREF(m_settings.Cbackground));
             pDC->ExtTextOutClipped(rc.right, rc.bottom, rc, SmallClockText(nOldHour, nOldMinute));
             pDC->SetTextColor(COLORREF(m_settings.FontColor));
-            pDC->ExtTextOutClipped(rc.right, rc.bottom, rc,
-                                   SmallClockText(now.nHour, now.nMinute));
+            pDC->ExtTextOutClipped(rc.right, rc.bottom, rc, SmallClockText(now.nHour, now.nMinute));
             pDC->SetTextColor(oldColor);
         }
     }
@@ -256,15 +255,15 @@ void CSpectrumWnd::DrawBigClock(CDC *pDC, bool bFull)
     pDC->TextOut(x, y, strTime);
 
     if (bError) {
-        const QString strMessage = QString::fromLatin1(
-            m_nState == DS_MEMORYERROR ? "Memory error" : "Device error");
+        const QString strMessage =
+            QString::fromLatin1(m_nState == DS_MEMORYERROR ? "Memory error" : "Device error");
         COLORREF messageColor;
         if (st.CGrad)
-            messageColor = Blend(COLORREF(st.Cpeekchip), COLORREF(st.Cbackground),
-                                 m_nMessagePulse & 0xFF, 26);
+            messageColor =
+                Blend(COLORREF(st.Cpeekchip), COLORREF(st.Cbackground), m_nMessagePulse & 0xFF, 26);
         else
-            messageColor = (m_nMessagePulse & 0xFF) < 12 ? COLORREF(st.Cbackground)
-                                                         : COLORREF(st.Cpeekchip);
+            messageColor =
+                (m_nMessagePulse & 0xFF) < 12 ? COLORREF(st.Cbackground) : COLORREF(st.Cpeekchip);
         pDC->SelectFont(&m_bigMessageFont);
         pDC->SetTextColor(messageColor);
         const SIZE mext = pDC->GetTextExtent(strMessage);

@@ -3,8 +3,8 @@
 // ones.
 #include "display/CSpectrumWnd.h"
 
-#include "settings/Settings.h"
 #include "display/CKeyElement.h"
+#include "settings/Settings.h"
 
 #include <algorithm>
 #include <cmath>
@@ -110,7 +110,7 @@ void CSpectrumWnd::MapKeys(int nRate, int nSize, int nCount)
     if (nRate <= 0 || nSize < 2)
         return;
     nCount = std::min(nCount, int(kMaxElements));
-    const double f = double(nRate) / nSize; // Hz per bin
+    const double f = double(nRate) / nSize;  // Hz per bin
     const double u = std::log10(2.0) / 12.0; // one semitone, as an exponent
     // Terminates for every whole number; 0 or less is left as it is, and
     // its logarithm ends the walk at once or tunes every key to 0 Hz.

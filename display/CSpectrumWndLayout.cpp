@@ -3,13 +3,13 @@
 // assignment of transform bins and labels to the bands.
 #include "display/CSpectrumWnd.h"
 
-#include "settings/SettingValues.h"
 #include "display/CChipColumn.h"
+#include "settings/SettingValues.h"
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 
 namespace {

@@ -49,8 +49,7 @@ int CSpectrumWnd::CaptureTrace(int nSlot)
         int16_t l = 0, r = 0;
         const int s = wave.GetStereoSample(uint32_t(frame), &l, &r, 0);
         const double a = std::clamp(std::trunc(g * s), -32768.0, 32767.0);
-        m_trace[nSlot][i] =
-            int16_t(rc.top + (((H - 4) * int(a)) / 2) / 32768 + H / 2);
+        m_trace[nSlot][i] = int16_t(rc.top + (((H - 4) * int(a)) / 2) / 32768 + H / 2);
     }
     return nCount;
 }
@@ -63,8 +62,7 @@ COLORREF CSpectrumWnd::AfterimageColor(COLORREF bg, COLORREF wl, int nZan)
                    std::min(255, int((((bg >> 6) & 0x3FF) + ((wl >> 7) & 0x1FF)) / 6)),
                    std::min(255, int((((bg >> 14) & 0x3FF) + ((wl >> 15) & 0x1FF)) / 6)));
     }
-    return RGB((rw + rb) / 2,
-               std::min(255, int((((wl >> 7) & 0x1FF) + ((bg >> 7) & 0x1FF)) / 4)),
+    return RGB((rw + rb) / 2, std::min(255, int((((wl >> 7) & 0x1FF) + ((bg >> 7) & 0x1FF)) / 4)),
                std::min(255, int((((wl >> 15) & 0x1FF) + ((bg >> 15) & 0x1FF)) / 4)));
 }
 
@@ -122,8 +120,7 @@ void CSpectrumWnd::RepaintTraces(CDC *pDC)
         DrawTrace(pDC, (k + kTraceSlots - 1) % kTraceSlots, COLORREF(m_settings.Cwline));
         return;
     }
-    const COLORREF after =
-        AfterimageColor(bg, COLORREF(m_settings.Cwline), m_settings.FwaveZan);
+    const COLORREF after = AfterimageColor(bg, COLORREF(m_settings.Cwline), m_settings.FwaveZan);
     for (int i = 0; i < kTraceSlots; ++i) {
         if (i != k)
             DrawTrace(pDC, i, after);

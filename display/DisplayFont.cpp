@@ -15,8 +15,8 @@ namespace {
 
 // Japanese Gothic faces that Linux desktops install, best first.
 const char *const kGothicFallbacks[] = {
-    "Noto Sans CJK JP", "Noto Sans JP", "IPAPGothic", "IPAGothic", "VL PGothic",
-    "TakaoPGothic", "Droid Sans Fallback",
+    "Noto Sans CJK JP", "Noto Sans JP", "IPAPGothic",          "IPAGothic",
+    "VL PGothic",       "TakaoPGothic", "Droid Sans Fallback",
 };
 
 } // namespace

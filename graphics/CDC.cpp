@@ -190,8 +190,8 @@ QRegion CDC::DirtyRegion()
         const size_t nStart = m_bandRects.size();
         for (int i = 0; i < m_nDirty; ++i) {
             if (m_dirty[i].top() <= y1 && m_dirty[i].bottom() >= y2)
-                m_bandRects.push_back(QRect(QPoint(m_dirty[i].left(), y1),
-                                            QPoint(m_dirty[i].right(), y2)));
+                m_bandRects.push_back(
+                    QRect(QPoint(m_dirty[i].left(), y1), QPoint(m_dirty[i].right(), y2)));
         }
         if (m_bandRects.size() == nStart)
             continue;
@@ -200,15 +200,16 @@ QRegion CDC::DirtyRegion()
         size_t nOut = nStart;
         for (size_t k = nStart + 1; k < m_bandRects.size(); ++k) {
             if (m_bandRects[k].left() <= m_bandRects[nOut].right() + 1)
-                m_bandRects[nOut].setRight(std::max(m_bandRects[nOut].right(), m_bandRects[k].right()));
+                m_bandRects[nOut].setRight(
+                    std::max(m_bandRects[nOut].right(), m_bandRects[k].right()));
             else
                 m_bandRects[++nOut] = m_bandRects[k];
         }
         m_bandRects.resize(nOut + 1);
         // A band just below one with the same rectangles extends it.
         const size_t nCount = m_bandRects.size() - nStart;
-        bool bSame = nLastBandCount == nCount && nStart > 0 &&
-                     m_bandRects[nLastBand].bottom() + 1 == y1;
+        bool bSame =
+            nLastBandCount == nCount && nStart > 0 && m_bandRects[nLastBand].bottom() + 1 == y1;
         for (size_t k = 0; bSame && k < nCount; ++k)
             bSame = m_bandRects[nLastBand + k].left() == m_bandRects[nStart + k].left() &&
                     m_bandRects[nLastBand + k].right() == m_bandRects[nStart + k].right();

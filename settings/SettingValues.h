@@ -9,11 +9,11 @@
 // Type: how the bands are laid out.
 enum DisplayType : int
 {
-    TYPE_MONO = 0,              // one group of columns, both channels mixed
-    TYPE_STEREO = 1,            // left group, then right group, side by side
-    TYPE_STEREO_LEFTRIGHT = 2,  // columns lying down, left growing right, right growing left
-    TYPE_STEREO_TOPBOTTOM = 3,  // upper group grows up, lower group grows down
-    TYPE_KEYBOARD = 4,          // a piano keyboard, one key per semitone
+    TYPE_MONO = 0,             // one group of columns, both channels mixed
+    TYPE_STEREO = 1,           // left group, then right group, side by side
+    TYPE_STEREO_LEFTRIGHT = 2, // columns lying down, left growing right, right growing left
+    TYPE_STEREO_TOPBOTTOM = 3, // upper group grows up, lower group grows down
+    TYPE_KEYBOARD = 4,         // a piano keyboard, one key per semitone
 };
 
 // The display types with a second group of columns for the right channel.
@@ -34,9 +34,9 @@ enum ChannelCode : int
 // LPeek: how the peak chip moves once the column falls below it.
 enum PeakType : int
 {
-    PEAK_HOLD = 0,      // stays for a while, then drops to the column
-    PEAK_SLOWDOWN = 1,  // sinks slowly
-    PEAK_UP = 2,        // thrown up by a rising column, then falls faster and faster
+    PEAK_HOLD = 0,     // stays for a while, then drops to the column
+    PEAK_SLOWDOWN = 1, // sinks slowly
+    PEAK_UP = 2,       // thrown up by a rising column, then falls faster and faster
 };
 
 // Ldiv: the level axis' resolution, which fixes the chip size.

@@ -65,7 +65,9 @@ QByteArray SynthesizeDemoWav(int nSeconds, int nRate)
         right += 0.35 * bass;
 
         // Chord: root, third, fifth with a few harmonics, held.
-        const int aChord[3] = {nRoot, nRoot + ((nRoot % 12 == 9 || nRoot % 12 == 2 || nRoot % 12 == 4) ? 3 : 4), nRoot + 7};
+        const int aChord[3] = {
+            nRoot, nRoot + ((nRoot % 12 == 9 || nRoot % 12 == 2 || nRoot % 12 == 4) ? 3 : 4),
+            nRoot + 7};
         double chord = 0.0;
         for (int n : aChord) {
             const double f = NoteHz(n);

@@ -1,10 +1,10 @@
 // Every numeric setting at the ends of the 32-bit range and just past its
 // own, one at a time: loaded from a store, shown in every display type for a
 // few frames, saved. Nothing may crash, and what is saved must be usable.
-#include "settings/SettingValues.h"
+#include "audio/input/ScriptedWaveInDriver.h"
 #include "display/CSpectrumWnd.h"
 #include "platform/ProfileStore.h"
-#include "audio/input/ScriptedWaveInDriver.h"
+#include "settings/SettingValues.h"
 
 #include <gtest/gtest.h>
 

@@ -218,15 +218,14 @@ TEST_F(WavFileTest, UnplayableFilesAreRefusedFromTheirHeaderAlone)
     };
     const Case cases[] = {
         {"mu-law", MakeWav({.tag = 7, .bits = 8}, "\x01\x02"), 0, "format tag 0x0007"},
-        {"mu-law, 600 MiB", MakeWav({.tag = 7, .bits = 8, .dataSize = 600 * kMiB}, {}),
-         600 * kMiB, "format tag 0x0007"},
+        {"mu-law, 600 MiB", MakeWav({.tag = 7, .bits = 8, .dataSize = 600 * kMiB}, {}), 600 * kMiB,
+         "format tag 0x0007"},
         {"cut inside the fmt chunk", good.left(30), 0, "truncated fmt chunk"},
         {"cut before the data chunk", good.left(38), 0, "no data chunk"},
         {"rate 0", MakeWav({.rate = 0}, samples), 0, "sample rate 0"},
         {"rate too low", MakeWav({.rate = 7999}, samples), 0, "sample rate 7999 Hz"},
         {"rate too high", MakeWav({.rate = 384001}, samples), 0, "sample rate 384001 Hz"},
-        {"9 channels", MakeWav({.channels = 9}, Le({1, 2, 3, 4, 5, 6, 7, 8, 9})), 0,
-         "9 channels"},
+        {"9 channels", MakeWav({.channels = 9}, Le({1, 2, 3, 4, 5, 6, 7, 8, 9})), 0, "9 channels"},
         {"no fmt chunk", QByteArray(good).replace(12, 4, "fmtx"), 0, "no fmt chunk"},
         // A valid header whose data chunk is 2 GiB of holes.
         {"2 GiB of data", MakeWav({.dataSize = 2048 * kMiB}, {}), 2048 * kMiB + 44,

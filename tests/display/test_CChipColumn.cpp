@@ -161,7 +161,9 @@ TEST_F(ChipColumnTest, FullRepaintPaintsExactlyTheDescribedPixels)
                 for (int ex = std::min(x1, x2); ex < std::max(x1, x2); ++ex) {
                     const POINT a = toArea(ex, ey);
                     expected.setPixel(kGraph.left + a.x, kGraph.bottom - a.y,
-                                      Q(i < n - 4 ? kChip1 : i == n - 4 ? kPeak : 0));
+                                      Q(i < n - 4    ? kChip1
+                                        : i == n - 4 ? kPeak
+                                                     : 0));
                 }
         ASSERT_TRUE(m_image == expected) << "Ldiv " << nLdiv << " frame " << nFrame << " strip "
                                          << nStrip << " geometry " << &geo - geometries;

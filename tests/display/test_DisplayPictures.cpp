@@ -2,10 +2,10 @@
 // input and judged by their pixels: chip thickness in every column type, the
 // two channels of the stereo groups against each other, and the direction of
 // the frequency axis inside a background picture.
-#include "settings/SettingValues.h"
+#include "audio/input/ScriptedWaveInDriver.h"
 #include "display/CBandElement.h"
 #include "display/CSpectrumWnd.h"
-#include "audio/input/ScriptedWaveInDriver.h"
+#include "settings/SettingValues.h"
 
 #include <gtest/gtest.h>
 
@@ -100,9 +100,7 @@ Runs LongestLine(const QImage &img, bool bAlongX)
 {
     const int nLines = bAlongX ? img.height() : img.width();
     const int nLength = bAlongX ? img.width() : img.height();
-    auto pixel = [&](int line, int k) {
-        return bAlongX ? img.pixel(k, line) : img.pixel(line, k);
-    };
+    auto pixel = [&](int line, int k) { return bAlongX ? img.pixel(k, line) : img.pixel(line, k); };
     int nBest = -1, nBestCount = 0;
     for (int line = 0; line < nLines; ++line) {
         int n = 0;
@@ -172,16 +170,15 @@ TEST_P(DisplayPictureChips, ChipsHaveTheirThicknessAlongTheLevelAxis)
 
 // Thickness and gap by level resolution: fine 1 and 1, standard 2 and 2,
 // coarse 3 and 2.
-INSTANTIATE_TEST_SUITE_P(
-    TypesAndResolutions, DisplayPictureChips,
-    ::testing::Values(ThicknessCase{0, 0, 1, 1}, ThicknessCase{0, 1, 2, 2},
-                      ThicknessCase{0, 2, 3, 2}, ThicknessCase{2, 0, 1, 1},
-                      ThicknessCase{2, 1, 2, 2}, ThicknessCase{2, 2, 3, 2},
-                      ThicknessCase{3, 0, 1, 1}, ThicknessCase{3, 2, 3, 2}),
-    [](const ::testing::TestParamInfo<ThicknessCase> &param) {
-        return "Type" + std::to_string(param.param.nType) + "Ldiv" +
-               std::to_string(param.param.nLdiv);
-    });
+INSTANTIATE_TEST_SUITE_P(TypesAndResolutions, DisplayPictureChips,
+                         ::testing::Values(ThicknessCase{0, 0, 1, 1}, ThicknessCase{0, 1, 2, 2},
+                                           ThicknessCase{0, 2, 3, 2}, ThicknessCase{2, 0, 1, 1},
+                                           ThicknessCase{2, 1, 2, 2}, ThicknessCase{2, 2, 3, 2},
+                                           ThicknessCase{3, 0, 1, 1}, ThicknessCase{3, 2, 3, 2}),
+                         [](const ::testing::TestParamInfo<ThicknessCase> &param) {
+                             return "Type" + std::to_string(param.param.nType) + "Ldiv" +
+                                    std::to_string(param.param.nLdiv);
+                         });
 
 // The same tone on both channels lights both groups alike: every right-channel
 // column weighs its band as its left twin does.
@@ -198,7 +195,8 @@ TEST(DisplayPictureStereo, BothChannelsOfTheSameToneLightTheSameChips)
                 for (int x = 0; x < img.width(); ++x) {
                     if (!IsLit(img.pixel(x, y)))
                         continue;
-                    const bool bFirst = nType == TYPE_STEREO ? x < img.width() / 2 : y < img.height() / 2;
+                    const bool bFirst =
+                        nType == TYPE_STEREO ? x < img.width() / 2 : y < img.height() / 2;
                     ++(bFirst ? nFirst : nSecond);
                 }
             }

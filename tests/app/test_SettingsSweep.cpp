@@ -1,8 +1,8 @@
 // Every numeric setting at the 32-bit ends and past its own, loaded, shown, saved usable.
-#include "settings/SettingValues.h"
+#include "audio/input/ScriptedWaveInDriver.h"
 #include "display/CSpectrumWnd.h"
 #include "platform/ProfileStore.h"
-#include "audio/input/ScriptedWaveInDriver.h"
+#include "settings/SettingValues.h"
 
 #include <gtest/gtest.h>
 
@@ -17,6 +17,7 @@ constexpr qint64 kAny = qint64(INT_MAX) + 1; // no bound: any 32-bit value
 
 // The usable values by each key's meaning (pages' controls, 0x00BBGGRR, half-word margins);
 // bPages: the pages' own range, whose ends must be kept. Fdiv and KeyDiv get more below.
+// clang-format off
 struct KeyRange { const char *pszKeys; qint64 nMin, nMax; bool bPages = false; };
 constexpr KeyRange kRanges[] = {
     {"Type", 0, 4, true},      {"Frange Ldiv LPeek FwaveZan", 0, 2, true},
@@ -28,10 +29,10 @@ constexpr KeyRange kRanges[] = {
     {"AreaTop AreaBottom AreaLeft AreaRight", 0, 32767, true},
     {"BaseKey", 1, 22050}, {"FontHeight", -4096, 4096}, {"FontWeight", 0, 1000},
     {"FontCharSet FontOutPrecision FontClipPrecision FontQuality FontPichAndFamily", -128, 127},
-    // Stored only, cut to the screen where used, or packed words: anything.
     {"SaverSizeX SaverSizeY KeyWidth PwinPosX1 PwinPosY1 PwinPosX2 PwinPosY2 Version", -kAny, kAny},
-    {"bmpLeftRight1 bmpTopBottom1 bmpTypeEtc0", -kAny, kAny},
+    {"bmpLeftRight1 bmpTopBottom1 bmpTypeEtc0", -kAny, kAny}, // stored only, cut where used, packed
 };
+// clang-format on
 
 template <typename Fn> void ForEachKey(Fn fn)
 {
@@ -58,14 +59,14 @@ MemoryProfileStore *Load(const QString &strKey, qint64 nValue)
 qint64 Saved(MemoryProfileStore *pStore, const QString &strKey)
 {
     std::uint32_t dw = 0;
-    EXPECT_EQ(pStore->ReadNumber(kSection, strKey, dw), ProfileValueState::Present) << strKey.toStdString();
+    EXPECT_EQ(pStore->ReadNumber(kSection, strKey, dw), ProfileValueState::Present);
     return qint64(qint32(dw));
 }
 
 // 50 ms of a loud square wave, about 700 Hz at 44100 Hz, on both channels.
 void Feed(ScriptedWaveInDriver *pDriver)
 {
-    std::vector<int16_t> samples(2 * size_t(std::max(0, int(pDriver->m_format.nSamplesPerSec) / 20)));
+    std::vector<int16_t> samples(size_t(std::max(0, int(pDriver->m_format.nSamplesPerSec) / 10)));
     for (size_t i = 0; i < samples.size(); ++i)
         samples[i] = (i / 64) % 2 ? 12000 : -12000;
     pDriver->Record(samples.data(), samples.size() * sizeof(int16_t));
@@ -77,8 +78,7 @@ TEST(SettingsSweep, EveryValueLoadsShowsAndSavesUsably)
 {
     auto *pDriver = new ScriptedWaveInDriver; // owned by the window's engine
     ResetSettings();
-    g_Version = 1;
-    g_bPreview = 0;
+    std::tie(g_Version, g_bPreview) = std::tuple(1, 0);
     CSpectrumWnd wnd{g_DisplaySettings};
     int nChanged = 0;
     wnd.SetChangeFlag(&nChanged);
@@ -110,13 +110,12 @@ TEST(SettingsSweep, EveryValueLoadsShowsAndSavesUsably)
             });
             const qint64 nType = Saved(pStore, "Type"), nKeyDiv = Saved(pStore, "KeyDiv");
             EXPECT_LE(Saved(pStore, "Fdiv"), nType >= 1 && nType <= 3 ? 40 : 80);
-            EXPECT_TRUE(nKeyDiv == 21 || nKeyDiv == 25 || nKeyDiv == 28 || nKeyDiv == 32) << nKeyDiv;
+            EXPECT_TRUE(QList<qint64>({21, 25, 28, 32}).contains(nKeyDiv)) << nKeyDiv;
             EXPECT_LT(Saved(pStore, "Lmin"), Saved(pStore, "Lmax"));
             EXPECT_NE(Saved(pStore, "Version"), 0);
         }
     });
     SetProfileStore(nullptr);
-    ResetSettings();
 }
 
 // Both ends of every range a page sets survive a load and a save unchanged.
@@ -131,5 +130,4 @@ TEST(SettingsSweep, ValuesThePagesCanSetAreKept)
         }
     });
     SetProfileStore(nullptr);
-    ResetSettings();
 }

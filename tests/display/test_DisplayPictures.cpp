@@ -1,8 +1,8 @@
 // Whole pictures of the display from a tone on the scripted input, judged by their pixels.
-#include "settings/SettingValues.h"
+#include "audio/input/ScriptedWaveInDriver.h"
 #include "display/CBandElement.h"
 #include "display/CSpectrumWnd.h"
-#include "audio/input/ScriptedWaveInDriver.h"
+#include "settings/SettingValues.h"
 
 #include <gtest/gtest.h>
 
@@ -42,11 +42,11 @@ QImage Render(double dHz, double dDbfs)
          {CSpectrumWnd::TIMER_START, CSpectrumWnd::TIMER_OPEN, CSpectrumWnd::TIMER_FIRSTFRAME})
         wnd.OnTimer(nTimer);
     const int nRate = int(pDriver->m_format.nSamplesPerSec);
+    const double a = 32767.0 * std::pow(10.0, dDbfs / 20.0), w = 2 * std::numbers::pi * dHz / nRate;
     std::vector<int16_t> samples(size_t(2 * (nRate / 20)));
     for (long long f = 0, nDone = 0; f < 6; ++f) {
         for (size_t i = 0; i < samples.size(); i += 2, ++nDone)
-            samples[i] = samples[i + 1] = int16_t(
-                std::lround(32767.0 * std::pow(10.0, dDbfs / 20.0) * std::sin(2 * std::numbers::pi * dHz * double(nDone) / nRate)));
+            samples[i] = samples[i + 1] = int16_t(std::lround(a * std::sin(w * double(nDone))));
         pDriver->Record(samples.data(), samples.size() * sizeof(int16_t));
         wnd.OnTimer(CSpectrumWnd::TIMER_FRAME);
     }
@@ -70,14 +70,14 @@ template <typename Fn> void ForEachLit(const QImage &img, Fn fn)
 // size, columns standing or lying; the stereo stacks meet across one other gap.
 TEST(DisplayPictures, ChipsHaveTheirThicknessAlongTheLevelAxis)
 {
-    // Type, Ldiv, thickness, gap: fine 1 and 1, standard 2 and 2, coarse 3 and 2.
+    // Type, Ldiv, thickness, gap (fine 1 1, standard 2 2, coarse 3 2); the level axis along rows.
     const int cases[][4] = {{0, 0, 1, 1}, {0, 1, 2, 2}, {0, 2, 3, 2}, {2, 0, 1, 1},
                             {2, 1, 2, 2}, {2, 2, 3, 2}, {3, 0, 1, 1}, {3, 2, 3, 2}};
     for (const auto &c : cases) {
         SCOPED_TRACE(testing::Message() << "type " << c[0] << ", Ldiv " << c[1]);
         PlainSettings(c[0], c[1]);
-        const QImage img = Render(1000.0, -6.0).transformed( // the level axis along the rows
-            QTransform().rotate(c[0] == TYPE_STEREO_LEFTRIGHT ? 0 : 90));
+        const QImage img =
+            Render(1000.0, -6.0).transformed(QTransform().rotate(c[0] == 2 ? 0 : 90));
         int nBest = 0; // the row with the most chip pixels
         for (int y = 0, n = 0, nMost = 0; y < img.height(); ++y, n = 0) {
             for (int x = 0; x < img.width(); ++x)
@@ -108,9 +108,8 @@ TEST(DisplayPictures, ChipsHaveTheirThicknessAlongTheLevelAxis)
 // The same tone on both channels lights both groups alike.
 TEST(DisplayPictures, BothChannelsOfTheSameToneLightTheSameChips)
 {
-    const std::pair<int, int> cases[] = {
-        {TYPE_STEREO, 16}, {TYPE_STEREO, 5}, {TYPE_STEREO_TOPBOTTOM, 16}, {TYPE_STEREO_TOPBOTTOM, 5}};
-    for (const auto &[nType, nFdiv] : cases) {
+    const int cases[][2] = {{TYPE_STEREO, 16}, {TYPE_STEREO, 5}, {3, 16}, {3, 5}}; // and top-bottom
+    for (const auto &[nType, nFdiv] : cases) {                                     // type, Fdiv
         PlainSettings(nType, LDIV_STANDARD).Fdiv = nFdiv;
         const QImage img = Render(10336.0, -30.0);
         int anLit[2] = {0, 0}; // type 1: left group on the left; type 3: on top
@@ -127,20 +126,21 @@ TEST(DisplayPictures, BothChannelsOfTheSameToneLightTheSameChips)
 TEST(DisplayPictures, LowFrequenciesStayOnTheLeft)
 {
     QTemporaryDir dir;
-    // Picture width and height (0: none), margins left, top, right, bottom.
-    const int cases[][6] = {{0, 0, 123, 69, 114, 21},  {640, 320, 123, 69, 114, 21},
-                            {64, 32, 123, 69, 114, 21}, {64, 32, 32, 16, 32, 16}};
+    // Picture width and height (0: none), whether the margins meet in the middle.
+    const int cases[][3] = {{0, 0, 0}, {640, 320, 0}, {64, 32, 0}, {64, 32, 1}};
     for (const auto &c : cases) {
-        SCOPED_TRACE(testing::Message() << "picture " << c[0] << "x" << c[1] << ", left " << c[2]);
+        SCOPED_TRACE(testing::Message() << "picture " << c[0] << "x" << c[1] << ", " << c[2]);
         QImage picture(c[0], c[1], QImage::Format_RGB32);
         picture.fill(qRgb(40, 40, 120));
-        const QString strPicture = c[0] ? dir.filePath(QStringLiteral("p%1.bmp").arg(c[0])) : QString();
+        const QString strPicture = c[0] ? dir.filePath(QString::number(c[0]) + ".bmp") : QString();
         ASSERT_TRUE(strPicture.isEmpty() || picture.save(strPicture, "BMP"));
         double adCentre[2];
         for (int i = 0; i < 2; ++i) {
             DisplaySettings &s = PlainSettings(TYPE_MONO, LDIV_STANDARD);
             s.BmpName = strPicture;
-            std::tie(s.AreaLeft, s.AreaTop, s.AreaRight, s.AreaBottom) = std::tuple(c[2], c[3], c[4], c[5]);
+            if (c[2]) // else the stored defaults 123, 69, 114, 21
+                std::tie(s.AreaLeft, s.AreaTop, s.AreaRight, s.AreaBottom) =
+                    std::tuple(32, 16, 32, 16);
             double dSum = 0;
             int nLit = 0;
             ForEachLit(Render(i ? 5000.0 : 200.0, -10.0), [&](int x, int) { dSum += x, ++nLit; });

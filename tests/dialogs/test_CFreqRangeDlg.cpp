@@ -6,138 +6,72 @@
 
 namespace {
 
-class FreqRangeDlgTest : public PageTest<CFreqRangeDlg>
+struct FreqRangeDlgTest : PageTest<CFreqRangeDlg>
 {
-protected:
-    void SetUp() override
-    {
-        PageTest::SetUp();
-        Choosers().showMessage = [this](QWidget *, const QString &strText) {
-            m_strMessages << strText;
-        };
-    }
-    // What the opener does: the copies first, then the run.
     void Open(int nType, int nFdiv, int nFrange = 1)
     {
         g_DisplaySettings.Type = nType;
         m_pDlg = std::make_unique<CFreqRangeDlg>(g_DisplaySettings);
-        m_pDlg->m_nDivision = static_cast<unsigned>(nFdiv);
-        m_pDlg->m_nRange = nFrange;
+        std::tie(m_pDlg->m_nDivision, m_pDlg->m_nRange) = std::tuple(unsigned(nFdiv), nFrange);
         m_pDlg->show();
     }
     QLineEdit *Edit() { return Ctl<QLineEdit>("bandCountEdit"); }
-    QString Shown() { return Edit()->text(); }
-    void Type(const QString &strText)
+    QString TypeAnd(const QString &strText, Qt::Key key)
     {
-        Edit()->selectAll();
-        QTest::keyClick(Edit(), Qt::Key_Backspace);
+        Edit()->clear();
         QTest::keyClicks(Edit(), strText);
+        QTest::keyClick(Edit(), key);
+        return Edit()->text();
     }
-    void ClickSpin(bool bUp, int nTimes)
-    {
-        QWidget *pSpin = Ctl<QWidget>("bandCountSpin");
-        const QPoint pt(pSpin->width() / 2, bUp ? pSpin->height() / 4 : pSpin->height() * 3 / 4);
-        for (int i = 0; i < nTimes; ++i)
-            QTest::mouseClick(pSpin->childAt(pt), Qt::LeftButton);
-    }
-
-    QStringList m_strMessages;
 };
 
-TEST_F(FreqRangeDlgTest, OpensWithTheCopiesCancelDropsChangesEnterTakesThem)
+// The arrows step from the number in the box when it is one in range, else
+// from their own last position; Cancel drops all, Enter takes the count and range.
+TEST_F(FreqRangeDlgTest, ArrowsStepCancelDropsEnterTakes)
 {
     for (bool bOk : {false, true}) {
         Open(0, 16, 2);
-        EXPECT_EQ(Shown(), QStringLiteral("16"));
-        EXPECT_TRUE(Ctl("range20kRadio")->isChecked());
-        ExpectTextsFit(m_pDlg.get());
+        EXPECT_EQ(TypeAnd(QStringLiteral("16"), Qt::Key_Up), QStringLiteral("17"));
+        EXPECT_EQ(TypeAnd(QStringLiteral("xyz"), Qt::Key_Up), QStringLiteral("18"));
+        EXPECT_EQ(TypeAnd(QStringLiteral("500"), Qt::Key_Down), QStringLiteral("17"));
         Click("range5kRadio");
-        Type(QStringLiteral("30"));
-        if (bOk)
-            QTest::keyClick(Edit(), Qt::Key_Return); // OK is the default button
-        else
-            Click("cancelButton");
-        EXPECT_EQ(m_pDlg->result(), bOk ? QDialog::Accepted : QDialog::Rejected);
-        EXPECT_EQ(m_pDlg->m_nDivision, bOk ? 30u : 16u);
-        EXPECT_EQ(m_pDlg->m_nRange, bOk ? 0 : 2);
-        EXPECT_EQ(g_bSettingsChanged, 0);
+        TypeAnd(QStringLiteral("30"), bOk ? Qt::Key_Return : Qt::Key_Escape);
+        EXPECT_EQ(std::tuple(m_pDlg->m_nDivision, m_pDlg->m_nRange, m_pDlg->result()),
+                  bOk ? std::tuple(30u, 0, 1) : std::tuple(16u, 2, 0)); // 1: accepted
     }
 }
 
-// The count's range, 1..80 for mono and keyboard and 1..40 for the stereo
-// types, bounds the spin arrows and the count OK takes.
-TEST_F(FreqRangeDlgTest, RangeDependsOnTheType)
+// 1..80 bands for mono and keyboard, 1..40 for stereo, for the arrows, at opening (a negative
+// store reads huge), on OK (below 1 counts as 1); no unsigned number keeps the page open (0).
+TEST_F(FreqRangeDlgTest, CountsAreHeldToTheTypesRange)
 {
-    const std::pair<int, unsigned> cases[] = {{0, 80}, {1, 40}, {2, 40}, {3, 40}, {4, 80}};
-    for (const auto &[nType, nMax] : cases) {
-        SCOPED_TRACE(nType);
-        Open(nType, 2);
-        ClickSpin(false, 3);
-        EXPECT_EQ(Shown(), QStringLiteral("1"));
-        Type(QString::number(nMax - 1));
-        ClickSpin(true, 3);
-        EXPECT_EQ(Shown(), QString::number(nMax));
-        Type(QStringLiteral("100"));
-        Click("okButton");
-        EXPECT_EQ(m_pDlg->result(), QDialog::Accepted);
-        EXPECT_EQ(m_pDlg->m_nDivision, nMax);
-        EXPECT_EQ(Shown(), QString::number(nMax));
-    }
-}
-
-TEST_F(FreqRangeDlgTest, StoredCountsOutsideTheRangeAtOpeningAndOk)
-{
-    const struct
-    {
-        int nType, nFdiv;
-        const char *pszShown;
-        unsigned nStored;
-    } cases[] = {
-        {1, 64, "40", 40}, // above the maximum: corrected and shown at once
-        {0, 64, "64", 64},
-        {0, 0, "0", 1},    // below 1: counted as 1, shown only after OK
-        {0, -5, "80", 80}, // a negative store reads as a huge count
-    };
+    // clang-format off
+    const struct { int nType, nFdiv; const char *pszTyped, *pszShown; unsigned nStored; } cases[] = {
+        {0, 2, "100", "2", 80}, {1, 2, "100", "2", 40}, {2, 2, "100", "2", 40}, {3, 2, "100", "2", 40},
+        {4, 2, "100", "2", 80}, {1, 64, "", "40", 40}, {0, 64, "", "64", 64}, {0, 0, "", "0", 1},
+        {0, -5, "", "80", 80}, {0, 16, "abc", "16", 0}, {0, 16, "-5", "16", 0}, {0, 16, "12a", "16", 0},
+        {0, 16, "4294967296", "16", 0}, {0, 16, "", "16", 0}};
+    // clang-format on
     for (const auto &c : cases) {
-        SCOPED_TRACE(c.nFdiv);
+        SCOPED_TRACE(testing::Message() << c.nType << " " << c.nFdiv << " " << c.pszTyped);
+        QStringList messages;
+        Choosers().showMessage = [&messages](QWidget *, const QString &str) { messages << str; };
         Open(c.nType, c.nFdiv);
-        EXPECT_EQ(Shown(), QString::fromLatin1(c.pszShown));
+        EXPECT_EQ(Edit()->text(), QString::fromLatin1(c.pszShown));
+        if (c.nFdiv == 2) {
+            EXPECT_EQ(TypeAnd(QStringLiteral("1"), Qt::Key_Down), QStringLiteral("1"));
+            EXPECT_EQ(TypeAnd(QString::number(c.nStored), Qt::Key_Up), QString::number(c.nStored));
+        }
+        const QString strTyped = QString::fromLatin1(c.pszTyped);
+        if (*c.pszTyped || c.nStored == 0)
+            TypeAnd(strTyped, Qt::Key_End);
         Click("okButton");
-        EXPECT_EQ(m_pDlg->result(), QDialog::Accepted);
-        EXPECT_EQ(m_pDlg->m_nDivision, c.nStored);
-        EXPECT_EQ(Shown(), QString::number(c.nStored));
+        EXPECT_EQ(messages,
+                  QStringList(!c.nStored, QStringLiteral("正の整数を入力してください。")));
+        EXPECT_EQ(std::tuple(m_pDlg->isVisible(), m_pDlg->m_nDivision, Edit()->text()),
+                  !c.nStored ? std::tuple(true, 16u, strTyped)
+                             : std::tuple(false, c.nStored, QString::number(c.nStored)));
     }
-}
-
-TEST_F(FreqRangeDlgTest, TextThatIsNoUnsignedNumberKeepsTheDialogOpen)
-{
-    for (const char *pszText : {"abc", "-5", "", "12a", "4294967296"}) {
-        SCOPED_TRACE(testing::Message() << '"' << pszText << '"');
-        m_strMessages.clear();
-        Open(0, 16);
-        Type(QString::fromLatin1(pszText));
-        Click("okButton");
-        EXPECT_EQ(m_strMessages, QStringList{QStringLiteral("正の整数を入力してください。")});
-        EXPECT_TRUE(m_pDlg->isVisible());
-        EXPECT_EQ(m_pDlg->focusWidget(), Edit());
-        EXPECT_EQ(Edit()->selectedText(), QString::fromLatin1(pszText));
-        EXPECT_EQ(m_pDlg->m_nDivision, 16u);
-    }
-}
-
-// The arrows step from the number in the edit box when it is one in range,
-// and from their own last position otherwise.
-TEST_F(FreqRangeDlgTest, ArrowsStepTheNumberInTheEditBox)
-{
-    Open(0, 16);
-    QTest::keyClick(Edit(), Qt::Key_Up);
-    EXPECT_EQ(Shown(), QStringLiteral("17"));
-    Type(QStringLiteral("xyz"));
-    QTest::keyClick(Edit(), Qt::Key_Up);
-    EXPECT_EQ(Shown(), QStringLiteral("18"));
-    Type(QStringLiteral("500"));
-    ClickSpin(false, 1);
-    EXPECT_EQ(Shown(), QStringLiteral("17"));
 }
 
 } // namespace

@@ -1,7 +1,4 @@
-// Whole pictures of the display, rendered from a tone on the scripted sound
-// input and judged by their pixels: chip thickness in every column type, the
-// two channels of the stereo groups against each other, and the direction of
-// the frequency axis inside a background picture.
+// Whole pictures of the display from a tone on the scripted input, judged by their pixels.
 #include "audio/input/ScriptedWaveInDriver.h"
 #include "display/CBandElement.h"
 #include "display/CSpectrumWnd.h"
@@ -9,273 +6,147 @@
 
 #include <gtest/gtest.h>
 
-#include <QImage>
 #include <QTemporaryDir>
 
 #include <cmath>
 #include <numbers>
-#include <string>
 #include <vector>
 
 namespace {
 
-constexpr COLORREF kChip = RGB(0, 255, 0);
-constexpr COLORREF kPeak = RGB(255, 0, 0);
 const QRgb kChipPixel = qRgb(0, 255, 0);
-const QRgb kPeakPixel = qRgb(255, 0, 0);
 
-int NoJitter()
-{
-    return 0;
-}
-
-// Plain settings for counting pixels: one chip colour, no labels, no divider
-// lines, no picture, a black background, peaks held.
-void PlainSettings(int nType, int nLdiv)
+// For counting pixels: one chip colour, held peaks, no labels, divider or picture.
+DisplaySettings &PlainSettings(int nType, int nLdiv)
 {
     ResetSettings();
-    g_Version = 1;
-    g_bPreview = 0;
-    g_bSettingsChanged = 0;
+    std::tie(g_Version, g_bPreview) = std::tuple(1, 0);
     DisplaySettings &s = g_DisplaySettings;
-    s.Type = nType;
-    s.Ldiv = nLdiv;
-    s.CGrad = 0;
-    s.Cchip1 = int(kChip);
-    s.Cpeekchip = int(kPeak);
-    s.Cbackground = 0;
-    s.SpectFrameDraw = 0;
-    s.FreqStrSw = 0;
-    s.LPeek = PEAK_HOLD;
-    s.BmpName.clear();
+    std::tie(s.Type, s.Ldiv, s.LPeek) = std::tuple(nType, nLdiv, PEAK_HOLD);
+    s.CGrad = s.Cbackground = s.SpectFrameDraw = s.FreqStrSw = 0;
+    std::tie(s.Cchip1, s.Cpeekchip) = std::tuple(int(RGB(0, 255, 0)), int(RGB(255, 0, 0)));
+    return s;
 }
 
-// The window after start-up and a few frames of a sine of dHz at dDbfs
-// (relative to full scale 32767) on both channels; its backing image.
-QImage Render(double dHz, double dDbfs, const RECT &rcArea = RECT{0, 0, 400, 200})
+// The window's picture after start-up and six frames of a sine of dHz at dDbfs.
+QImage Render(double dHz, double dDbfs)
 {
-    CBandElement::SetJitterSource(&NoJitter);
+    CBandElement::SetJitterSource(+[] { return 0; });
     auto *pDriver = new ScriptedWaveInDriver; // owned by the window's engine
     CSpectrumWnd wnd{g_DisplaySettings};
     wnd.SetWaveInDriver(std::unique_ptr<IWaveInDriver>(pDriver));
-    wnd.CreateSpectrumWindow(rcArea, nullptr);
-    wnd.SetArea(rcArea);
+    wnd.CreateSpectrumWindow(RECT{0, 0, 400, 200}, nullptr);
+    wnd.SetArea(RECT{0, 0, 400, 200});
     g_bSettingsChanged = 0;
-    wnd.OnTimer(CSpectrumWnd::TIMER_START);
-    wnd.OnTimer(CSpectrumWnd::TIMER_OPEN);
-    wnd.OnTimer(CSpectrumWnd::TIMER_FIRSTFRAME);
-    const double a = 32767.0 * std::pow(10.0, dDbfs / 20.0);
-    long long nDone = 0;
-    for (int f = 0; f < 6; ++f) {
-        const int nRate = int(pDriver->m_format.nSamplesPerSec);
-        std::vector<int16_t> samples(size_t(2 * (nRate / 20)));
-        for (size_t i = 0; i < samples.size(); i += 2, ++nDone) {
-            const auto v = int16_t(
-                std::lround(a * std::sin(2 * std::numbers::pi * dHz * double(nDone) / nRate)));
-            samples[i] = samples[i + 1] = v;
-        }
+    for (const int nTimer :
+         {CSpectrumWnd::TIMER_START, CSpectrumWnd::TIMER_OPEN, CSpectrumWnd::TIMER_FIRSTFRAME})
+        wnd.OnTimer(nTimer);
+    const int nRate = int(pDriver->m_format.nSamplesPerSec);
+    const double a = 32767.0 * std::pow(10.0, dDbfs / 20.0), w = 2 * std::numbers::pi * dHz / nRate;
+    std::vector<int16_t> samples(size_t(2 * (nRate / 20)));
+    for (long long f = 0, nDone = 0; f < 6; ++f) {
+        for (size_t i = 0; i < samples.size(); i += 2, ++nDone)
+            samples[i] = samples[i + 1] = int16_t(std::lround(a * std::sin(w * double(nDone))));
         pDriver->Record(samples.data(), samples.size() * sizeof(int16_t));
         wnd.OnTimer(CSpectrumWnd::TIMER_FRAME);
     }
-    const RECT rcGraph = wnd.GraphRect();
-    EXPECT_LE(rcGraph.left, rcGraph.right) << "the graph runs from right to left";
+    EXPECT_LE(wnd.GraphRect().left, wnd.GraphRect().right) << "the graph runs from right to left";
     CBandElement::SetJitterSource(nullptr);
     return wnd.BackingImage().copy();
 }
 
-bool IsLit(QRgb p)
+// Calls fn(x, y) for every lit pixel, chip or peak.
+template <typename Fn> void ForEachLit(const QImage &img, Fn fn)
 {
-    return p == kChipPixel || p == kPeakPixel;
-}
-
-// Runs of lit-chip pixels (peak excluded) and the gaps between them along the
-// line of the picture that holds most of them: a row when bAlongX, else a column.
-struct Runs
-{
-    std::vector<int> lit;
-    std::vector<int> gaps;
-};
-
-Runs LongestLine(const QImage &img, bool bAlongX)
-{
-    const int nLines = bAlongX ? img.height() : img.width();
-    const int nLength = bAlongX ? img.width() : img.height();
-    auto pixel = [&](int line, int k) { return bAlongX ? img.pixel(k, line) : img.pixel(line, k); };
-    int nBest = -1, nBestCount = 0;
-    for (int line = 0; line < nLines; ++line) {
-        int n = 0;
-        for (int k = 0; k < nLength; ++k)
-            n += pixel(line, k) == kChipPixel;
-        if (n > nBestCount) {
-            nBestCount = n;
-            nBest = line;
-        }
-    }
-    Runs runs;
-    if (nBest < 0)
-        return runs;
-    int nRun = 0, nGap = 0;
-    for (int k = 0; k <= nLength; ++k) {
-        const bool bLit = k < nLength && pixel(nBest, k) == kChipPixel;
-        if (bLit) {
-            if (nRun == 0 && nGap > 0 && !runs.lit.empty())
-                runs.gaps.push_back(nGap);
-            ++nRun;
-            nGap = 0;
-        } else {
-            if (nRun > 0)
-                runs.lit.push_back(nRun);
-            nRun = 0;
-            ++nGap;
-        }
-    }
-    return runs;
-}
-
-struct ThicknessCase
-{
-    int nType;
-    int nLdiv;
-    int nThickness; // rows per chip for that resolution
-    int nGap;       // blank rows between chips
-};
-
-class DisplayPictureChips : public ::testing::TestWithParam<ThicknessCase>
-{
-protected:
-    void TearDown() override { ResetSettings(); }
-};
-
-} // namespace
-
-// A loud tone lights a long stack; along its level axis every lit chip is as
-// thick as the resolution makes it and the gaps are as wide, whether the
-// columns stand (types 0 and 3) or lie (type 2).
-TEST_P(DisplayPictureChips, ChipsHaveTheirThicknessAlongTheLevelAxis)
-{
-    const ThicknessCase &c = GetParam();
-    PlainSettings(c.nType, c.nLdiv);
-    const QImage img = Render(1000.0, -6.0);
-    const Runs runs = LongestLine(img, c.nType == TYPE_STEREO_LEFTRIGHT);
-    ASSERT_GE(runs.lit.size(), 3u) << "no stack of chips on the picture";
-    for (size_t i = 0; i < runs.lit.size(); ++i)
-        EXPECT_EQ(runs.lit[i], c.nThickness) << "chip " << i;
-    // The two stacks of a stereo type meet across the middle strip: one gap
-    // of another width there.
-    int nOtherGaps = 0;
-    for (const int nGap : runs.gaps)
-        nOtherGaps += nGap != c.nGap;
-    EXPECT_LE(nOtherGaps, c.nType == TYPE_MONO ? 0 : 1);
-}
-
-// Thickness and gap by level resolution: fine 1 and 1, standard 2 and 2,
-// coarse 3 and 2.
-INSTANTIATE_TEST_SUITE_P(TypesAndResolutions, DisplayPictureChips,
-                         ::testing::Values(ThicknessCase{0, 0, 1, 1}, ThicknessCase{0, 1, 2, 2},
-                                           ThicknessCase{0, 2, 3, 2}, ThicknessCase{2, 0, 1, 1},
-                                           ThicknessCase{2, 1, 2, 2}, ThicknessCase{2, 2, 3, 2},
-                                           ThicknessCase{3, 0, 1, 1}, ThicknessCase{3, 2, 3, 2}),
-                         [](const ::testing::TestParamInfo<ThicknessCase> &param) {
-                             return "Type" + std::to_string(param.param.nType) + "Ldiv" +
-                                    std::to_string(param.param.nLdiv);
-                         });
-
-// The same tone on both channels lights both groups alike: every right-channel
-// column weighs its band as its left twin does.
-TEST(DisplayPictureStereo, BothChannelsOfTheSameToneLightTheSameChips)
-{
-    for (const int nType : {TYPE_STEREO, TYPE_STEREO_TOPBOTTOM}) {
-        for (const int nFdiv : {16, 5}) {
-            PlainSettings(nType, LDIV_STANDARD);
-            g_DisplaySettings.Fdiv = nFdiv;
-            const QImage img = Render(10336.0, -30.0);
-            // Type 1: left group in the left half; type 3: in the upper half.
-            int nFirst = 0, nSecond = 0;
-            for (int y = 0; y < img.height(); ++y) {
-                for (int x = 0; x < img.width(); ++x) {
-                    if (!IsLit(img.pixel(x, y)))
-                        continue;
-                    const bool bFirst =
-                        nType == TYPE_STEREO ? x < img.width() / 2 : y < img.height() / 2;
-                    ++(bFirst ? nFirst : nSecond);
-                }
-            }
-            EXPECT_GT(nFirst, 0) << "type " << nType << ", Fdiv " << nFdiv;
-            EXPECT_EQ(nFirst, nSecond) << "type " << nType << ", Fdiv " << nFdiv;
-        }
-    }
-    ResetSettings();
-}
-
-namespace {
-
-struct PictureCase
-{
-    const char *pszId;
-    int nWidth, nHeight; // 0: no picture
-    int nLeft, nTop, nRight, nBottom;
-};
-
-class DisplayPictureAxis : public ::testing::TestWithParam<PictureCase>
-{
-protected:
-    void TearDown() override { ResetSettings(); }
-    QTemporaryDir m_dir;
-};
-
-// The mean x of the lit pixels.
-double LitCentre(const QImage &img, int *pCount)
-{
-    double sum = 0;
-    int n = 0;
     for (int y = 0; y < img.height(); ++y)
         for (int x = 0; x < img.width(); ++x)
-            if (IsLit(img.pixel(x, y))) {
-                sum += x;
-                ++n;
-            }
-    *pCount = n;
-    return n ? sum / n : 0.0;
+            if (img.pixel(x, y) == kChipPixel || img.pixel(x, y) == qRgb(255, 0, 0)) // or peak
+                fn(x, y);
 }
 
 } // namespace
 
-// A low tone lights columns to the left of those a high tone lights, with or
-// without a background picture, whatever margins the store holds for it.
-TEST_P(DisplayPictureAxis, LowFrequenciesStayOnTheLeft)
+// Along the level axis of a loud tone's stack every chip and gap has the resolution's
+// size, columns standing or lying; the stereo stacks meet across one other gap.
+TEST(DisplayPictures, ChipsHaveTheirThicknessAlongTheLevelAxis)
 {
-    const PictureCase &c = GetParam();
-    ASSERT_TRUE(m_dir.isValid());
-    QString strPicture;
-    if (c.nWidth > 0) {
-        QImage picture(c.nWidth, c.nHeight, QImage::Format_RGB32);
-        picture.fill(qRgb(40, 40, 120));
-        strPicture = m_dir.filePath(QStringLiteral("picture.bmp"));
-        ASSERT_TRUE(picture.save(strPicture, "BMP"));
+    // Type, Ldiv, thickness, gap (fine 1 1, standard 2 2, coarse 3 2); the level axis along rows.
+    const int cases[][4] = {{0, 0, 1, 1}, {0, 1, 2, 2}, {0, 2, 3, 2}, {2, 0, 1, 1},
+                            {2, 1, 2, 2}, {2, 2, 3, 2}, {3, 0, 1, 1}, {3, 2, 3, 2}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(testing::Message() << "type " << c[0] << ", Ldiv " << c[1]);
+        PlainSettings(c[0], c[1]);
+        const QImage img =
+            Render(1000.0, -6.0).transformed(QTransform().rotate(c[0] == 2 ? 0 : 90));
+        int nBest = 0; // the row with the most chip pixels
+        for (int y = 0, n = 0, nMost = 0; y < img.height(); ++y, n = 0) {
+            for (int x = 0; x < img.width(); ++x)
+                n += img.pixel(x, y) == kChipPixel;
+            if (n > nMost)
+                nMost = n, nBest = y;
+        }
+        std::vector<std::pair<bool, int>> runs; // (chip, length), from the first chip
+        for (int x = 0; x < img.width(); ++x) {
+            const bool bChip = img.pixel(x, nBest) == kChipPixel;
+            if (runs.empty() ? bChip : runs.back().first != bChip)
+                runs.emplace_back(bChip, 0);
+            if (!runs.empty())
+                ++runs.back().second;
+        }
+        if (!runs.empty() && !runs.back().first)
+            runs.pop_back();
+        ASSERT_GE(runs.size(), 5u) << "no stack of chips on the picture";
+        int nOtherGaps = 0;
+        for (const auto &[bChip, nLength] : runs) {
+            EXPECT_EQ(bChip ? nLength : c[2], c[2]);
+            nOtherGaps += !bChip && nLength != c[3];
+        }
+        EXPECT_LE(nOtherGaps, c[0] == TYPE_MONO ? 0 : 1);
     }
-    double centres[2];
-    const double tones[2] = {200.0, 5000.0};
-    for (int i = 0; i < 2; ++i) {
-        PlainSettings(TYPE_MONO, LDIV_STANDARD);
-        DisplaySettings &s = g_DisplaySettings;
-        s.BmpName = strPicture;
-        s.AreaLeft = c.nLeft;
-        s.AreaTop = c.nTop;
-        s.AreaRight = c.nRight;
-        s.AreaBottom = c.nBottom;
-        int nLit = 0;
-        centres[i] = LitCentre(Render(tones[i], -10.0), &nLit);
-        ASSERT_GT(nLit, 0) << c.pszId << ": nothing lit at " << tones[i] << " Hz";
-    }
-    EXPECT_LT(centres[0], centres[1]) << c.pszId;
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Pictures, DisplayPictureAxis,
-    ::testing::Values(PictureCase{"NoPicture", 0, 0, 123, 69, 114, 21},
-                      PictureCase{"LargePictureDefaultMargins", 640, 320, 123, 69, 114, 21},
-                      PictureCase{"SmallPictureDefaultMargins", 64, 32, 123, 69, 114, 21},
-                      PictureCase{"MarginsMeetInTheMiddle", 64, 32, 32, 16, 32, 16}),
-    [](const ::testing::TestParamInfo<PictureCase> &param) {
-        return std::string(param.param.pszId);
-    });
+// The same tone on both channels lights both groups alike.
+TEST(DisplayPictures, BothChannelsOfTheSameToneLightTheSameChips)
+{
+    const int cases[][2] = {{TYPE_STEREO, 16}, {TYPE_STEREO, 5}, {3, 16}, {3, 5}}; // and top-bottom
+    for (const auto &[nType, nFdiv] : cases) {                                     // type, Fdiv
+        PlainSettings(nType, LDIV_STANDARD).Fdiv = nFdiv;
+        const QImage img = Render(10336.0, -30.0);
+        int anLit[2] = {0, 0}; // type 1: left group on the left; type 3: on top
+        ForEachLit(img, [&](int x, int y) {
+            ++anLit[nType == TYPE_STEREO ? x >= img.width() / 2 : y >= img.height() / 2];
+        });
+        EXPECT_EQ(std::pair(anLit[0] > 0, anLit[0]), std::pair(true, anLit[1]))
+            << "type " << nType << ", Fdiv " << nFdiv;
+    }
+}
+
+// A low tone lights columns left of those a high tone lights, with or without
+// a background picture, whatever margins the store holds for it.
+TEST(DisplayPictures, LowFrequenciesStayOnTheLeft)
+{
+    QTemporaryDir dir;
+    // Picture width and height (0: none), whether the margins meet in the middle.
+    const int cases[][3] = {{0, 0, 0}, {640, 320, 0}, {64, 32, 0}, {64, 32, 1}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(testing::Message() << "picture " << c[0] << "x" << c[1] << ", " << c[2]);
+        QImage picture(c[0], c[1], QImage::Format_RGB32);
+        picture.fill(qRgb(40, 40, 120));
+        const QString strPicture = c[0] ? dir.filePath(QString::number(c[0]) + ".bmp") : QString();
+        ASSERT_TRUE(strPicture.isEmpty() || picture.save(strPicture, "BMP"));
+        double adCentre[2];
+        for (int i = 0; i < 2; ++i) {
+            DisplaySettings &s = PlainSettings(TYPE_MONO, LDIV_STANDARD);
+            s.BmpName = strPicture;
+            if (c[2]) // else the stored defaults 123, 69, 114, 21
+                std::tie(s.AreaLeft, s.AreaTop, s.AreaRight, s.AreaBottom) =
+                    std::tuple(32, 16, 32, 16);
+            double dSum = 0;
+            int nLit = 0;
+            ForEachLit(Render(i ? 5000.0 : 200.0, -10.0), [&](int x, int) { dSum += x, ++nLit; });
+            ASSERT_GT(nLit, 0) << "nothing lit for tone " << i;
+            adCentre[i] = dSum / nLit; // the mean x of the lit pixels
+        }
+        EXPECT_LT(adCentre[0], adCentre[1]);
+    }
+}

@@ -1,12 +1,12 @@
 #include "graphics/Dib.h"
 
+#include "platform/RegularFile.h"
+
 #include <algorithm>
 #include <bit>
 #include <iterator>
 #include <new>
 
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 // No Qt in this file: the fuzz build compiles it alone.
@@ -382,22 +382,10 @@ std::FILE *OpenDibFile(const char *pszPath)
 {
     if (!pszPath)
         return nullptr;
-    // Only a regular file is a picture. Looked at before opening, so that a
-    // device is never opened, and again after, as the name may have changed
-    // hands in between; opened without blocking, as opening a FIFO waits
-    // for a writer that may never come.
-    struct stat st = {};
-    if (::stat(pszPath, &st) != 0 || !S_ISREG(st.st_mode))
-        return nullptr;
-    const int fd = ::open(pszPath, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    bool bNotRegular = false;
+    const int fd = OpenRegularFile(pszPath, &bNotRegular);
     if (fd < 0)
         return nullptr;
-    const int nFlags = ::fcntl(fd, F_GETFL);
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || nFlags < 0 ||
-        ::fcntl(fd, F_SETFL, nFlags & ~O_NONBLOCK) != 0) {
-        ::close(fd);
-        return nullptr;
-    }
     std::FILE *pFile = ::fdopen(fd, "rb");
     if (!pFile)
         ::close(fd);

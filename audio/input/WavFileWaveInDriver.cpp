@@ -1,5 +1,7 @@
 #include "audio/input/WavFileWaveInDriver.h"
 
+#include "platform/RegularFile.h"
+
 #include <QFile>
 
 #include <fcntl.h>
@@ -43,14 +45,15 @@ public:
     // without a writer is refused rather than hanging the caller.
     std::string OpenHeader(const QString &strPath, WavFormat *pFormat)
     {
-        m_fd = ::open(QFile::encodeName(strPath).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+        bool bNotRegular = false;
+        m_fd = OpenRegularFile(QFile::encodeName(strPath).constData(), &bNotRegular);
+        if (bNotRegular)
+            return "not a regular file";
         if (m_fd < 0)
             return SystemError("cannot open");
         struct stat st = {};
         if (::fstat(m_fd, &st) != 0)
             return SystemError("cannot open");
-        if (!S_ISREG(st.st_mode))
-            return "not a regular file";
         m_bError = false;
         std::string why =
             ReadWavHeader([this](uint64_t nOffset, uint8_t *pOut,

@@ -73,23 +73,21 @@ TEST(CWave, SamplesByFrameChannelAndWidth)
     ASSERT_EQ(w16.Allocate(1000) + w8.Allocate(2) + mono.Allocate(4), 3);
     const int16_t a16[] = {32767, -32768, -3, 0, 1000, 0};
     std::memcpy(w16.GetData(0), a16, sizeof a16);
-    const int16_t nLast = 333, nFifth = 111, nMono = 1234;
-    std::memcpy(w16.GetData(999), &nLast, 2);
-    std::memcpy(w16.GetData(5), &nFifth, 2);
-    std::memcpy(mono.GetData(2), &nMono, 2);
+    const int16_t aLastFifthMono[] = {333, 111, 1234};
+    std::memcpy(w16.GetData(999), aLastFifthMono, 2);
+    std::memcpy(w16.GetData(5), aLastFifthMono + 1, 2);
+    std::memcpy(mono.GetData(2), aLastFifthMono + 2, 2);
     std::memcpy(w8.GetData(0), "\xFF\x00\x80\x81", 4); // 8-bit samples repeat their byte
     // Ring, wrapped, frame, channel, as an int, as a double (full scale reads +-10000).
     using Case = std::tuple<CWave *, int, uint32_t, int, int, double>;
     // clang-format off
     const Case cases[] = {
-        {&w16, 0, 0, 1, 32767, 9999.69482421875}, {&w16, 0, 0, 2, -32768, -10000.0},
-        {&w16, 0, 0, 3, 0, -0.152587890625},       {&w16, 0, 1, 3, -1, -0.457763671875},
-        {&w16, 0, 0, 0, 0, 0.0},                   {&w16, 0, 0, 4, 0, 0.0},
-        {&w16, 0, 1005, 1, 333, 101.623535156},    {&w16, 1, 1005, 1, 111, 33.874511718},
-        {&w16, 1, 4294967295, 1, 0, 0.0},          {&w8, 0, 0, 1, 32639, 9921.875},
-        {&w8, 0, 0, 2, -32640, -10000.0},          {&w8, 0, 0, 3, 0, -39.0625},
-        {&w8, 0, 1, 1, 0, 0.0},                    {&w8, 0, 1, 2, 257, 78.125},
-        {&mono, 0, 2, 2, 1234, 376.586914062},     {&mono, 0, 2, 3, 1234, 376.586914062},
+        {&w16, 0, 0, 1, 32767, 9999.69482421875}, {&w16, 0, 0, 2, -32768, -10000.0}, {&w16, 0, 0, 3, 0, -0.152587890625},
+        {&w16, 0, 1, 3, -1, -0.457763671875}, {&w16, 0, 0, 0, 0, 0.0}, {&w16, 0, 0, 4, 0, 0.0},
+        {&w16, 0, 1005, 1, 333, 101.623535156}, {&w16, 1, 1005, 1, 111, 33.874511718}, {&w16, 1, 4294967295, 1, 0, 0.0},
+        {&w8, 0, 0, 1, 32639, 9921.875}, {&w8, 0, 0, 2, -32640, -10000.0}, {&w8, 0, 0, 3, 0, -39.0625},
+        {&w8, 0, 1, 1, 0, 0.0}, {&w8, 0, 1, 2, 257, 78.125},
+        {&mono, 0, 2, 2, 1234, 376.586914062}, {&mono, 0, 2, 3, 1234, 376.586914062},
     };
     // clang-format on
     for (const auto &[p, bWrapped, nFrame, nChannel, nInt, fFloat] : cases) {
@@ -113,13 +111,15 @@ TEST(CWaveDevice, HalvesAreQueuedAgainAsTheyComeBackAndPositionsMapIntoTheRing)
     ASSERT_EQ(rig.wave.Start(0), 1);
     ASSERT_EQ(rig.pDriver->QueuedCount(), 2u);
     EXPECT_EQ(rig.pDriver->QueuedAt(0)->dwBufferLength, 110250u * 4);
-    EXPECT_EQ(rig.Map(150000), (Mapped{1, 150000, 1}));
-    EXPECT_EQ(rig.Map(110250), (Mapped{1, 110250, 1}));
-    EXPECT_EQ(rig.Map(220500), (Mapped{1, 220500, 1}));
-    EXPECT_EQ(rig.Map(100, 1), (Mapped{0, 0, 1}));         // before a known block
-    EXPECT_EQ(rig.Map(220500, 1), (Mapped{1, 220500, 1})); // its very end
-    EXPECT_EQ(rig.Map(300000, 1), (Mapped{0, 220500, 1})); // past it: its end
-    EXPECT_EQ(rig.Map(300000, 5), (Mapped{0, 300000, 5})); // a free slot
+    // Position, slot asked (-1: any), mapped: before a known block, its very end, past it, a free
+    // slot.
+    // clang-format off
+    const std::tuple<uint64_t, int, Mapped> maps[] = {{150000, -1, {1, 150000, 1}}, {110250, -1, {1, 110250, 1}},
+        {220500, -1, {1, 220500, 1}}, {100, 1, {0, 0, 1}}, {220500, 1, {1, 220500, 1}}, {300000, 1, {0, 220500, 1}},
+        {300000, 5, {0, 300000, 5}}};
+    // clang-format on
+    for (const auto &[nPos, nSlot, mapped] : maps)
+        EXPECT_EQ(rig.Map(nPos, nSlot), mapped) << nPos << " " << nSlot;
     rig.pDriver->SetPosition(110250 + 7);
     rig.pDriver->CompleteNext();
     EXPECT_EQ(

@@ -85,12 +85,10 @@ protected:
             return {};
         m_nReturned = 0;
         driver.Close();
-        std::vector<int> out;
-        for (size_t i = 0; i < nFrames * format.nChannels; ++i)
-            out.push_back(format.wBitsPerSample == 8
-                              ? m_memory[i]
-                              : int16_t(m_memory[2 * i] | m_memory[2 * i + 1] << 8));
-        return out;
+        if (format.wBitsPerSample == 8)
+            return std::vector<int>(m_memory.begin(), m_memory.end());
+        const auto *p = reinterpret_cast<const int16_t *>(m_memory.data());
+        return std::vector<int>(p, p + m_memory.size() / 2);
     }
 
     int m_nReturned = 0;

@@ -138,6 +138,7 @@ TEST_F(BlockQueueTest, ResetCloseDestructionAndFailure)
             continue;
         EXPECT_FALSE(p->IsRunning() || (p->Start() && p->Push(StereoFrames(90, 4))));
         EXPECT_TRUE(p->Close() && p->Close() && p->m_nCloses == 1); // again is harmless
+        EXPECT_FALSE(p->AddBuffer(&b.hdr));                         // prepared, but closed
         ASSERT_TRUE(p->Open(kStereo, this));
         EXPECT_EQ(p->Position(), 0u); // reopened: counts from zero
     }

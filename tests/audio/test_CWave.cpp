@@ -9,27 +9,33 @@
 #include <vector>
 
 namespace {
-
-// A ring wired to a device whose driver the test steers.
+// A 22050 Hz 16-bit stereo ring wired to a device whose driver the test steers.
 struct Rig
 {
     ScriptedWaveInDriver *pDriver = new ScriptedWaveInDriver; // owned by the device
     CWaveDevice device{std::unique_ptr<IWaveInDriver>(pDriver)};
     CWave wave;
-    Rig(uint32_t nRate, uint16_t nBits, uint32_t nFrames)
+    explicit Rig(uint32_t nFrames)
     {
-        device.CreateDeviceWindow();
-        wave.SetFormat(nRate, nBits, 2);
+        EXPECT_EQ(device.CreateDeviceWindow(), 1);
+        wave.SetFormat(22050, 16, 2);
         EXPECT_EQ(wave.Allocate(nFrames), 1);
         wave.SetDevice(&device);
     }
+    // Where the device maps a driver position: (result, frame, slot).
+    std::tuple<int, uint32_t, int> Map(uint64_t nPos, int nSlot = -1) const
+    {
+        uint32_t nOut = 0;
+        const int nResult = device.MapPosition(nPos, &nOut, &nSlot);
+        return {nResult, nOut, nSlot};
+    }
 };
+using Mapped = std::tuple<int, uint32_t, int>;
 
 std::vector<uint8_t> Bytes(CWave &w)
 {
     return std::vector(w.GetData(0), w.GetData(0) + w.m_dwBytes);
 }
-
 } // namespace
 
 TEST(CWave, FormatsAllocationAndSilence)
@@ -67,23 +73,21 @@ TEST(CWave, SamplesByFrameChannelAndWidth)
     ASSERT_EQ(w16.Allocate(1000) + w8.Allocate(2) + mono.Allocate(4), 3);
     const int16_t a16[] = {32767, -32768, -3, 0, 1000, 0};
     std::memcpy(w16.GetData(0), a16, sizeof a16);
-    const int16_t nLast = 333, nFifth = 111, nMono = 1234;
-    std::memcpy(w16.GetData(999), &nLast, 2);
-    std::memcpy(w16.GetData(5), &nFifth, 2);
-    std::memcpy(mono.GetData(2), &nMono, 2);
+    const int16_t aLastFifthMono[] = {333, 111, 1234};
+    std::memcpy(w16.GetData(999), aLastFifthMono, 2);
+    std::memcpy(w16.GetData(5), aLastFifthMono + 1, 2);
+    std::memcpy(mono.GetData(2), aLastFifthMono + 2, 2);
     std::memcpy(w8.GetData(0), "\xFF\x00\x80\x81", 4); // 8-bit samples repeat their byte
     // Ring, wrapped, frame, channel, as an int, as a double (full scale reads +-10000).
     using Case = std::tuple<CWave *, int, uint32_t, int, int, double>;
     // clang-format off
     const Case cases[] = {
-        {&w16, 0, 0, 1, 32767, 9999.69482421875}, {&w16, 0, 0, 2, -32768, -10000.0},
-        {&w16, 0, 0, 3, 0, -0.152587890625},       {&w16, 0, 1, 3, -1, -0.457763671875},
-        {&w16, 0, 0, 0, 0, 0.0},                   {&w16, 0, 0, 4, 0, 0.0},
-        {&w16, 0, 1005, 1, 333, 101.623535156},    {&w16, 1, 1005, 1, 111, 33.874511718},
-        {&w16, 1, 4294967295, 1, 0, 0.0},          {&w8, 0, 0, 1, 32639, 9921.875},
-        {&w8, 0, 0, 2, -32640, -10000.0},          {&w8, 0, 0, 3, 0, -39.0625},
-        {&w8, 0, 1, 1, 0, 0.0},                    {&w8, 0, 1, 2, 257, 78.125},
-        {&mono, 0, 2, 2, 1234, 376.586914062},     {&mono, 0, 2, 3, 1234, 376.586914062},
+        {&w16, 0, 0, 1, 32767, 9999.69482421875}, {&w16, 0, 0, 2, -32768, -10000.0}, {&w16, 0, 0, 3, 0, -0.152587890625},
+        {&w16, 0, 1, 3, -1, -0.457763671875}, {&w16, 0, 0, 0, 0, 0.0}, {&w16, 0, 0, 4, 0, 0.0},
+        {&w16, 0, 1005, 1, 333, 101.623535156}, {&w16, 1, 1005, 1, 111, 33.874511718}, {&w16, 1, 4294967295, 1, 0, 0.0},
+        {&w8, 0, 0, 1, 32639, 9921.875}, {&w8, 0, 0, 2, -32640, -10000.0}, {&w8, 0, 0, 3, 0, -39.0625},
+        {&w8, 0, 1, 1, 0, 0.0}, {&w8, 0, 1, 2, 257, 78.125},
+        {&mono, 0, 2, 2, 1234, 376.586914062}, {&mono, 0, 2, 3, 1234, 376.586914062},
     };
     // clang-format on
     for (const auto &[p, bWrapped, nFrame, nChannel, nInt, fFloat] : cases) {
@@ -99,28 +103,42 @@ TEST(CWave, SamplesByFrameChannelAndWidth)
     EXPECT_EQ(r, 1234);
 }
 
-TEST(CWave, HalvesAreQueuedAgainAsTheyComeBackAndTheRingWraps)
+// Halves: slot 0 from stream 0, slot 1 from 110250; a boundary belongs to the block it starts.
+// Each half that comes back is queued again into the lowest free slot, from the running total.
+TEST(CWaveDevice, HalvesAreQueuedAgainAsTheyComeBackAndPositionsMapIntoTheRing)
 {
-    Rig rig(22050, 16, 220500);
+    Rig rig(220500);
     ASSERT_EQ(rig.wave.Start(0), 1);
     ASSERT_EQ(rig.pDriver->QueuedCount(), 2u);
     EXPECT_EQ(rig.pDriver->QueuedAt(0)->dwBufferLength, 110250u * 4);
-    EXPECT_EQ(rig.pDriver->QueuedAt(1)->lpData, rig.wave.GetData(110250));
+    // Position, slot asked (-1: any), mapped: before a known block, its very end, past it, a free
+    // slot.
+    // clang-format off
+    const std::tuple<uint64_t, int, Mapped> maps[] = {{150000, -1, {1, 150000, 1}}, {110250, -1, {1, 110250, 1}},
+        {220500, -1, {1, 220500, 1}}, {100, 1, {0, 0, 1}}, {220500, 1, {1, 220500, 1}}, {300000, 1, {0, 220500, 1}},
+        {300000, 5, {0, 300000, 5}}};
+    // clang-format on
+    for (const auto &[nPos, nSlot, mapped] : maps)
+        EXPECT_EQ(rig.Map(nPos, nSlot), mapped) << nPos << " " << nSlot;
     rig.pDriver->SetPosition(110250 + 7);
     rig.pDriver->CompleteNext();
-    EXPECT_EQ(std::pair(rig.wave.m_dwLastPos, rig.wave.m_bWrapped), std::pair(110250u, 0));
-    EXPECT_EQ(rig.pDriver->QueuedAt(1)->lpData, rig.wave.GetData(0));
-    rig.pDriver->SetPosition(230000); // the first half again, from stream position 220500
+    EXPECT_EQ(
+        std::tuple(rig.wave.m_dwLastPos, rig.wave.m_bWrapped, rig.pDriver->QueuedAt(1)->lpData),
+        std::tuple(110250u, 0, rig.wave.GetData(0)));
+    EXPECT_EQ(rig.Map(230000), (Mapped{1, 9500, 0})); // the first half again, from 220500
+    rig.pDriver->SetPosition(230000);
     EXPECT_EQ(rig.wave.GetPosition(), 9500u);
     rig.pDriver->SetPosition(220500 + 3);
     rig.pDriver->CompleteNext();
-    EXPECT_EQ(std::pair(rig.wave.m_dwLastPos, rig.wave.m_bWrapped), std::pair(220500u, 1));
-    EXPECT_EQ(rig.wave.m_nHalfDone, 0); // no fill mode: nothing to refill
+    EXPECT_EQ(std::tuple(rig.wave.m_dwLastPos, rig.wave.m_bWrapped, rig.wave.m_nHalfDone),
+              std::tuple(220500u, 1, 0)); // no fill mode: nothing to refill
+    EXPECT_EQ(rig.Map(1000), (Mapped{0, 1000, CWaveDevice::kSlots}));
+    EXPECT_EQ(rig.Map((uint64_t(1) << 32) + 5), (Mapped{0, 0xFFFFFFFF, CWaveDevice::kSlots}));
 }
 
 TEST(CWave, RecordedFramesLandInTheRingUntilStop)
 {
-    Rig rig(11025, 16, 10);
+    Rig rig(10);
     ASSERT_EQ(rig.wave.Start(2), 1); // marker mode: the whole ring marked (0x2222) first
     EXPECT_EQ(Bytes(rig.wave), std::vector<uint8_t>(40, 0x22));
     std::vector<int16_t> frames;
@@ -146,4 +164,67 @@ TEST(CWave, RecordedFramesLandInTheRingUntilStop)
     EXPECT_EQ(
         std::tuple(rig.pDriver->QueuedCount(), rig.device.FindFreeSlot(), rig.wave.m_dwFrames),
         std::tuple(0u, 0, 0u));
+}
+
+TEST(CWaveDevice, SlotsAreBoundedInNumberAndByTheBuffer)
+{
+    Rig rig(1000);
+    ASSERT_EQ(rig.device.OpenIn(rig.wave.m_format), 1);
+    int nSlot = rig.device.PrepareSlot(&rig.wave, 900, 0); // 0: to the end
+    EXPECT_EQ(rig.device.m_dwCount[nSlot], 100u);
+    nSlot = rig.device.PrepareSlot(&rig.wave, 800, 500);
+    EXPECT_EQ(std::tuple(rig.device.m_dwCount[nSlot], rig.device.m_pHdr[nSlot]->dwBufferLength,
+                         rig.device.m_pHdr[nSlot]->dwUser, rig.device.m_dwTotal),
+              std::tuple(200u, 800u, uintptr_t(1), 300u));
+    EXPECT_EQ(rig.device.PrepareSlot(&rig.wave, 1000, 1), -1);
+    for (int i = 2; i < CWaveDevice::kSlots; ++i)
+        ASSERT_EQ(rig.device.PrepareSlot(&rig.wave, 0, 10), i);
+    EXPECT_EQ(rig.device.PrepareSlot(&rig.wave, 0, 10), -1);
+    rig.device.ReleaseSlot(17);
+    EXPECT_EQ(rig.device.FindFreeSlot(), 17);
+    EXPECT_EQ(rig.wave.m_nBlocksQueued, CWaveDevice::kSlots - 1);
+}
+
+TEST(CWaveDevice, FailuresAndNoticesReleaseBlocksAndCloseWhenNothingIsQueued)
+{
+    Rig rig(1000);
+    rig.pDriver->m_bFailStart = true;
+    EXPECT_EQ(rig.device.QueueInput(&rig.wave, 0, 500), 0);
+    EXPECT_EQ(std::tuple(rig.device.FindFreeSlot(), rig.wave.AnySlotInUse(), rig.pDriver->IsOpen()),
+              std::tuple(0, 0, false));
+    rig.pDriver->m_bFailStart = false;
+    ASSERT_EQ(rig.device.QueueInput(&rig.wave, 0, 500), 1);
+    // Reopening while open keeps the running total and only checks the format.
+    EXPECT_EQ(rig.device.OpenIn(rig.wave.m_format), 1);
+    EXPECT_EQ(rig.device.m_dwTotal, 500u);
+    rig.pDriver->m_bFailAddBuffer = true; // the second half fails, the first stays queued
+    EXPECT_EQ(rig.device.QueueInput(&rig.wave, 500, 500), 0);
+    EXPECT_EQ(std::tuple(rig.device.m_nInQueued, rig.pDriver->IsOpen(), rig.wave.m_nBlocksQueued,
+                         rig.wave.AnySlotInUse()),
+              std::tuple(1, true, 1, 1));
+    // A refused close keeps the input for a later try; past every block, no owner is told.
+    rig.pDriver->SetPosition(700);
+    rig.pDriver->m_bFailClose = true;
+    EXPECT_EQ(rig.device.CloseIn(), 0);
+    EXPECT_EQ(std::pair(rig.pDriver->IsOpen(), rig.wave.AnySlotInUse()), std::pair(true, 0));
+    rig.pDriver->m_bFailClose = false;
+    EXPECT_EQ(rig.device.CloseIn(), 1);
+    EXPECT_EQ(std::pair(rig.pDriver->IsOpen(), rig.pDriver->m_nOpens), std::pair(false, 2));
+    rig.pDriver->m_bFailAddBuffer = false;
+    ASSERT_EQ(rig.wave.Start(0), 1);
+    // A block reports its end even when the driver is far past it; stopped,
+    // nothing is queued again and the last block back closes the input.
+    rig.wave.m_bRunning = 0;
+    rig.pDriver->SetPosition(740);
+    WaveHeader *pFirst = rig.pDriver->QueuedAt(0);
+    rig.pDriver->CompleteNext();
+    EXPECT_EQ(rig.wave.m_dwLastPos, 500u);
+    rig.pDriver->SetPosition(1000);
+    rig.pDriver->CompleteNext();
+    EXPECT_EQ(std::tuple(rig.device.m_nInQueued, rig.pDriver->IsOpen(), rig.wave.m_dwLastPos),
+              std::tuple(0, false, 1000u));
+    // A late notice after the close changes nothing.
+    rig.device.m_nInQueued = 3;
+    rig.device.OnWaveInData(pFirst);
+    EXPECT_EQ(std::pair(rig.device.m_nInQueued, rig.wave.AnySlotInUse()), std::pair(0, 0));
 }

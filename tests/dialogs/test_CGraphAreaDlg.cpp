@@ -1,6 +1,8 @@
 #include "dialogs/CGraphAreaDlg.h"
 #include "dialogs/CPictureBox.h"
 
+#include <QApplication>
+#include <QMouseEvent>
 #include <QTemporaryDir>
 #include <QTest>
 #include <gtest/gtest.h>
@@ -84,6 +86,29 @@ TEST_F(GraphAreaDlgTest, DrawsGridAndOutlineAtTheScaledMargins)
     const QImage wild = Area()->grab().toImage().convertToFormat(QImage::Format_RGB32);
     const QRgb *pRow = reinterpret_cast<const QRgb *>(wild.constScanLine(100));
     EXPECT_GE(std::count(pRow + 1, pRow + 319, g), 318 / 2);
+}
+
+// The band follows a held press only, also past a move back out of the picture; the dialog
+// takes every mouse event itself.
+TEST_F(GraphAreaDlgTest, RubberBandShowsOnlyWhileDraggingInside)
+{
+    Open(120, 80);
+    D().setMouseTracking(true);
+    const QImage before = Area()->grab().toImage();
+    QTest::mouseMove(&D(), At({60, 50})); // no press: no band
+    EXPECT_EQ(Area()->grab().toImage(), before);
+    Press({20, 10});
+    for (const auto &[pt, bBand] : {std::pair{QPoint(60, 50), true}, {QPoint(121, 50), false}}) {
+        QTest::mouseMove(&D(), At(pt));
+        EXPECT_EQ(Area()->grab().toImage().pixel(40, 10) != before.pixel(40, 10), bBand);
+    }
+    for (const QEvent::Type eType :
+         {QEvent::MouseButtonPress, QEvent::MouseMove, QEvent::MouseButtonRelease}) {
+        QMouseEvent event(eType, At({30, 30}), At({30, 30}), Qt::LeftButton, {}, {});
+        event.ignore();
+        QApplication::sendEvent(&D(), &event);
+        EXPECT_TRUE(event.isAccepted()) << eType;
+    }
 }
 
 } // namespace

@@ -39,51 +39,32 @@ struct ColorSettingsDlgTest : PageTest<CColorSettingsDlg>
     std::vector<QColor> m_presets;  // one per chooser opened
 };
 
-TEST_F(ColorSettingsDlgTest, DefaultsFillEverySwatchWithItsColour)
+// Each swatch shows its colour; without the gradient the second chip swatch is an empty grey
+// frame that opens nothing; a press opens a chooser only when released on the same swatch.
+TEST_F(ColorSettingsDlgTest, SwatchesShowTheirColoursAndTheSecondChipFollowsTheGradient)
 {
-    const std::pair<const char *, QRgb> cases[] = {
-        {"frameSwatch", qRgb(128, 128, 128)},        {"outlineSwatch", qRgb(128, 128, 128)},
-        {"peakChipSwatch", qRgb(255, 255, 0)},       {"backgroundSwatch", qRgb(0, 0, 0)},
-        {"waveLineSwatch", qRgb(255, 128, 192)},     {"levelChipSwatch", qRgb(0, 255, 255)},
-        {"levelChipPeakSwatch", qRgb(255, 128, 255)}};
-    for (const auto &[pszName, rgb] : cases)
+    // clang-format off
+    for (const auto &[pszName, rgb] : {std::pair{"frameSwatch", qRgb(128, 128, 128)}, {"outlineSwatch", qRgb(128, 128, 128)},
+             {"peakChipSwatch", qRgb(255, 255, 0)}, {"backgroundSwatch", qRgb(0, 0, 0)}, {"waveLineSwatch", qRgb(255, 128, 192)},
+             {"levelChipSwatch", qRgb(0, 255, 255)}, {"levelChipPeakSwatch", qRgb(255, 128, 255)}})
         EXPECT_EQ(Pixel(pszName), rgb) << pszName;
-}
-
-// Without the gradient the second chip swatch is an empty grey frame that opens nothing.
-TEST_F(ColorSettingsDlgTest, SecondChipSwatchFollowsTheGradientCheck)
-{
+    // clang-format on
+    QTest::mousePress(W("frameSwatch"), Qt::LeftButton);
+    QTest::mouseRelease(W("backgroundSwatch"), Qt::LeftButton);
     ds.Cchip2 = 0x00336699;
     m_answer = QColor(1, 2, 3);
     Click("levelGradientCheck");
     EXPECT_EQ(std::pair(ds.CGrad, g_bSettingsChanged), std::pair(0, 1));
     EXPECT_EQ(Pixel("levelChipPeakSwatch"), QColor(Qt::gray).rgb());
     Press("levelChipPeakSwatch");
-    EXPECT_TRUE(m_presets.empty() && !QGuiApplication::overrideCursor());
+    EXPECT_TRUE(m_presets.empty() && !QGuiApplication::overrideCursor() &&
+                !QWidget::mouseGrabber());
     Click("levelGradientCheck");
     EXPECT_EQ(Pixel("levelChipPeakSwatch"), qRgb(0x99, 0x66, 0x33));
     Press("levelChipPeakSwatch");
     EXPECT_EQ(m_presets, std::vector{QColor(0x99, 0x66, 0x33)});
     Click("okButton"); // OK keeps what the page has applied
     EXPECT_EQ(std::tuple(m_pDlg->result(), ds.Cchip2, ds.CGrad), std::tuple(1, 0x030201, 1));
-}
-
-// A press opens the chooser only when released on the same swatch; Esc lets go of the mouse.
-TEST_F(ColorSettingsDlgTest, PressAndReleaseOnTheSwatchOpenTheChooser)
-{
-    QTest::mousePress(W("frameSwatch"), Qt::LeftButton);
-    QTest::mouseRelease(W("backgroundSwatch"), Qt::LeftButton);
-    EXPECT_TRUE(!QWidget::mouseGrabber() && !QGuiApplication::overrideCursor() &&
-                m_presets.empty());
-    QTest::mousePress(W("outlineSwatch"), Qt::LeftButton);
-    QTest::mouseRelease(W("outlineSwatch"), Qt::LeftButton);
-    EXPECT_EQ(m_presets, std::vector{QColor(128, 128, 128)}); // cancelled: nothing changes
-    EXPECT_EQ(std::pair(g_bSettingsChanged, QGuiApplication::overrideCursor()),
-              std::pair(0, static_cast<QCursor *>(nullptr)));
-    QTest::mouseDClick(W("outlineSwatch"), Qt::LeftButton); // its second click presses too
-    EXPECT_EQ(QWidget::mouseGrabber(), m_pDlg.get());
-    QTest::keyClick(m_pDlg.get(), Qt::Key_Escape);
-    EXPECT_TRUE(!QWidget::mouseGrabber() && !QGuiApplication::overrideCursor());
 }
 
 TEST_F(ColorSettingsDlgTest, ChosenColourAppliesAtOnceAndEveryCancelRestoresAll)

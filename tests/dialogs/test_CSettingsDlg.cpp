@@ -11,51 +11,34 @@
 #include <QFileInfo>
 #include <QFontDatabase>
 #include <QLocalServer>
-#include <QMenu>
 #include <QSettings>
 #include <QTemporaryDir>
 
 #include <cmath>
 
 namespace {
-
-// Whether the frequency range, level range, colour and keyboard buttons are enabled.
-std::string PageButtons(QWidget *pDialog)
-{
-    std::string str;
-    for (const char *pszName :
-         {"freqRangeButton", "levelRangeButton", "colorButton", "keyboardButton"})
-        str += Control(pDialog, pszName)->isEnabled() ? '1' : '0';
-    return str;
-}
-
 using SettingsDlgTest = PageTest<CSettingsDlg>;
-
 } // namespace
 
-// The type buttons in tab order are the Type value; the page buttons follow the type.
-TEST_F(SettingsDlgTest, TypeButtonsFollowTheTabOrderAndSwitchThePageButtons)
+// The type buttons in tab order are the Type value; the page buttons follow the type; slot 0
+// remembers the picture: labels on (bit 0), Ldiv 1 (4-7), Fdiv 16 (8-15), Type (16-19).
+TEST_F(SettingsDlgTest, TypeButtonsSetTypeAndThePageButtons)
 {
     const char *const apszTypes[] = {"monoNormalRadio", "stereoNormalRadio", "stereoLeftRightRadio",
                                      "stereoTopBottomRadio", "keyboardRadio"};
-    for (int nType = 0; nType < 5; ++nType) {
-        g_DisplaySettings.Type = nType;
-        CSettingsDlg dlg;
-        for (int i = 0; i < 5; ++i)
-            EXPECT_EQ(Control(&dlg, apszTypes[i])->isChecked(), i == nType);
-        EXPECT_EQ(PageButtons(&dlg), nType == 4 ? "0001" : "1110") << nType;
-    }
     DisplaySettings &ds = g_DisplaySettings;
-    std::tie(ds.Type, ds.BmpName) = std::tuple(0, QStringLiteral("/pictures/sp.bmp"));
-    m_pDlg = std::make_unique<CSettingsDlg>();
-    m_pDlg->show();
-    // Slot 0 remembers the picture: labels on (bit 0), Ldiv 1 (4-7), Fdiv 16 (8-15), Type (16-19).
-    for (const auto &[pszName, nType] :
-         {std::pair{"keyboardRadio", 4}, {"stereoTopBottomRadio", 3}}) {
+    std::tie(ds.Type, ds.BmpName) = std::tuple(2, QStringLiteral("/pictures/sp.bmp"));
+    (m_pDlg = std::make_unique<CSettingsDlg>())->show();
+    for (const int nType : {4, 3, 2, 1, 0}) {
+        EXPECT_TRUE(Ctl(apszTypes[nType == 4 ? 2 : nType + 1])->isChecked()); // stored, clicked
         g_bSettingsChanged = 0;
-        Click(pszName);
-        EXPECT_EQ(std::pair(ds.Type, g_bSettingsChanged), std::pair(nType, 1));
-        EXPECT_EQ(ds.ImageList[0].bmpName, ds.BmpName);
+        Click(apszTypes[nType]);
+        std::string strPages; // frequency range, level range, colour, keyboard
+        for (const char *psz :
+             {"freqRangeButton", "levelRangeButton", "colorButton", "keyboardButton"})
+            strPages += Ctl(psz)->isEnabled() ? '1' : '0';
+        EXPECT_EQ(std::tuple(ds.Type, g_bSettingsChanged, strPages, ds.ImageList[0].bmpName),
+                  std::tuple(nType, 1, nType == 4 ? "0001" : "1110", ds.BmpName));
         EXPECT_EQ(ds.ImageList[0].bmpTypeEtc, 1 | (1 << 4) | (16 << 8) | (nType << 16));
     }
 }
@@ -64,8 +47,7 @@ TEST_F(SettingsDlgTest, TypeButtonsFollowTheTabOrderAndSwitchThePageButtons)
 // the installed face standing in for it.
 TEST_F(SettingsDlgTest, FontChooserStoresWhatWasChanged)
 {
-    m_pDlg = std::make_unique<CSettingsDlg>();
-    m_pDlg->show();
+    (m_pDlg = std::make_unique<CSettingsDlg>())->show();
     const double dDpi = m_pDlg->logicalDpiY();
     const QString strStandIn = InstalledJapaneseFamily(QStringLiteral("ＭＳ Ｐゴシック"));
     const QStringList families = QFontDatabase::families();
@@ -100,26 +82,23 @@ TEST_F(SettingsDlgTest, FontChooserStoresWhatWasChanged)
         std::tuple(strFamily, 0x1E140A, 1));
 }
 
-// The version box from the button and the window menu, and every message box, are titled.
-TEST_F(SettingsDlgTest, VersionBoxFromTheButtonAndTheWindowMenuAndTheMessageTitle)
+// The version box and every message box carry the program's name.
+TEST_F(SettingsDlgTest, VersionBoxAndMessageTitles)
 {
-    m_pDlg = std::make_unique<CSettingsDlg>();
-    m_pDlg->show();
-    QMenu menu;
-    QAction *pItem = m_pDlg->AppendAboutItem(&menu, kAboutItemText);
-    ASSERT_NE(pItem, nullptr);
+    (m_pDlg = std::make_unique<CSettingsDlg>())->show();
     QStringList titles;
-    for (const std::function<void()> &fnOpen : std::initializer_list<std::function<void()>>{
-             [&] { Click("versionButton"); }, [&] { pItem->trigger(); },
-             [] { Choosers().showMessage(nullptr, QStringLiteral("x")); }}) {
+    const std::function<void()> opens[] = {
+        [&] { Click("versionButton"); },
+        [] { Choosers().showMessage(nullptr, QStringLiteral("x")); }};
+    for (const auto &fnOpen : opens) {
         WhenModalShows([&titles](QWidget *pModal) {
             titles << pModal->windowTitle();
             QTest::keyClick(pModal, Qt::Key_Escape);
         });
         fnOpen();
     }
-    const QString strVersion = QStringLiteral("Vexlorのﾊﾞｰｼﾞｮﾝ情報");
-    EXPECT_EQ(titles, QStringList({strVersion, strVersion, QStringLiteral("Vexlor")}));
+    EXPECT_EQ(titles,
+              QStringList({QStringLiteral("Vexlorのﾊﾞｰｼﾞｮﾝ情報"), QStringLiteral("Vexlor")}));
 }
 
 namespace {

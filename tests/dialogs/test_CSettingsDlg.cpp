@@ -2,7 +2,6 @@
 
 #include "app/CSpectrumApp.h"
 #include "dialogs/CSettingsDlg.h"
-#include "dialogs/SettingsInstance.h"
 #include "display/DisplayFont.h"
 #include "platform/ProfileStore.h"
 
@@ -10,7 +9,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QFontDatabase>
-#include <QLocalServer>
 #include <QSettings>
 #include <QTemporaryDir>
 
@@ -82,33 +80,21 @@ TEST_F(SettingsDlgTest, FontChooserStoresWhatWasChanged)
         std::tuple(strFamily, 0x1E140A, 1));
 }
 
-// The version box and every message box carry the program's name.
-TEST_F(SettingsDlgTest, VersionBoxAndMessageTitles)
+// Every message box carries the program's name.
+TEST_F(SettingsDlgTest, MessageBoxesAreTitledWithTheProgramsName)
 {
-    (m_pDlg = std::make_unique<CSettingsDlg>())->show();
-    QStringList titles;
-    const std::function<void()> opens[] = {
-        [&] { Click("versionButton"); },
-        [] { Choosers().showMessage(nullptr, QStringLiteral("x")); }};
-    for (const auto &fnOpen : opens) {
-        WhenModalShows([&titles](QWidget *pModal) {
-            titles << pModal->windowTitle();
-            QTest::keyClick(pModal, Qt::Key_Escape);
-        });
-        fnOpen();
-    }
-    EXPECT_EQ(titles,
-              QStringList({QStringLiteral("Vexlorのﾊﾞｰｼﾞｮﾝ情報"), QStringLiteral("Vexlor")}));
+    QString strTitle;
+    WhenModalShows([&strTitle](QWidget *pModal) {
+        strTitle = pModal->windowTitle();
+        QTest::keyClick(pModal, Qt::Key_Escape);
+    });
+    Choosers().showMessage(nullptr, QStringLiteral("x"));
+    EXPECT_EQ(strTitle, QStringLiteral("Vexlor"));
 }
 
 namespace {
 
-// The settings run mode on the real settings file, under the test's folder.
-struct SettingsApp : CSpectrumApp
-{
-    explicit SettingsApp(const QString &strName) : CSpectrumApp({"/c"}, strName) {}
-};
-
+// The settings run mode (/c) on the real settings file, under the test's folder.
 struct SettingsRunMode : ::testing::Test
 {
     void SetUp() override
@@ -139,7 +125,7 @@ TEST_F(SettingsRunMode, SavesOnlyOnTheCloseButtonAndShowsAFailedSave)
                     (QDir(strCompany).removeRecursively() && company.open(QIODevice::WriteOnly)));
         QString strMessage;
         Choosers().showMessage = [&strMessage](QWidget *, const QString &str) { strMessage = str; };
-        SettingsApp app(strName);
+        CSpectrumApp app({"/c"}, strName);
         WhenModalShows([nEnding](QWidget *pHub) {
             ::Click(pHub, "stereoTopBottomRadio");
             nEnding == 0 ? ::Click(pHub, "closeButton") : kCancelWays[nEnding](pHub);
@@ -160,17 +146,9 @@ TEST_F(SettingsRunMode, SavesOnlyOnTheCloseButtonAndShowsAFailedSave)
 TEST_F(SettingsRunMode, ASecondHubBringsTheFirstForwardAndEnds)
 {
     const QString strName = QStringLiteral("vexlor-once");
-    { // A socket file left behind by a hub that crashed does not stop the next one.
-        QLocalServer server;
-        ASSERT_TRUE(server.listen(SettingsServerName(Conf(strName))));
-        const QString strPath = server.fullServerName();
-        server.close();
-        QFile stale(strPath);
-        ASSERT_TRUE(stale.open(QIODevice::WriteOnly));
-    }
     QWidget other;
     other.show();
-    SettingsApp first(strName);
+    CSpectrumApp first({"/c"}, strName);
     bool bFirstShown = false, bSecondHub = false;
     QTimer closer; // should the second open a hub of its own, it is closed, not waited for
     closer.setSingleShot(true);
@@ -184,7 +162,7 @@ TEST_F(SettingsRunMode, ASecondHubBringsTheFirstForwardAndEnds)
                     bSecondHub = p->close();
         });
         closer.start(300);
-        SettingsApp second(strName);
+        CSpectrumApp second({"/c"}, strName);
         EXPECT_FALSE(second.InitInstance());
         EXPECT_EQ(std::pair(second.ExitCode(), bSecondHub), std::pair(0, false));
         EXPECT_TRUE(QTest::qWaitForWindowActive(pHub));

@@ -41,9 +41,7 @@ inline void WhenModalShows(std::function<void(QWidget *)> fnAct)
     auto *pTimer = new QTimer(qApp);
     QObject::connect(pTimer, &QTimer::timeout, [pTimer, fnAct] {
         if (QWidget *pModal = QApplication::activeModalWidget()) {
-            pTimer->deleteLater();
-            pTimer->stop();
-            fnAct(pModal);
+            pTimer->deleteLater(), pTimer->stop(), fnAct(pModal);
         }
     });
     pTimer->start(10);
@@ -51,9 +49,8 @@ inline void WhenModalShows(std::function<void(QWidget *)> fnAct)
 
 // One page under test in m_pDlg, with the default settings, the flag down and
 // the real choosers around every test.
-template <typename Dlg> class PageTest : public ::testing::Test
+template <typename Dlg> struct PageTest : ::testing::Test
 {
-protected:
     void SetUp() override { ResetSettings(), g_bSettingsChanged = 0; }
     void TearDown() override { m_pDlg.reset(), ResetPageChoosers(), SetUp(); }
     template <typename T = QAbstractButton> T *Ctl(const char *pszName)

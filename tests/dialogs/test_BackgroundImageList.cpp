@@ -65,13 +65,13 @@ TEST(BackgroundImageList, StoredFirstMovedToTheFrontAndApplied)
     EXPECT_EQ(Area(), std::tuple(4, 3, 2, 7));
     EXPECT_EQ(Options(), std::tuple(4, 16, 2, 1, 2, 0, 0)); // from 0x4102C
     const auto order = list;
-    ds.BmpName = QStringLiteral("/p/a.bmp");
-    Area() = std::tuple(1, 40000, 65535, 0);
-    StoreCurrentImage(false); // in place
+    std::tie(ds.BmpName, ds.AreaTop, ds.AreaRight) =
+        std::tuple(QStringLiteral("/p/a.bmp"), 40000, 65535);
+    StoreCurrentImage(false); // in place; margins above 32767 come back whole, read unsigned
     EXPECT_TRUE(std::equal(list.begin() + 1, list.end(), order.begin() + 1));
-    ds.AreaTop = ds.AreaLeft = 0; // margins above 32767 come back whole, read unsigned
+    ds.AreaTop = ds.AreaRight = 0;
     ApplyFirstImageEntry();
-    EXPECT_EQ(Area(), std::tuple(1, 40000, 65535, 0));
+    EXPECT_EQ(Area(), std::tuple(4, 40000, 65535, 7));
 }
 
 } // namespace

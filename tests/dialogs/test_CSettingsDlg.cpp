@@ -18,29 +18,6 @@ namespace {
 using SettingsDlgTest = PageTest<CSettingsDlg>;
 } // namespace
 
-// The type buttons in tab order are the Type value; the page buttons follow the type; slot 0
-// remembers the picture: labels on (bit 0), Ldiv 1 (4-7), Fdiv 16 (8-15), Type (16-19).
-TEST_F(SettingsDlgTest, TypeButtonsSetTypeAndThePageButtons)
-{
-    const char *const apszTypes[] = {"monoNormalRadio", "stereoNormalRadio", "stereoLeftRightRadio",
-                                     "stereoTopBottomRadio", "keyboardRadio"};
-    DisplaySettings &ds = g_DisplaySettings;
-    std::tie(ds.Type, ds.BmpName) = std::tuple(2, QStringLiteral("/pictures/sp.bmp"));
-    (m_pDlg = std::make_unique<CSettingsDlg>())->show();
-    for (const int nType : {4, 3, 2, 1, 0}) {
-        EXPECT_TRUE(Ctl(apszTypes[nType == 4 ? 2 : nType + 1])->isChecked()); // stored, clicked
-        g_bSettingsChanged = 0;
-        Click(apszTypes[nType]);
-        std::string strPages; // frequency range, level range, colour, keyboard
-        for (const char *psz :
-             {"freqRangeButton", "levelRangeButton", "colorButton", "keyboardButton"})
-            strPages += Ctl(psz)->isEnabled() ? '1' : '0';
-        EXPECT_EQ(std::tuple(ds.Type, g_bSettingsChanged, strPages, ds.ImageList[0].bmpName),
-                  std::tuple(nType, 1, nType == 4 ? "0001" : "1110", ds.BmpName));
-        EXPECT_EQ(ds.ImageList[0].bmpTypeEtc, 1 | (1 << 4) | (16 << 8) | (nType << 16));
-    }
-}
-
 // Only what the user changed is stored: OK on the preset keeps the stored face name, not
 // the installed face standing in for it.
 TEST_F(SettingsDlgTest, FontChooserStoresWhatWasChanged)

@@ -17,18 +17,6 @@ const auto Options = [] {
                       ds.FreqStrSw);
 };
 
-// By exact file name, first match; a backslash is no separator; free slots match nothing.
-TEST(BackgroundImageList, PicturesAreFoundByTheirExactFileName)
-{
-    // clang-format off
-    for (const auto &[nSlot, pszPath] : {std::pair{1, "/a/Sky.bmp"}, {3, "/b/sea.bmp"}, {4, "/c/sea.bmp"}, {5, "/p/we\\ird.bmp"}})
-        list[nSlot].bmpName = QString::fromUtf8(pszPath);
-    for (const auto &[pszPath, nSlot] : {std::pair{"/elsewhere/sea.bmp", 3}, {"/a/sky.bmp", -1}, {"Sky.bmp", 1},
-             {"C:sea.bmp", 3}, {"/dir/", -1}, {"", -1}, {"/q/we\\ird.bmp", 5}, {"/q/ird.bmp", -1}})
-        EXPECT_EQ(FindImageEntry(QString::fromUtf8(pszPath)), nSlot) << pszPath;
-    // clang-format on
-}
-
 // Bits: Type 16-19, Fdiv 8-15, Ldiv 4-7, wave 2-3 (0 off, else afterimage + 1), clock 1, labels 0.
 TEST(BackgroundImageList, PackedDisplayWord)
 {

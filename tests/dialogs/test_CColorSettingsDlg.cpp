@@ -13,15 +13,6 @@ DisplaySettings &ds = g_DisplaySettings;
 
 struct ColorSettingsDlgTest : PageTest<CColorSettingsDlg>
 {
-    void SetUp() override
-    {
-        PageTest::SetUp();
-        Choosers().chooseColor = [this](const QColor &initial, QWidget *) {
-            m_presets.push_back(initial);
-            return m_answer;
-        };
-        (m_pDlg = std::make_unique<CColorSettingsDlg>(ds))->show();
-    }
     QWidget *W(const char *pszName) { return Ctl<QWidget>(pszName); }
     // The middle pixel of a swatch painted over grey by a painter that fills shapes red.
     QRgb Pixel(const char *p)
@@ -34,15 +25,18 @@ struct ColorSettingsDlgTest : PageTest<CColorSettingsDlg>
         return image.pixel(W(p)->rect().center());
     }
     void Press(const char *pszName) { QTest::mouseClick(W(pszName), Qt::LeftButton); }
-
-    std::optional<QColor> m_answer; // the chooser's answer; empty: cancelled
-    std::vector<QColor> m_presets;  // one per chooser opened
 };
 
 // Each swatch shows its colour; without the gradient the second chip swatch is an empty grey
 // frame that opens nothing; a press opens a chooser only when released on the same swatch.
 TEST_F(ColorSettingsDlgTest, SwatchesShowTheirColoursAndTheSecondChipFollowsTheGradient)
 {
+    const QColor answer(1, 2, 3);
+    std::vector<QColor> presets; // one per chooser opened
+    Choosers().chooseColor = [&](const QColor &initial, QWidget *) {
+        return presets.push_back(initial), std::optional(answer);
+    };
+    (m_pDlg = std::make_unique<CColorSettingsDlg>(ds))->show();
     // clang-format off
     for (const auto &[pszName, rgb] : {std::pair{"frameSwatch", qRgb(128, 128, 128)}, {"outlineSwatch", qRgb(128, 128, 128)},
              {"peakChipSwatch", qRgb(255, 255, 0)}, {"backgroundSwatch", qRgb(0, 0, 0)}, {"waveLineSwatch", qRgb(255, 128, 192)},
@@ -53,17 +47,15 @@ TEST_F(ColorSettingsDlgTest, SwatchesShowTheirColoursAndTheSecondChipFollowsTheG
     QTest::mousePress(W("frameSwatch"), Qt::LeftButton);
     QTest::mouseRelease(W("backgroundSwatch"), Qt::LeftButton);
     ds.Cchip2 = 0x00336699;
-    m_answer = QColor(1, 2, 3);
     Click("levelGradientCheck");
     EXPECT_EQ(std::pair(ds.CGrad, g_bSettingsChanged), std::pair(0, 1));
     EXPECT_EQ(Pixel("levelChipPeakSwatch"), QColor(Qt::gray).rgb());
     Press("levelChipPeakSwatch");
-    EXPECT_TRUE(m_presets.empty() && !QGuiApplication::overrideCursor() &&
-                !QWidget::mouseGrabber());
+    EXPECT_TRUE(presets.empty() && !QGuiApplication::overrideCursor() && !QWidget::mouseGrabber());
     Click("levelGradientCheck");
     EXPECT_EQ(Pixel("levelChipPeakSwatch"), qRgb(0x99, 0x66, 0x33));
     Press("levelChipPeakSwatch");
-    EXPECT_EQ(m_presets, std::vector{QColor(0x99, 0x66, 0x33)});
+    EXPECT_EQ(presets, std::vector{QColor(0x99, 0x66, 0x33)});
     EXPECT_EQ(std::tuple(ds.Cchip2, ds.CGrad), std::tuple(0x030201, 1)); // applied at once
     g_bSettingsChanged = 0;
     QTest::keyClick(m_pDlg.get(), Qt::Key_Escape); // cancelling restores all

@@ -42,10 +42,8 @@ TEST_F(FreqRangeDlgTest, CountsAreHeldToTheTypesRange)
         Choosers().showMessage = [&messages](QWidget *, const QString &str) { messages << str; };
         Open(c.nType, c.nFdiv);
         EXPECT_EQ(Edit()->text(), QString::fromLatin1(c.pszShown));
-        if (c.nFdiv == 2) {
-            EXPECT_EQ(TypeAnd(QStringLiteral("1"), Qt::Key_Down), QStringLiteral("1"));
-            EXPECT_EQ(TypeAnd(QString::number(c.nStored), Qt::Key_Up), QString::number(c.nStored));
-        }
+        const QString strMost = QString::number(c.nStored); // the Up arrow stops at the end
+        EXPECT_TRUE(c.nFdiv != 2 || TypeAnd(strMost, Qt::Key_Up) == strMost);
         const QString strTyped = QString::fromLatin1(c.pszTyped);
         if (*c.pszTyped || c.nStored == 0)
             TypeAnd(strTyped, Qt::Key_End);

@@ -64,13 +64,11 @@ TEST_F(GraphAreaDlgTest, OnlyAPressAndReleaseInsideSetTheAreaAndDrawTheBand)
         Move(pt);
         EXPECT_EQ(Shown().pixel(40, 10) != before.pixel(40, 10), bBand);
     }
-    for (const auto eType :
-         {QEvent::MouseButtonPress, QEvent::MouseMove, QEvent::MouseButtonRelease}) {
-        QMouseEvent event(eType, At({30, 30}), At({30, 30}), Qt::LeftButton, {}, {});
-        event.ignore();
-        QApplication::sendEvent(&D(), &event);
-        EXPECT_TRUE(event.isAccepted()) << eType;
-    }
+    QMouseEvent release(QEvent::MouseButtonRelease, At({30, 30}), At({30, 30}), Qt::LeftButton, {},
+                        {});
+    release.ignore();
+    QApplication::sendEvent(&D(), &release);
+    EXPECT_TRUE(release.isAccepted());
 }
 
 // Halved twice to fit 560 x 380, at the image area (7,33 units); quarter scale: 42 -> 10.5 -> 11,

@@ -81,7 +81,7 @@ void RunWith(CSpectrumWnd &wnd, const Planted &values, int nType, const QString 
 
 } // namespace
 
-TEST(CSaverWnd, InputClosesTheSaverButNotAHostedOne)
+TEST(CSaverWnd, InputClosesTheSaver)
 {
     const std::vector<std::function<void(TestSaver *)>> closers = {
         [](TestSaver *p) { QTest::keyPress(p, Qt::Key_Shift); }, // a lone modifier too
@@ -106,15 +106,6 @@ TEST(CSaverWnd, InputClosesTheSaverButNotAHostedOne)
         EXPECT_EQ(std::pair(Closes(pWnd), g_nEndProcessCalls), std::pair(true, 1)) << i;
         delete pWnd;
     }
-    // A hosted saver ignores input; an inverted graph shows nothing at the host's middle.
-    QPointer<TestSaver> pWnd = new TestSaver;
-    g_DisplaySettings.SaverSizeX = -100;
-    ASSERT_EQ(pWnd->CreateHostedSaverWindow(400, 300), 1);
-    for (const QPoint pt : {QPoint(10, 10), QPoint(20, 20)})
-        QTest::mouseMove(pWnd.data(), pt);
-    QTest::keyClick(pWnd.data(), Qt::Key_Escape);
-    EXPECT_EQ(std::pair(Closes(pWnd), pWnd->Area()), std::pair(false, RECT{200, 150, 200, 150}));
-    delete pWnd;
 }
 
 // Settings as a damaged or hand-edited store may hold them run in every display type.

@@ -11,7 +11,6 @@
 
 #include <csignal>
 #include <sys/wait.h>
-#include <tuple>
 #include <unistd.h>
 
 namespace {
@@ -65,11 +64,9 @@ TEST(CommandLine, ADisplayServerIsNeededUnlessThePlatformDrawsWithoutOne)
 {
     // platform, DISPLAY, WAYLAND_DISPLAY, available
     // clang-format off
-    const std::tuple<const char *, const char *, const char *, bool> cases[] = {
-        {"", "", "", false}, {"xcb", "", "", false}, {"wayland", "", "", false},
-        {"wayland;xcb", "", "", false}, {"", ":0", "", true}, {"", "", "wayland-0", true},
-        {"offscreen", "", "", true}, {"minimal", "", "", true}, {"offscreen:fontconfig", "", "", true},
-    };
+    const std::tuple<const char *, const char *, const char *, bool> cases[] = {{"", "", "", false}, {"xcb", "", "", false},
+        {"wayland", "", "", false}, {"wayland;xcb", "", "", false}, {"", ":0", "", true}, {"", "", "wayland-0", true},
+        {"offscreen", "", "", true}, {"minimal", "", "", true}, {"offscreen:fontconfig", "", "", true}};
     // clang-format on
     for (const auto &[pszP, pszD, pszW, bAvailable] : cases)
         EXPECT_EQ(DisplayAvailable(QLatin1String(pszP), QLatin1String(pszD), QLatin1String(pszW)),
@@ -91,9 +88,8 @@ TEST(TerminationSignals, TheSecondEndsAStuckProcess)
             ::pause();
     }
     char ch = 0; // ready, then the request to quit
-    ASSERT_EQ(::read(anPipe[0], &ch, 1), 1);
-    ASSERT_EQ(::kill(pid, SIGTERM), 0);
-    ASSERT_EQ(::read(anPipe[0], &ch, 1), 1);
+    ASSERT_TRUE(::read(anPipe[0], &ch, 1) == 1 && ::kill(pid, SIGTERM) == 0 &&
+                ::read(anPipe[0], &ch, 1) == 1);
     int nStatus = -1;
     EXPECT_EQ(::waitpid(pid, &nStatus, WNOHANG), 0); // still there
     ASSERT_EQ(::kill(pid, SIGTERM), 0);

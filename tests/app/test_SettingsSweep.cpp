@@ -76,7 +76,9 @@ TEST(SettingsSweep, EveryValueLoadsShowsAndSavesUsably)
     wnd.SetWaveInDriver(std::unique_ptr<IWaveInDriver>(pDriver));
     wnd.CreateSpectrumWindow(RECT{0, 0, 240, 120}, nullptr);
     wnd.SetArea(RECT{0, 0, 240, 120});
-    std::vector<int16_t> samples; // 50 ms of a loud square wave on both channels, for the rate
+    std::vector<int16_t> samples(4410); // 50 ms of a loud square wave on both channels
+    for (size_t i = 0; i < samples.size(); ++i)
+        samples[i] = (i / 64) % 2 ? 12000 : -12000;
     ForEachKey([&](const QString &strKey, const KeyRange &key) {
         for (const qint64 n : {qint64(INT_MIN), qint64(-1), qint64(0), qint64(1),
                                std::min(key.nMax + 1, qint64(INT_MAX)), qint64(INT_MAX)}) {
@@ -89,9 +91,6 @@ TEST(SettingsSweep, EveryValueLoadsShowsAndSavesUsably)
                 for (const int nTimer : {CSpectrumWnd::TIMER_START, CSpectrumWnd::TIMER_OPEN,
                                          CSpectrumWnd::TIMER_FIRSTFRAME})
                     wnd.OnTimer(nTimer);
-                samples.resize(size_t(std::max(0, int(pDriver->m_format.nSamplesPerSec) / 10)));
-                for (size_t i = 0; i < samples.size(); ++i)
-                    samples[i] = (i / 64) % 2 ? 12000 : -12000;
                 for (int f = 0; f < 2; ++f, wnd.OnTimer(CSpectrumWnd::TIMER_FRAME))
                     pDriver->Record(samples.data(), samples.size() * sizeof(int16_t));
                 EXPECT_EQ(wnd.State(), CSpectrumWnd::DS_SPECTRUM) << "type " << nType;

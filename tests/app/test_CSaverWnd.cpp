@@ -1,6 +1,5 @@
 #include "app/CSaverWnd.h"
 
-#include "app/CommandLine.h"
 #include "audio/input/ScriptedWaveInDriver.h"
 #include "platform/ProfileStore.h"
 #include "settings/SettingValues.h"
@@ -13,29 +12,23 @@
 #include <gtest/gtest.h>
 
 #include <climits>
-#include <cmath>
-#include <numbers>
 #include <vector>
 
 namespace {
 
 int g_nEndProcessCalls = 0;
 
-// A saver on a scripted input whose end of process is only counted; the
-// offscreen screen is 800 x 800, the graph 545 x 151.
-class TestSaver : public CSaverWnd
+// A moving saver on a scripted input whose end of process is only counted; the offscreen
+// screen is 800 x 800, the graph 545 x 151.
+struct TestSaver : CSaverWnd
 {
-public:
-    explicit TestSaver(int nSaverMode = 1, bool bAutoDelete = true)
-        : CSaverWnd(g_DisplaySettings, bAutoDelete)
+    TestSaver() : CSaverWnd(g_DisplaySettings, true)
     {
         ResetSettings();
-        g_DisplaySettings.SaverMode = nSaverMode;
+        g_DisplaySettings.SaverMode = 1;
         g_bPreview = g_bSettingsChanged = g_nEndProcessCalls = 0;
         SetWaveInDriver(std::make_unique<ScriptedWaveInDriver>());
     }
-
-protected:
     void EndProcess() override { ++g_nEndProcessCalls; }
 };
 
@@ -50,9 +43,10 @@ bool Closes(QPointer<TestSaver> &pWnd)
 using enum CSpectrumWnd::TimerId;
 using Planted = std::vector<std::pair<const char *, qint64>>;
 
-// The defaults with every display option on (waveform, afterimage, clock,
-// labels), the display type and the planted values, through the store.
-void LoadWith(const Planted &values, int nType, const QString &strPicture = {})
+// The defaults with every display option on (waveform, afterimage, clock, labels), the display
+// type and the planted values, through the store; then a window on them that starts, draws
+// two seconds of a loud square wave and loses its stream (the big clock).
+void RunWith(CSpectrumWnd &wnd, const Planted &values, int nType, const QString &strPicture)
 {
     auto pStore = std::make_unique<MemoryProfileStore>();
     Planted all = {
@@ -63,95 +57,31 @@ void LoadWith(const Planted &values, int nType, const QString &strPicture = {})
     pStore->SetRaw("Config", "BmpName", strPicture);
     SetProfileStore(std::move(pStore));
     LoadSettings();
-    SetProfileStore(nullptr);
-    g_bPreview = g_bSettingsChanged = 0;
-}
-
-// Start-up, two seconds of 1 kHz left and 3.5 kHz right over a 200 Hz hum, a
-// lost stream with the big clock, the retry and more frames.
-void RunDisplay(CSpectrumWnd &wnd, ScriptedWaveInDriver *pDriver, const std::string &strCase)
-{
-    long long nDone = 0;
-    const auto frames = [&](int nCount, bool bFeed) {
-        const int nRate = int(pDriver->m_format.nSamplesPerSec);
-        std::vector<int16_t> samples;
-        for (int i = 0; i < nCount; ++i) {
-            samples.clear();
-            for (int k = 0; k < nRate / 20; ++k, ++nDone) {
-                const double t = 2 * std::numbers::pi * double(nDone) / nRate,
-                             hum = 3000 * std::sin(200 * t);
-                samples.insert(samples.end(), {int16_t(hum + 12000 * std::sin(1000 * t)),
-                                               int16_t(hum + 12000 * std::sin(3500 * t))});
-            }
-            if (bFeed)
-                pDriver->Record(samples.data(), samples.size() * 2);
-            wnd.OnTimer(TIMER_FRAME);
-            if (i % 20 == 19)
-                wnd.OnTimer(TIMER_WATCHDOG);
-        }
-    };
+    SetProfileStore(nullptr), g_bPreview = g_bSettingsChanged = 0;
+    auto *pDriver = new ScriptedWaveInDriver; // owned by the window's engine
+    wnd.SetWaveInDriver(std::unique_ptr<IWaveInDriver>(pDriver));
+    wnd.CreateSpectrumWindow(RECT{0, 0, 400, 200}, nullptr);
+    wnd.SetArea(RECT{0, 0, 400, 200});
     for (const int nId : {TIMER_START, TIMER_OPEN, TIMER_FIRSTFRAME})
         wnd.OnTimer(nId);
-    ASSERT_EQ(wnd.State(), CSpectrumWnd::DS_SPECTRUM) << strCase;
-    frames(40, true);
-    pDriver->FailStream();
-    frames(8, false);
-    ASSERT_EQ(wnd.State(), CSpectrumWnd::DS_DEVICEERROR) << strCase;
-    for (const int nId : {TIMER_WATCHDOG, TIMER_RETRY, TIMER_FIRSTFRAME})
-        wnd.OnTimer(nId);
-    ASSERT_EQ(std::pair(wnd.State(), wnd.IsTimerActive(TIMER_FRAME)), std::pair(0, true))
-        << strCase;
-    frames(10, true);
+    ASSERT_EQ(wnd.State(), CSpectrumWnd::DS_SPECTRUM);
+    std::vector<int16_t> samples(pDriver->m_format.nSamplesPerSec / 10); // 50 ms, both channels
+    for (size_t i = 0; i < samples.size(); ++i)
+        samples[i] = (i / 128) % 2 ? 12000 : -12000;
+    for (int i = 0; i < 48; ++i) {
+        if (i < 40)
+            pDriver->Record(samples.data(), samples.size() * 2);
+        else if (i == 40)
+            pDriver->FailStream();
+        wnd.OnTimer(i % 20 == 19 ? TIMER_WATCHDOG : TIMER_FRAME);
+    }
+    ASSERT_EQ(wnd.State(), CSpectrumWnd::DS_DEVICEERROR);
     wnd.InvalidateErase();
 }
 
 } // namespace
 
-TEST(CSaverWnd, TheGraphIsCentredLeavingFifteenPixelsAndMovesToOneOfSixteenPlaces)
-{
-    EXPECT_EQ(CSaverWnd::SaverGraphRect(1024, 768, 545, 151), (RECT{239, 308, 784, 459}));
-    EXPECT_EQ(CSaverWnd::SaverGraphRect(1024, 768, 100000, 100000), (RECT{15, 15, 1009, 753}));
-    // Negative sizes are kept.
-    EXPECT_EQ(CSaverWnd::SaverGraphRect(1024, 768, -100, -1), (RECT{562, 384, 462, 383}));
-    // Tick & 3 values summed for the left, the next for the top: 1000 and 617 free, in 17ths.
-    // clang-format off
-    const std::tuple<uint32_t, std::vector<int>, RECT, size_t> cases[] = {
-        {2, {7, 8, 0}, {941, 36, 965, 187}, 3},       {0, {15}, {58, 580, 82, 731}, 1},
-        {7, {1, 2, 3, 31}, {411, 580, 435, 731}, 4},  {0x101, {32767, 16}, {941, 36, 965, 187}, 2},
-        {3, {INT_MAX, INT_MAX, INT_MAX, 0}, {823, 36, 847, 187}, 4}, // a sum past INT_MAX
-        {3, {1, 2, 3, 4}, {-10, 0, 1030, 100}, 0}, // wider than the screen: it stays
-    };
-    // clang-format on
-    for (const auto &[nTick, values, rcExpected, nDraws] : cases) {
-        size_t nUsed = 0;
-        const auto draw = [&, &v = values] { return nUsed < v.size() ? v[nUsed++] : 0; };
-        RECT rc = nDraws ? RECT{500, 300, 524, 451} : RECT{-10, 0, 1030, 100};
-        EXPECT_EQ(CSaverWnd::MovedGraphRect({0, 0, 1024, 768}, &rc, nTick, draw), nDraws != 0);
-        EXPECT_EQ(std::pair(rc, nUsed), std::pair(rcExpected, nDraws)) << nTick;
-    }
-}
-
-TEST(CSaverWnd, CoversTheScreenAndMovesOnTheMoveTimer)
-{
-    QPointer<TestSaver> pWnd = new TestSaver;
-    ASSERT_EQ(pWnd->CreateSaverWindow(), 1);
-    EXPECT_EQ(std::tuple(pWnd->geometry(), pWnd->isVisible(), pWnd->cursor().shape()),
-              std::tuple(QRect(0, 0, 800, 800), true, Qt::BlankCursor));
-    EXPECT_EQ(std::tuple(pWnd->m_rcGraph, pWnd->Area(), pWnd->IsTimerActive(CSaverWnd::TIMER_MOVE)),
-              std::tuple(RECT{127, 324, 672, 475}, RECT{127, 324, 672, 475}, true));
-    // 800 - 545 = 255 free: 255 x 16 / 17 = 240; 800 - 151 = 649: 649 / 17 = 38.
-    pWnd->m_fnRand = [n = 0]() mutable { return std::vector{7, 8, 0}[n++ % 3]; };
-    pWnd->m_fnTickCount = [] { return uint32_t(2); };
-    g_bSettingsChanged = 0;
-    pWnd->OnTimer(CSaverWnd::TIMER_MOVE);
-    EXPECT_EQ(std::tuple(pWnd->m_rcGraph, pWnd->Area(), g_bSettingsChanged),
-              std::tuple(RECT{240, 38, 785, 189}, RECT{240, 38, 785, 189}, 1));
-    pWnd->OnTimer(CSpectrumWnd::TIMER_WATCHDOG); // the window's own ids go on to the display
-    EXPECT_EQ(g_bSettingsChanged, 0);
-    delete pWnd;
-}
-
-TEST(CSaverWnd, InputClosesTheSaverButNotAHostedOne)
+TEST(CSaverWnd, InputClosesTheSaver)
 {
     const std::vector<std::function<void(TestSaver *)>> closers = {
         [](TestSaver *p) { QTest::keyPress(p, Qt::Key_Shift); }, // a lone modifier too
@@ -167,38 +97,14 @@ TEST(CSaverWnd, InputClosesTheSaverButNotAHostedOne)
     };
     for (size_t i = 0; i < closers.size(); ++i) {
         QPointer<TestSaver> pWnd = new TestSaver;
-        ASSERT_EQ(pWnd->CreateSaverWindow(), 1);
+        ASSERT_EQ(pWnd->CreateSaverWindow(), 1); // the whole screen, the graph centred, no pointer
+        EXPECT_EQ(
+            std::tuple(pWnd->geometry(), pWnd->m_rcGraph, pWnd->cursor().shape(),
+                       pWnd->IsTimerActive(CSaverWnd::TIMER_MOVE)),
+            std::tuple(QRect(0, 0, 800, 800), RECT{127, 324, 672, 475}, Qt::BlankCursor, true));
         closers[i](pWnd.data());
-        EXPECT_TRUE(Closes(pWnd)) << i;
-        EXPECT_EQ(g_nEndProcessCalls, 1) << i;
+        EXPECT_EQ(std::pair(Closes(pWnd), g_nEndProcessCalls), std::pair(true, 1)) << i;
         delete pWnd;
-    }
-    // A hosted saver ignores input; an inverted graph shows nothing at the host's middle.
-    QPointer<TestSaver> pWnd = new TestSaver;
-    g_DisplaySettings.SaverSizeX = -100;
-    ASSERT_EQ(pWnd->CreateHostedSaverWindow(400, 300), 1);
-    for (const QPoint pt : {QPoint(10, 10), QPoint(20, 20)})
-        QTest::mouseMove(pWnd.data(), pt);
-    QTest::keyClick(pWnd.data(), Qt::Key_Escape);
-    EXPECT_FALSE(Closes(pWnd));
-    EXPECT_EQ(pWnd->Area(), (RECT{200, 150, 200, 150}));
-    delete pWnd;
-}
-
-TEST(XScreenSaverOptions, TheHostWindowChoice)
-{
-    // -window-id wins; -root takes XScreenSaver's window (a decimal or 0x id), else the root (0);
-    // with no argument XScreenSaver started us; else the host's switches decide (-1).
-    // clang-format off
-    const std::tuple<bool, quint64, QStringList, const char *, qint64> cases[] = {
-        {true, 7, {}, "0x10", 7}, {true, 0, {}, "0x10", 16}, {true, 0, {}, "", 0}, {true, 0, {}, "junk", 0},
-        {false, 0, {}, " 0x10\n", 16}, {false, 0, {"/c"}, "0x10", -1}, {false, 0, {"/s"}, "0x10", -1}, {false, 0, {}, "", -1}};
-    // clang-format on
-    for (const auto &[bRoot, nWindowId, rest, pszEnv, nExpected] : cases) {
-        ExtraOptions o;
-        std::tie(o.bRoot, o.nWindowId) = std::pair(bRoot, nWindowId);
-        const HostWindowChoice c = ChooseHostWindow(o, rest, QString::fromLatin1(pszEnv));
-        EXPECT_EQ(c.bHosted ? qint64(c.nWindow) : -1, nExpected) << pszEnv;
     }
 }
 
@@ -222,25 +128,20 @@ TEST(DamagedSettings, RunInEveryDisplayType)
     // clang-format on
     for (size_t d = 0; d < damages.size(); ++d) {
         for (int nType = 0; nType <= 4; ++nType) {
-            const std::string strCase =
-                "damage " + std::to_string(d) + ", Type " + std::to_string(nType);
+            SCOPED_TRACE(testing::Message() << "damage " << d << ", Type " << nType);
             const bool bPicture = damages[d][0].first == std::string("AreaLeft");
-            LoadWith(damages[d], nType, bPicture ? dir.filePath("picture.bmp") : QString());
-            auto *pDriver = new ScriptedWaveInDriver; // owned by the window's engine
             CSpectrumWnd wnd{g_DisplaySettings};
-            wnd.SetWaveInDriver(std::unique_ptr<IWaveInDriver>(pDriver));
-            wnd.CreateSpectrumWindow(RECT{0, 0, 400, 200}, nullptr);
-            wnd.SetArea(RECT{0, 0, 400, 200});
-            ASSERT_NO_FATAL_FAILURE(RunDisplay(wnd, pDriver, strCase));
-            EXPECT_EQ(wnd.HasBackgroundImage(), bPicture) << strCase;
-            EXPECT_TRUE(wnd.ElementCount() >= 1 && wnd.ElementCount() <= 80) << strCase;
+            ASSERT_NO_FATAL_FAILURE(RunWith(wnd, damages[d], nType,
+                                            bPicture ? dir.filePath("picture.bmp") : QString()));
             RECT g = wnd.GraphRect();
-            g.Normalize();
-            EXPECT_TRUE(g.left >= 0 && g.right <= 400 && g.top >= 0 && g.bottom <= 200) << strCase;
+            g.Normalize(); // inside the window, 1 to 80 elements, something drawn
+            EXPECT_TRUE(g.left >= 0 && g.right <= 400 && g.top >= 0 && g.bottom <= 200);
+            EXPECT_TRUE(wnd.HasBackgroundImage() == bPicture && wnd.ElementCount() >= 1 &&
+                        wnd.ElementCount() <= 80);
             const COLORREF c = COLORREF(g_DisplaySettings.Cbackground);
-            QImage blank(wnd.BackingImage().size(), wnd.BackingImage().format());
+            QImage blank = wnd.BackingImage();
             blank.fill(QColor(GetRValue(c), GetGValue(c), GetBValue(c)));
-            EXPECT_NE(wnd.BackingImage(), blank) << strCase;
+            EXPECT_NE(wnd.BackingImage(), blank);
         }
     }
     ResetSettings();

@@ -5,46 +5,21 @@
 
 #include <gtest/gtest.h>
 
-TEST(CSpectrumApp, TheFirstArgumentChoosesTheMode)
-{
-    using enum RunMode;
-    // Arguments, mode, host window. Only the second character counts for settings, in lower case;
-    // one prefix, ASCII folding and an argument that runs out first for the others.
-    // clang-format off
-    const std::tuple<QStringList, RunMode, qint64> cases[] = {
-        {{}, Settings, 0}, {{"/c:1234"}, Settings, 0}, {{"xc"}, Settings, 0}, {{"/C"}, None, 0}, {{"c"}, None, 0},
-        {{"-P", "1234"}, Preview, 1234}, {{"p", " -12abc"}, Preview, -12}, {{"/p"}, Preview, 0}, {{"/p:1234"}, None, 0}, {{"/pq"}, None, 0},
-        {{"/S"}, Saver, 0}, {{"s"}, Saver, 0}, {{"/scr"}, None, 0}, {{"/"}, None, 0}, {{""}, None, 0}, {{"//s"}, None, 0}, {{"\\s"}, None, 0},
-        {{"/ſ"}, None, 0}, {{"/x", "/s"}, None, 0}, {{"1234", "/p"}, None, 0},
-    };
-    // clang-format on
-    for (const auto &[args, eMode, nHost] : cases) {
-        const RunChoice choice = ChooseRunMode(args);
-        EXPECT_EQ(std::pair(choice.eMode, choice.nHostWindow), std::pair(eMode, nHost))
-            << args.join(u'|').toStdString();
-    }
-    EXPECT_EQ(std::pair(MatchSwitch(u"/sc", u"scr"), ProgramBaseName("/a/my.saver.scr")),
-              std::pair(true, QString("my.saver")));
-}
-
 namespace {
 
 // Records the mode hook called, with the host, Type and g_bPreview it saw; the store holds Type 3.
-class RecordingApp : public CSpectrumApp
+struct RecordingApp : CSpectrumApp
 {
-public:
     explicit RecordingApp(QStringList args)
         : CSpectrumApp(std::move(args), QStringLiteral("vexlor"))
     {
-        m_pStore->SetRaw("Config", "Version", 1u);
-        m_pStore->SetRaw("Config", "Type", 3u);
+        m_pStore->SetRaw("Config", "Version", 1u), m_pStore->SetRaw("Config", "Type", 3u);
     }
     std::string m_strCalls;
     int m_nStartResult = 1;
     mutable std::unique_ptr<MemoryProfileStore> m_pStore = std::make_unique<MemoryProfileStore>();
     MemoryProfileStore *m_pRawStore = m_pStore.get(); // owned by the store slot once started
 
-protected:
     std::unique_ptr<IProfileStore> CreateProfileStore() const override
     {
         return std::move(m_pStore);
@@ -52,8 +27,6 @@ protected:
     bool StartPreview(qint64 nHost) override { return Record("preview", nHost); }
     bool StartSaver() override { return Record("saver", 0); }
     void RunSettingsDialog() override { Record("settings", 0); }
-
-private:
     bool Record(const char *pszWhat, qint64 nHost)
     {
         m_strCalls = std::string(pszWhat) + ':' + std::to_string(nHost) + ':' +
@@ -64,13 +37,18 @@ private:
 
 } // namespace
 
-// Settings are read in every mode and never written; only a running window makes a true.
+// Settings are read in every mode and never written; only a running window makes a true. Only
+// the second character counts for settings, in lower case; one prefix, ASCII folding and an
+// argument that runs out first for the others; a preview needs a host.
 TEST(CSpectrumApp, StartUpLoadsTheSettingsThenStartsTheChosenMode)
 {
     // clang-format off
     const std::tuple<QStringList, int, bool, std::string> cases[] = {
         {{}, 1, false, "settings:0:3:0"}, {{"-P", "1234"}, 1, true, "preview:1234:3:1"}, {{"/p", "77"}, 0, false, "preview:77:3:1"},
         {{"/p", "-5"}, 1, false, ""}, {{"/p"}, 1, false, ""}, {{"/S"}, 1, true, "saver:0:3:0"}, {{"/s"}, 0, false, "saver:0:3:0"}, {{"/C"}, 1, false, ""},
+        {{"/c:1234"}, 1, false, "settings:0:3:0"}, {{"xc"}, 1, false, "settings:0:3:0"}, {{"c"}, 1, false, ""}, {{"/p:1234"}, 1, false, ""},
+        {{"p", " 12abc"}, 1, true, "preview:12:3:1"}, {{"s"}, 1, true, "saver:0:3:0"}, {{"/scr"}, 1, false, ""}, {{"//s"}, 1, false, ""},
+        {{"\\s"}, 1, false, ""}, {{"/ſ"}, 1, false, ""}, {{"/x", "/s"}, 1, false, ""}, {{"1234", "/p"}, 1, false, ""}, {{"/pq"}, 1, false, ""},
     };
     // clang-format on
     for (const auto &[args, nStartResult, bExpected, strCall] : cases) {
@@ -86,4 +64,6 @@ TEST(CSpectrumApp, StartUpLoadsTheSettingsThenStartsTheChosenMode)
                   std::tuple(static_cast<const IProfileStore *>(app.m_pRawStore), 3, 1, true, 0));
     }
     g_DisplaySettings = DisplaySettings{};
+    EXPECT_EQ(std::pair(MatchSwitch(u"/sc", u"scr"), ProgramBaseName("/a/my.saver.scr")),
+              std::pair(true, QString("my.saver")));
 }

@@ -11,7 +11,6 @@
 
 #include <csignal>
 #include <sys/wait.h>
-#include <tuple>
 #include <unistd.h>
 
 namespace {
@@ -32,27 +31,17 @@ TEST(CommandLine, BadUseIsRefusedInOneLineAndGoodUseLeavesTheSwitches)
     // clang-format off
     struct Case { QStringList args; QString strEnvWindow; const char *pszError; QStringList rest; }; // pszError: part of the message, nullptr: accepted; rest: left for the host
     const Case cases[] = {
-        {QStringList{"/s", "--after", "NaN"} + snap, {}, "--after", {}},
-        {QStringList{"/s", "--after", "-0.5"} + snap, {}, "--after", {}},
-        {{"--window", "-5x3"}, {}, "-5x3", {}},
-        {{"--window", "0x300"}, {}, "0x300", {}},
+        {QStringList{"/s", "--after", "NaN"} + snap, {}, "--after", {}}, {QStringList{"/s", "--after", "-0.5"} + snap, {}, "--after", {}},
+        {{"--window", "-5x3"}, {}, "-5x3", {}}, {{"--window", "0x300"}, {}, "0x300", {}},
         // 16384 pixels a side and 64 Mi pixels (256 MiB of picture) at most.
-        {{"--window", "99999x99999"}, {}, "too large", {}},
-        {{"--window", "16385x2"}, {}, "too large", {}},
-        {{"--window", "16384x4097"}, {}, "too large", {}},
-        {{"--window", "16384x4096"}, {}, nullptr, {}},
-        {{"--window", "800x300", "extra"}, {}, "extra", {}},
-        {{"/s", "stray"}, {}, "stray", {}},
-        {{"/p", "1234", "stray"}, {}, "stray", {}},
-        {{"-root", "stray"}, {}, "stray", {}},
-        {{"/c", "1234"}, {}, nullptr, {"/c", "1234"}},
-        {{"/x", "y", "z"}, {}, nullptr, {"/x", "y", "z"}}, // no mode: ends silently
-        {{"--input", dir.path()}, {}, "not a regular file", {}},
-        {{"--input", dir.filePath("none.wav")}, {}, "no such file", {}},
-        {QStringList{"/c"} + snap, {}, "--snapshot", {}},
-        {snap, {}, "--snapshot", {}}, // no argument: the settings dialog
-        {snap, "0x10", nullptr, {}},  // XScreenSaver's window from the environment
-        {QStringList{"/p", "1234"} + snap, {}, nullptr, {"/p", "1234"}},
+        {{"--window", "99999x99999"}, {}, "too large", {}}, {{"--window", "16385x2"}, {}, "too large", {}},
+        {{"--window", "16384x4097"}, {}, "too large", {}}, {{"--window", "16384x4096"}, {}, nullptr, {}},
+        {{"--window", "800x300", "extra"}, {}, "extra", {}}, {{"/s", "stray"}, {}, "stray", {}},
+        {{"/p", "1234", "stray"}, {}, "stray", {}}, {{"-root", "stray"}, {}, "stray", {}},
+        {{"/c", "1234"}, {}, nullptr, {"/c", "1234"}}, {{"/x", "y", "z"}, {}, nullptr, {"/x", "y", "z"}}, // no mode: ends silently
+        {{"--input", dir.path()}, {}, "not a regular file", {}}, {{"--input", dir.filePath("none.wav")}, {}, "no such file", {}},
+        {QStringList{"/c"} + snap, {}, "--snapshot", {}}, {snap, {}, "--snapshot", {}}, // no argument: the settings dialog
+        {snap, "0x10", nullptr, {}}, {QStringList{"/p", "1234"} + snap, {}, nullptr, {"/p", "1234"}}, // XScreenSaver's window
         {{"-platform", "offscreen", "/s", "-style=fusion", "--reverse"}, {}, nullptr, {"/s"}}, // Qt's own
     };
     // clang-format on
@@ -75,11 +64,9 @@ TEST(CommandLine, ADisplayServerIsNeededUnlessThePlatformDrawsWithoutOne)
 {
     // platform, DISPLAY, WAYLAND_DISPLAY, available
     // clang-format off
-    const std::tuple<const char *, const char *, const char *, bool> cases[] = {
-        {"", "", "", false}, {"xcb", "", "", false}, {"wayland", "", "", false},
-        {"wayland;xcb", "", "", false}, {"", ":0", "", true}, {"", "", "wayland-0", true},
-        {"offscreen", "", "", true}, {"minimal", "", "", true}, {"offscreen:fontconfig", "", "", true},
-    };
+    const std::tuple<const char *, const char *, const char *, bool> cases[] = {{"", "", "", false}, {"xcb", "", "", false},
+        {"wayland", "", "", false}, {"wayland;xcb", "", "", false}, {"", ":0", "", true}, {"", "", "wayland-0", true},
+        {"offscreen", "", "", true}, {"minimal", "", "", true}, {"offscreen:fontconfig", "", "", true}};
     // clang-format on
     for (const auto &[pszP, pszD, pszW, bAvailable] : cases)
         EXPECT_EQ(DisplayAvailable(QLatin1String(pszP), QLatin1String(pszD), QLatin1String(pszW)),
@@ -101,9 +88,8 @@ TEST(TerminationSignals, TheSecondEndsAStuckProcess)
             ::pause();
     }
     char ch = 0; // ready, then the request to quit
-    ASSERT_EQ(::read(anPipe[0], &ch, 1), 1);
-    ASSERT_EQ(::kill(pid, SIGTERM), 0);
-    ASSERT_EQ(::read(anPipe[0], &ch, 1), 1);
+    ASSERT_TRUE(::read(anPipe[0], &ch, 1) == 1 && ::kill(pid, SIGTERM) == 0 &&
+                ::read(anPipe[0], &ch, 1) == 1);
     int nStatus = -1;
     EXPECT_EQ(::waitpid(pid, &nStatus, WNOHANG), 0); // still there
     ASSERT_EQ(::kill(pid, SIGTERM), 0);
@@ -119,20 +105,16 @@ TEST(TerminationSignals, TheSecondEndsAStuckProcess)
 TEST(SnapshotTimer, IsPrecise)
 {
     ExtraOptions o;
-    o.bWindow = o.bDemo = true;
-    o.windowSize = QSize(200, 100);
-    o.strSnapshot = QStringLiteral("/nonexistent/x.png");
-    o.dAfterSeconds = 13;
+    std::tie(o.bWindow, o.bDemo, o.windowSize, o.strSnapshot, o.dAfterSeconds) =
+        std::tuple(true, true, QSize(200, 100), QStringLiteral("/nonexistent/x.png"), 13.0);
     WindowApp app(o);
     ASSERT_TRUE(app.InitInstance());
     int nPrecise = 0; // the window's precise 13 s single shots
     for (QWidget *pTop : QApplication::topLevelWidgets()) {
-        if (!dynamic_cast<CSpectrumWnd *>(pTop))
-            continue;
         for (QTimer *pTimer : pTop->findChildren<QTimer *>())
             nPrecise += pTimer->interval() == 13000 && pTimer->isSingleShot() &&
                         pTimer->timerType() == Qt::PreciseTimer;
-        delete pTop;
+        delete dynamic_cast<CSpectrumWnd *>(pTop);
     }
     EXPECT_EQ(nPrecise, 1);
     SetProfileStore(nullptr);

@@ -5,7 +5,6 @@
 
 #include <QAbstractButton>
 #include <QApplication>
-#include <QGroupBox>
 #include <QLabel>
 #include <QTest>
 #include <QTimer>
@@ -42,9 +41,7 @@ inline void WhenModalShows(std::function<void(QWidget *)> fnAct)
     auto *pTimer = new QTimer(qApp);
     QObject::connect(pTimer, &QTimer::timeout, [pTimer, fnAct] {
         if (QWidget *pModal = QApplication::activeModalWidget()) {
-            pTimer->deleteLater();
-            pTimer->stop();
-            fnAct(pModal);
+            pTimer->deleteLater(), pTimer->stop(), fnAct(pModal);
         }
     });
     pTimer->start(10);
@@ -52,21 +49,10 @@ inline void WhenModalShows(std::function<void(QWidget *)> fnAct)
 
 // One page under test in m_pDlg, with the default settings, the flag down and
 // the real choosers around every test.
-template <typename Dlg> class PageTest : public ::testing::Test
+template <typename Dlg> struct PageTest : ::testing::Test
 {
-protected:
-    void SetUp() override
-    {
-        ResetSettings();
-        g_bSettingsChanged = 0;
-    }
-    void TearDown() override
-    {
-        m_pDlg.reset();
-        ResetPageChoosers();
-        ResetSettings();
-        g_bSettingsChanged = 0;
-    }
+    void SetUp() override { ResetSettings(), g_bSettingsChanged = 0; }
+    void TearDown() override { m_pDlg.reset(), ResetPageChoosers(), SetUp(); }
     template <typename T = QAbstractButton> T *Ctl(const char *pszName)
     {
         return Control<T>(m_pDlg.get(), pszName);
@@ -76,19 +62,3 @@ protected:
 
     std::unique_ptr<Dlg> m_pDlg;
 };
-
-// Every label, button and group title shows its whole text in its place.
-inline void ExpectTextsFit(QWidget *pDialog)
-{
-    for (QLabel *pLabel : pDialog->findChildren<QLabel *>())
-        EXPECT_LE(pLabel->sizeHint().width(), pLabel->width()) << pLabel->text().toStdString();
-    for (QAbstractButton *pButton : pDialog->findChildren<QAbstractButton *>()) {
-        // Radio buttons and check boxes need their indicator beside the text.
-        const int nNeeded = pButton->isCheckable()
-                                ? pButton->sizeHint().width()
-                                : pButton->fontMetrics().horizontalAdvance(pButton->text());
-        EXPECT_LE(nNeeded, pButton->width()) << pButton->text().toStdString();
-    }
-    for (QGroupBox *pGroup : pDialog->findChildren<QGroupBox *>())
-        EXPECT_LE(pGroup->fontMetrics().horizontalAdvance(pGroup->title()), pGroup->width());
-}

@@ -17,23 +17,11 @@ const auto Options = [] {
                       ds.FreqStrSw);
 };
 
-// By exact file name, first match; a backslash is no separator; free slots match nothing.
-TEST(BackgroundImageList, PicturesAreFoundByTheirExactFileName)
-{
-    // clang-format off
-    for (const auto &[nSlot, pszPath] : {std::pair{1, "/a/Sky.bmp"}, {3, "/b/sea.bmp"}, {4, "/c/sea.bmp"}, {5, "/p/we\\ird.bmp"}})
-        list[nSlot].bmpName = QString::fromUtf8(pszPath);
-    for (const auto &[pszPath, nSlot] : {std::pair{"/elsewhere/sea.bmp", 3}, {"/a/sky.bmp", -1}, {"Sky.bmp", 1},
-             {"C:sea.bmp", 3}, {"/dir/", -1}, {"", -1}, {"/q/we\\ird.bmp", 5}, {"/q/ird.bmp", -1}})
-        EXPECT_EQ(FindImageEntry(QString::fromUtf8(pszPath)), nSlot) << pszPath;
-    // clang-format on
-}
-
 // Bits: Type 16-19, Fdiv 8-15, Ldiv 4-7, wave 2-3 (0 off, else afterimage + 1), clock 1, labels 0.
 TEST(BackgroundImageList, PackedDisplayWord)
 {
     ds.FwaveZan = 2;
-    UnpackDisplayState(0x1213);
+    UnpackDisplayState(0x1213); // waveform off keeps the afterimage
     EXPECT_EQ(Options(), std::tuple(0, 18, 1, 0, 2, 1, 1));
     UnpackDisplayState(0x41029);
     EXPECT_EQ(Options(), std::tuple(4, 16, 2, 1, 1, 0, 1));
@@ -65,16 +53,13 @@ TEST(BackgroundImageList, StoredFirstMovedToTheFrontAndApplied)
     EXPECT_EQ(Area(), std::tuple(4, 3, 2, 7));
     EXPECT_EQ(Options(), std::tuple(4, 16, 2, 1, 2, 0, 0)); // from 0x4102C
     const auto order = list;
-    ds.BmpName.clear(); // no picture: nothing stored
-    StoreCurrentImage(true);
-    EXPECT_EQ(list, order);
-    ds.BmpName = QStringLiteral("/p/a.bmp");
-    Area() = std::tuple(1, 40000, 65535, 0);
-    StoreCurrentImage(false); // in place
+    std::tie(ds.BmpName, ds.AreaTop, ds.AreaRight) =
+        std::tuple(QStringLiteral("/p/a.bmp"), 40000, 65535);
+    StoreCurrentImage(false); // in place; margins above 32767 come back whole, read unsigned
     EXPECT_TRUE(std::equal(list.begin() + 1, list.end(), order.begin() + 1));
-    ds.AreaTop = ds.AreaLeft = 0; // margins above 32767 come back whole, read unsigned
+    ds.AreaTop = ds.AreaRight = 0;
     ApplyFirstImageEntry();
-    EXPECT_EQ(Area(), std::tuple(1, 40000, 65535, 0));
+    EXPECT_EQ(Area(), std::tuple(4, 40000, 65535, 7));
 }
 
 } // namespace

@@ -4,6 +4,8 @@
 
 #include <QSlider>
 
+#include <climits>
+
 namespace {
 
 DisplaySettings &ds = g_DisplaySettings;
@@ -26,66 +28,35 @@ struct LevelRangeDlgTest : PageTest<CLevelRangeDlg>
     }
 };
 
-// Opening repairs an inverted pair, which Cancel keeps; levels off the scale stay till moved.
-TEST_F(LevelRangeDlgTest, OpeningRepairsAnInvertedPairAndCancelKeepsTheRepair)
+// Opening repairs an inverted pair, which Cancel keeps, and levels off the scale stay till moved;
+// from -60, -30 (page step 20) the sliders push each other and stop one short of the ends.
+TEST_F(LevelRangeDlgTest, OpeningRepairsAndSlidersPushEachOther)
 {
-    const int cases[][5] = {{-30, -60, -29, -30, -29},         {-30, -30, -29, -30, -29},
-                            {-30, -29, -29, -30, -29},         {-60, -30, -30, -60, -30},
-                            {0x7FFFFFFF, 0, 0x7FFFFFFF, 0, 0}, {-150, 20, 20, -100, 0}};
-    for (const auto &[nLmin, nLmax, nRepaired, nMinSlider, nMaxSlider] : cases) {
+    // Lmin, Lmax; the maximum's slider?, key, presses; the levels then, the sliders then.
+    // clang-format off
+    const std::tuple<int, int, bool, Qt::Key, int, int, int, int, int> cases[] = {
+        {-30, -60, 0, Qt::Key_End, 0, -30, -29, -30, -29}, {-30, -30, 0, Qt::Key_End, 0, -30, -29, -30, -29},
+        {-30, -29, 0, Qt::Key_End, 0, -30, -29, -30, -29}, {-60, -30, 0, Qt::Key_End, 0, -60, -30, -60, -30},
+        {INT_MAX, 0, 0, Qt::Key_End, 0, INT_MAX, INT_MAX, 0, 0}, {-150, 20, 0, Qt::Key_End, 0, -150, 20, -100, 0},
+        {-60, -30, 0, Qt::Key_End, 1, -1, 0, -1, 0}, {-60, -30, 1, Qt::Key_Home, 1, -100, -99, -100, -99},
+        {-60, -30, 1, Qt::Key_PageDown, 2, -71, -70, -71, -70}, {-60, -30, 0, Qt::Key_PageUp, 2, -20, -19, -20, -19},
+        {-60, -30, 0, Qt::Key_Right, 1, -59, -30, -59, -30}, {-60, -30, 1, Qt::Key_Left, 1, -60, -31, -60, -31}};
+    // clang-format on
+    for (const auto &[nLmin, nLmax, bMax, key, nPresses, nMin, nMax, nMinSlider, nMaxSlider] :
+         cases) {
         std::tie(ds.Lmin, ds.Lmax) = std::tuple(nLmin, nLmax);
-        Open();
-        EXPECT_EQ(Levels(), Expected(nLmin, nRepaired, nMinSlider, nMaxSlider));
-        Click("cancelButton");
-        EXPECT_EQ(std::tuple(m_pDlg->result(), ds.Lmin, ds.Lmax), std::tuple(0, nLmin, nRepaired));
-    }
-    Open(); // the maximum moves without pushing the minimum off the scale
-    QTest::keyClick(Slider(true), Qt::Key_Left);
-    QTest::keyClick(Slider(false), Qt::Key_Right);
-    EXPECT_EQ(Levels(), Expected(-99, -1, -99, -1));
-}
-
-// From -60, -30 (page step 20): pushing each other, one short of the ends, also dragged.
-TEST_F(LevelRangeDlgTest, SlidersPushEachOtherAndStopShortOfTheEnds)
-{
-    const std::tuple<bool, Qt::Key, int, int, int> cases[] = {
-        {false, Qt::Key_End, 1, -1, 0},        {true, Qt::Key_Home, 1, -100, -99},
-        {true, Qt::Key_PageDown, 2, -71, -70}, {false, Qt::Key_PageUp, 2, -20, -19},
-        {false, Qt::Key_Right, 1, -59, -30},   {true, Qt::Key_Left, 1, -60, -31}};
-    for (const auto &[bMax, key, nPresses, nMin, nMax] : cases) {
-        ResetSettings();
         Open();
         for (int i = 0; i < nPresses; ++i)
             QTest::keyClick(Slider(bMax), key);
-        EXPECT_EQ(Levels(), Expected(nMin, nMax, nMin, nMax)) << bMax << " " << key;
+        EXPECT_EQ(Levels(), Expected(nMin, nMax, nMinSlider, nMaxSlider)) << nLmin << " " << key;
+        Click("cancelButton");
+        EXPECT_EQ(std::pair(ds.Lmin, ds.Lmax),
+                  nPresses ? std::pair(nLmin, nLmax) : std::pair(nMin, nMax));
     }
-    Slider(false)->setSliderDown(true);
+    Open();
+    Slider(false)->setSliderDown(true); // dragged too
     Slider(false)->setSliderPosition(0);
     EXPECT_EQ(Levels(), Expected(-1, 0, -1, 0));
-}
-
-// Radios write at once, always raising the flag; every Cancel restores all, flag too.
-TEST_F(LevelRangeDlgTest, LiveEditsThenCancelRestoresEverything)
-{
-    for (int nWay = 0; nWay < 4; ++nWay) {
-        TearDown();
-        Open();
-        QTest::keyClick(Slider(false), Qt::Key_End);
-        for (const char *pszName : {"coarseRadio", "peakHoldRadio", "peakHoldRadio"}) {
-            g_bSettingsChanged = 0;
-            Click(pszName);
-            EXPECT_EQ(std::tuple(ds.Ldiv, ds.LPeek, g_bSettingsChanged),
-                      std::tuple(2, pszName[0] == 'c' ? 2 : 0, 1));
-        }
-        g_bSettingsChanged = 0;
-        nWay < 3 ? kCancelWays[nWay](m_pDlg.get()) : Click("okButton");
-        EXPECT_EQ(std::tuple(ds.Lmin, ds.Lmax, ds.Ldiv, ds.LPeek, g_bSettingsChanged),
-                  nWay < 3 ? std::tuple(-60, -30, 1, 2, 0) : std::tuple(-1, 0, 2, 0, 0));
-    }
-    ds.LPeek = 7; // no button stands for it: OK writes "none" back, as the radio exchange does
-    Open();
-    Click("okButton");
-    EXPECT_EQ(ds.LPeek, -1);
 }
 
 // Tab and Shift+Tab enter a radio group at its checked button; the arrows check.
@@ -106,6 +77,9 @@ TEST_F(LevelRangeDlgTest, KeyboardEntersRadioGroupsAtTheCheckedButtonAndArrowsCh
         EXPECT_EQ(QApplication::focusWidget()->objectName().toStdString(), pszFocus);
     }
     EXPECT_EQ(std::tuple(ds.Ldiv, ds.LPeek, g_bSettingsChanged), std::tuple(2, 0, 1));
+    g_bSettingsChanged = 0;
+    QTest::keyClick(m_pDlg.get(), Qt::Key_Escape); // restores the radios, raises nothing
+    EXPECT_EQ(std::tuple(ds.Ldiv, ds.LPeek, g_bSettingsChanged), std::tuple(1, 1, 0));
 }
 
 } // namespace

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
+
 namespace {
 
 using Preset = void (CCoordMapper::*)();
@@ -111,7 +113,10 @@ TEST(CCoordMapperTest, ComposeMirrorsBeforeTheRotationScalesAndRounds)
     EXPECT_FALSE(skew.IsAxisAligned());
     EXPECT_EQ(Mapped(skew, 3, -1), (POINT{5, 0}));
     ExpectRoundTrips(skew);
-    CCoordMapper shear;
-    shear.Compose(1, 0, 1, 1);
-    EXPECT_FALSE(shear.IsAxisAligned());
+    // Integer linear parts that are no quarter turn or mirror.
+    for (const auto &m : {std::array{1, 0, 1, 1}, {0, 1, 2, 0}, {2, 0, 0, 1}, {1, 1, 0, 1}}) {
+        CCoordMapper other;
+        other.Compose(m[0], m[1], m[2], m[3]);
+        EXPECT_FALSE(other.IsAxisAligned()) << m[0] << m[1] << m[2] << m[3];
+    }
 }

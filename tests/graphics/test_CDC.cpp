@@ -108,6 +108,14 @@ TEST(CDCDirty, ChangesGatherByColumnRowsDrawnAndAWholeImageFill)
     ASSERT_EQ(cv.dc.DirtyCount(), 1);
     EXPECT_EQ(cv.dc.DirtyAt(0), cv.image.rect());
     EXPECT_EQ(std::vector<int>(pRows, pRows + 12), std::vector<int>(12, 1));
+    // A band along any edge is no whole-image fill.
+    for (const RECT &rc :
+         {RECT{0, 0, 20, 5}, RECT{0, 5, 20, 12}, RECT{5, 0, 20, 12}, RECT{0, 0, 5, 12}}) {
+        Canvas band;
+        band.dc.FillSolidRect(rc, RGB(1, 1, 1));
+        EXPECT_EQ(band.dc.DirtyAt(0),
+                  QRect(QPoint(rc.left, rc.top), QPoint(rc.right - 1, rc.bottom - 1)));
+    }
     // Text marks its box, placed by the alignment: right-bottom ends left of and above the point.
     cv.dc.ClearDirty();
     QFont font;

@@ -3,10 +3,15 @@
 #include "graphics/CDC.h"
 
 #include <QImage>
+#include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <initializer_list>
+#include <string>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
@@ -75,6 +80,42 @@ Bytes Pic24(bool bTopDown = false)
     return Bmp(Info(3, bTopDown ? -2 : 2, 24) + (bTopDown ? top + bottom : bottom + top));
 }
 
+// A stream whose length seeking gives as 0, as a file under /proc or a device does:
+// reading gives data, then (bEndless) zeros without end.
+struct ZeroSized
+{
+    Bytes data;
+    bool bEndless = false;
+    size_t nPos = 0;
+};
+
+ssize_t ReadZeroSized(void *pCookie, char *pBuffer, size_t nSize)
+{
+    auto *p = static_cast<ZeroSized *>(pCookie);
+    const size_t nData = p->data.size() - std::min(p->nPos, p->data.size());
+    const size_t n = p->bEndless ? nSize : std::min(nSize, nData);
+    std::memset(pBuffer, 0, n);
+    std::copy_n(p->data.end() - long(nData), std::min(n, nData), pBuffer);
+    p->nPos += n;
+    return ssize_t(n);
+}
+
+int SeekZeroSized(void *pCookie, off64_t *pOffset, int nWhence)
+{
+    if (nWhence != SEEK_SET) // moving is accepted but changes nothing, as on a device
+        *pOffset =
+            nWhence == SEEK_END ? 0 : off64_t(static_cast<ZeroSized *>(pCookie)->nPos) + *pOffset;
+    return 0;
+}
+
+HDIB ReadStream(ZeroSized source, bool *pbError)
+{
+    std::FILE *f = fopencookie(&source, "rb", {ReadZeroSized, nullptr, SeekZeroSized, nullptr});
+    const HDIB h = ReadDibFile(f, pbError);
+    std::fclose(f);
+    return h;
+}
+
 } // namespace
 
 // Every supported kind: measures, pixels (top row first) and the palette of its table.
@@ -96,6 +137,8 @@ TEST(DibTest, EachKindDecodesToTheColoursOfItsBytes)
         // 8 bits with 3 and 0 (all 256) colours used; index 200 of 3 is black.
         {Bmp(Info(3, 1, 8, 0, 3) + Table(3) + Bytes{2, 0, 200, 0x77}), 3, 1, 3, 52, {2, 0, 200}},
         {Bmp(Info(3, 1, 8) + Table(256) + Bytes{0, 255, 128, 0}), 3, 1, 256, 1064, {0, 255, 128}},
+        // 300 entries of which 8 bits reach the first 256.
+        {Bmp(Info(2, 1, 8, 0, 300) + Table(300) + Bytes{255, 1, 0, 0}), 2, 1, 300, 1240, {255, 1}},
         // x-R-G-B 5-5-5: 16 of 31 is 16 * 255 / 31 = 131.6, to the nearest 132 (0x84).
         {Bmp(Info(5, 1, 16) + Le({0x7C00, 0x03E0, 0x001F, 0x4210, 0x801F, 0}, 2)), 5, 1, 0, 40,
          {0xFFFF0000, 0xFF00FF00, 0xFF0000FF, 0xFF848484, 0xFF0000FF}},
@@ -184,4 +227,40 @@ TEST(DibTest, ReadFromAPipeAndPainted)
     const std::string rows = ".....RGB.....WgyRRGGBB..WWggyy..", key = ".RGBWgy";
     for (size_t i = 0, k = 0; i < 32; ++i, k = key.find(rows[i]))
         EXPECT_EQ(image.pixel(int(i % 8), int(i / 8)), k ? kPic24[k - 1] : 0xFF123456u) << i;
+}
+
+TEST(DibFileTest, StreamsAreReadWhateverSeekingSaysTheLengthIs)
+{
+    bool bError = true;
+    const HDIB h = ReadStream({Pic24(true)}, &bError);
+    ASSERT_TRUE(h);
+    EXPECT_FALSE(bError);
+    EXPECT_EQ(std::vector<uint32_t>(h->Pixels(), h->Pixels() + 6), kPic24);
+    // Text that starts with "BM" (an environment block) is no picture, nor is a
+    // device without end, read up to the cap.
+    EXPECT_FALSE(ReadStream({{'B', 'M', 'X', '=', '1', 0, 'Y', '=', '2', 0}}, &bError));
+    EXPECT_FALSE(bError);
+    EXPECT_FALSE(ReadStream({{'B', 'M'}, true}, &bError));
+}
+
+// A FIFO without a writer would hold an ordinary open for ever.
+TEST(DibFileTest, OnlyRegularFilesOpen)
+{
+    QTemporaryDir dir;
+    const std::string strDir = dir.path().toStdString(), strPicture = strDir + "/p.bmp";
+    std::FILE *f = std::fopen(strPicture.c_str(), "wb");
+    ASSERT_TRUE(f);
+    const Bytes picture = Pic24();
+    std::fwrite(picture.data(), 1, picture.size(), f);
+    std::fclose(f);
+    ASSERT_EQ(mkfifo((strDir + "/fifo.bmp").c_str(), 0600), 0);
+    for (const std::string &strPath : {strPicture, strDir + "/fifo.bmp", strDir,
+                                       std::string("/dev/null"), strDir + "/missing.bmp"}) {
+        std::FILE *pFile = OpenDibFile(strPath.c_str());
+        EXPECT_EQ(pFile != nullptr, strPath == strPicture) << strPath;
+        if (pFile) {
+            EXPECT_TRUE(ReadDibFile(pFile));
+            std::fclose(pFile);
+        }
+    }
 }

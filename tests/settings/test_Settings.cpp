@@ -1,6 +1,9 @@
 #include "platform/ProfileStore.h"
 #include "settings/Settings.h"
 
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -11,10 +14,7 @@ namespace {
 
 using Value = std::pair<QString, QVariant>; // key, stored value
 
-QVariant U(std::int64_t n)
-{
-    return QVariant::fromValue<uint>(uint(n));
-}
+const auto U = [](std::int64_t n) { return QVariant::fromValue<uint>(uint(n)); };
 
 // Every setting in table order with what a save of the defaults writes: numbers
 // in unsigned 32-bit form (Version 1, as loading an empty store sets), texts as texts.
@@ -59,7 +59,6 @@ protected:
         m_pStore = static_cast<MemoryProfileStore *>(GetProfileStore());
     }
     void TearDown() override { SetProfileStore(nullptr); }
-    void Plant(const QString &strKey, const QVariant &v) { m_pStore->SetRaw("Config", strKey, v); }
     // Saves: all 72 values are written in order (loading wrote none), defaults but for changed.
     void ExpectSavedDefaultsBut(const std::vector<Value> &changed = {})
     {
@@ -82,32 +81,8 @@ protected:
 
 } // namespace
 
-TEST_F(SettingsStore, EmptyStoreGivesDefaultsAndVersion1AndSaveWritesAll72InOrder)
-{
-    g_DisplaySettings.Font.lfItalic = 1; // a font field without a row: zeroed by loading
-    LoadSettings();
-    const DisplaySettings &s = g_DisplaySettings;
-    EXPECT_EQ(std::tuple(s.Lmin, s.Lmax, s.Font.lfCharSet, s.Font.lfItalic, g_PwinPosY2, g_Version),
-              std::tuple(-60, -30, 128, 0, 251, 1));
-    ExpectSavedDefaultsBut();
-}
-
-TEST_F(SettingsStore, StoredValuesCountOnlyWithANonZeroVersion)
-{
-    // Version planted, then Type and Version after loading.
-    const std::tuple<QVariant, int, int> cases[] = {
-        {U(1), 3, 1}, {U(7), 3, 7}, {U(0), 0, 1}, {QVariant("abc"), 0, 1}};
-    for (const auto &[version, nType, nVersion] : cases) {
-        SetUp();
-        Plant("Type", U(3));
-        Plant("Version", version);
-        LoadSettings();
-        EXPECT_EQ(std::pair(g_DisplaySettings.Type, g_Version), std::pair(nType, nVersion))
-            << version.toString().toStdString();
-    }
-}
-
-// Bytes narrow on reading, are written sign-extended; damaged values take their defaults.
+// Bytes narrow on reading, are written sign-extended (all 72 values in order); damaged values take
+// their defaults; each picture entry's fields go under their own keys.
 TEST_F(SettingsStore, NumbersNarrowDamagedValuesGiveDefaultsAndFaceNamesAreCut)
 {
     // clang-format off
@@ -118,27 +93,36 @@ TEST_F(SettingsStore, NumbersNarrowDamagedValuesGiveDefaultsAndFaceNamesAreCut)
         {"LPeek", QStringList{"1", "2"}}, {"BmpName", 5}, {"bmpName1", QByteArray("a")},
         {"FontCharSet", "x"}};
     for (const auto &[strKey, value] : planted)
-        Plant(strKey, value);
+        m_pStore->SetRaw("Config", strKey, value);
+    g_DisplaySettings.Font.lfItalic = 1; // a font field without a row: zeroed by loading
     LoadSettings();
+    EXPECT_EQ(std::tuple(g_DisplaySettings.Font.lfItalic, g_DisplaySettings.Lmin), std::tuple(0, -45));
     g_DisplaySettings.Font.lfPitchAndFamily = 127;
-    ExpectSavedDefaultsBut({{"FontOutPrecision", U(4294967168u)}, {"FontClipPrecision", U(4294967295u)},
-                            {"FontPichAndFamily", U(127)}, {"Lmin", U(4294967251u)}, {"KeyDiv", U(25)},
-                            {"FontFaceName", QString(10, u'ゴ')}});
+    std::vector<Value> changed = {{"FontOutPrecision", U(4294967168u)}, {"FontClipPrecision", U(4294967295u)},
+        {"FontPichAndFamily", U(127)}, {"Lmin", U(4294967251u)}, {"KeyDiv", U(25)}, {"FontFaceName", QString(10, u'ゴ')}};
+    for (int i = 0; i < 6; ++i) { // keys of the names and margins count from 1, of the options from 0
+        g_DisplaySettings.ImageList[size_t(i)] = {QString::number(i), 10 + i, 20 + i, 30 + i};
+        const QString n = QString::number(i + 1);
+        changed.insert(changed.end(), {{"bmpName" + n, QString::number(i)}, {"bmpLeftRight" + n, U(10 + i)},
+            {"bmpTopBottom" + n, U(20 + i)}, {"bmpTypeEtc" + QString::number(i), U(30 + i)}});
+    }
     // clang-format on
+    ExpectSavedDefaultsBut(changed);
 }
 
+// A name is cut to 31 bytes between characters, at a zero, and zero-filled.
 TEST(SettingsFaceName, IsCutTo31BytesBetweenCharactersAndZeroFilled)
 {
-    const std::pair<QString, QString> cases[] = {
-        {QString(32, u'a'), QString(31, u'a')},
+    // clang-format off
+    const std::pair<QString, QString> cases[] = {{QString(32, u'a'), QString(31, u'a')},
         {QString(28, u'd') + QStringLiteral("😀"), QString(28, u'd')},
         {QStringLiteral("ab") + QChar(u'\0') + QStringLiteral("cd"), QStringLiteral("ab")}};
+    // clang-format on
     for (const auto &[strName, strExpected] : cases) {
         char achFace[kFaceNameSize];
         std::memset(achFace, 'x', sizeof achFace);
         SetFaceName(achFace, strName);
-        EXPECT_EQ(FaceNameText(achFace), strExpected) << strName.toStdString();
-        EXPECT_EQ(achFace[31], '\0'); // the rest zero-filled
+        EXPECT_EQ(std::pair(FaceNameText(achFace), achFace[31]), std::pair(strExpected, '\0'));
     }
 }
 
@@ -161,4 +145,40 @@ TEST(SettingsRowKinds, NarrowOnReadAndExtendOnWrite)
     }
     ReadSettingsRows(rows, &store);
     EXPECT_EQ(std::tuple(n16, w16, b8), std::tuple(-32641, 0x807F, 0x7F)); // 0x807F
+}
+
+// The settings file <folder>/tanuwel/vexlor.conf that is there but not used: the
+// user hears why, once. Version 0, none or not a number marks no settings of ours.
+TEST(SettingsFile, AFileThatIsNotUsedIsExplainedOnce)
+{
+    // File (nullptr: none; "/": a folder in its place), a word of the explanation
+    // (nullptr: none), then Type and Version after loading.
+    // clang-format off
+    const std::tuple<const char *, const char *, int, int> cases[] = {
+        {nullptr, nullptr, 0, 1}, {"[Config]\nVersion=1\nType=3\n", nullptr, 3, 1},
+        {"[Config]\nVersion=7\nType=3\n", nullptr, 3, 7}, {"[Config]\nVersion=0\nType=3\n", "Version", 0, 1},
+        {"[Config]\nVersion=abc\nType=3\n", "Version", 0, 1}, {"[Config]\nType=3\n", "Version", 0, 1},
+        {"/", "cannot read", 0, 1}};
+    // clang-format on
+    for (const auto &[pszFile, pszProblem, nType, nVersion] : cases) {
+        QTemporaryDir dir;
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, dir.path());
+        const QString strFile = dir.path() + QStringLiteral("/tanuwel/vexlor.conf");
+        QDir().mkpath(pszFile && *pszFile == '/' ? strFile : dir.path() + "/tanuwel");
+        QFile file(strFile);
+        if (pszFile && *pszFile != '/' && file.open(QIODevice::WriteOnly))
+            file.write(pszFile);
+        file.close();
+        SetProfileStore(std::make_unique<QSettingsProfileStore>("tanuwel", "vexlor")); // reads now
+        g_Version = 0;
+        LoadSettings();
+        const QString strProblem = LoadSettingsProblem();
+        SetProfileStore(nullptr);
+        EXPECT_EQ(std::tuple(g_DisplaySettings.Type, g_Version, strProblem.isEmpty()),
+                  std::tuple(nType, nVersion, !pszProblem))
+            << (pszFile ? pszFile : "-");
+        EXPECT_TRUE(!pszProblem || (strProblem.contains(QString::fromLatin1(pszProblem)) &&
+                                    strProblem.contains(strFile) && !strProblem.contains(u'\n')))
+            << strProblem.toStdString();
+    }
 }

@@ -9,7 +9,8 @@ namespace {
 using Preset = void (CCoordMapper::*)();
 // The presets about the origin: X = a x + b y, Y = c x + d y (90 turns x onto y).
 // clang-format off
-const Preset kSets[] = {&CCoordMapper::SetAngle0, &CCoordMapper::SetAngle90, &CCoordMapper::SetAngle180, &CCoordMapper::SetAngle270};
+const Preset kSets[] = {&CCoordMapper::SetAngle0, &CCoordMapper::SetAngle90,
+                        &CCoordMapper::SetAngle180, &CCoordMapper::SetAngle270};
 const int kLinear[][4] = {{1, 0, 0, 1}, {0, -1, 1, 0}, {-1, 0, 0, -1}, {0, 1, -1, 0}};
 // clang-format on
 

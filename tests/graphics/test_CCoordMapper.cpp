@@ -16,18 +16,15 @@ const int kLinear[][4] = {{1, 0, 0, 1}, {0, -1, 1, 0}, {-1, 0, 0, -1}, {0, 1, -1
 
 const POINT kPoints[] = {{0, 0}, {1, 0}, {0, 1}, {3, -2}, {-7, 5}, {120, 45}, {-1000, -999}};
 
-POINT Mapped(const CCoordMapper &map, int x, int y)
-{
+const auto Mapped = [](const CCoordMapper &map, int x, int y) {
     POINT pt{x, y};
     map.MapPoint(pt);
     return pt;
-}
-
-POINT Unmapped(const CCoordMapper &map, POINT pt)
-{
+};
+const auto Unmapped = [](const CCoordMapper &map, POINT pt) {
     map.UnmapPoint(pt);
     return pt;
-}
+};
 
 void ExpectRoundTrips(const CCoordMapper &map)
 {
@@ -37,9 +34,8 @@ void ExpectRoundTrips(const CCoordMapper &map)
 
 } // namespace
 
-// Each preset, after a mirror, acts about the origin, then translates, and unmaps
-// back; Reset returns to the identity without origin or translation.
-TEST(CCoordMapperTest, PresetsMirroredFirstActAboutTheOriginThenTranslateAndRoundTrip)
+// A preset after a mirror acts about the origin, then translates; Reset gives the identity.
+TEST(CCoordMapperTest, PresetsMirroredFirstActAboutTheOriginOtherLinearPartsRoundToNearest)
 {
     for (int k = 0; k < 4; ++k)
         for (const POINT &o : {POINT{0, 0}, POINT{10, 20}, POINT{-33, 7}})
@@ -59,16 +55,11 @@ TEST(CCoordMapperTest, PresetsMirroredFirstActAboutTheOriginThenTranslateAndRoun
                         << k << " mirror " << m.x << m.y << " point " << pt.x << "," << pt.y;
                 }
                 ExpectRoundTrips(map);
-                map.Compose(2, 0, 0, 3);
                 map.Reset();
-                EXPECT_EQ(Mapped(map, 17, -4), (POINT{17, -4}));
-                EXPECT_EQ(Unmapped(map, {17, -4}), (POINT{17, -4}));
+                EXPECT_EQ(std::pair(Mapped(map, 17, -4), Unmapped(map, {17, -4})),
+                          std::pair(POINT{17, -4}, POINT{17, -4}));
             }
-}
-
-// Other linear parts: doubles, rounded to nearest with halves upwards.
-TEST(CCoordMapperTest, OtherLinearPartsRoundToNearest)
-{
+    // Other linear parts: doubles, rounded to nearest with halves upwards.
     CCoordMapper half;
     half.Compose(0.5, 0, 0, 0.5);
     EXPECT_FALSE(half.IsAxisAligned());

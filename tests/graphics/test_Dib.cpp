@@ -3,16 +3,12 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <cstring>
 #include <fstream>
-#include <initializer_list>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
-
-// Pictures are written byte by byte; expected colours come from those bytes.
 
 namespace {
 
@@ -48,10 +44,9 @@ Bytes Info(int32_t w, int32_t h, uint16_t nBits, uint32_t nCompression = 0, uint
 }
 
 // Colour-table entry i as a pixel: distinct for every index (7i + 1 is, 7 being odd).
-uint32_t Entry(int i)
-{
+const auto Entry = [](int i) {
     return 0xFF000000u | (7u * i + 1) % 256 << 16 | (255u - i) << 8 | i / 2u;
-}
+};
 Bytes Table(int n, bool bCore = false)
 {
     Bytes v;
@@ -61,11 +56,7 @@ Bytes Table(int n, bool bCore = false)
 }
 
 // From a copy (its capacity is its size), so that the sanitizer build sees any read past the end.
-HDIB Read(const Bytes &file)
-{
-    const Bytes copy(file);
-    return ReadDibBytes(copy.data(), copy.size());
-}
+const auto Read = [](Bytes copy) { return ReadDibBytes(copy.data(), copy.size()); };
 
 // 3 x 2, 24 bits: top row red, green, blue; bottom row white, grey, dark yellow.
 const std::vector<uint32_t> kPic24 = {0xFFFF0000, 0xFF00FF00, 0xFF0000FF,
@@ -92,11 +83,11 @@ HDIB ReadPiped(const Bytes &file, bool *pbError = nullptr)
 
 } // namespace
 
-// Every supported kind: measures, pixels (top row first) and the palette of its table.
+// Every supported kind, written byte by byte: measures, pixels (top row first), palette.
 TEST(DibTest, EachKindDecodesToTheColoursOfItsBytes)
 {
     // clang-format off
-    // nBitsAt: the pixel array's offset in the block; pixels with a table: entry indices (past its end: black).
+    // nBitsAt: the pixels' offset in the block; with a table, pixels are entry indices.
     struct Case { Bytes file; int w, h, nColors, nBitsAt; std::vector<uint32_t> pixels; };
     const Case cases[] = {
         // 1 bit, 10 pixels a row in two bytes and two of padding; bits past the width ignored.
@@ -177,8 +168,7 @@ TEST(DibTest, FilesThatLieOrAreCutShortOrOfAnUnsupportedKindAreNoPicture)
         EXPECT_FALSE(Read(bad[i])) << i;
 }
 
-// A pipe is read to its end; text that starts with "BM" (an environment block) is no
-// picture, nor is a device without end, read up to the cap; only regular files open.
+// A pipe is read to its end; "BM" text (an environment block) or an endless device is no picture.
 TEST(DibFileTest, StreamsAreReadToTheirEndUpToTheCapAndOnlyRegularFilesOpen)
 {
     bool bError = true;
@@ -200,17 +190,13 @@ TEST(DibFileTest, StreamsAreReadToTheirEndUpToTheCapAndOnlyRegularFilesOpen)
     // Only regular files open: a FIFO without a writer would hold an ordinary open for ever.
     QTemporaryDir dir;
     const std::string strDir = dir.path().toStdString(), strPicture = strDir + "/p.bmp";
-    const Bytes picture = Pic24();
-    std::ofstream(strPicture, std::ios::binary)
-        .write(reinterpret_cast<const char *>(picture.data()), long(picture.size()));
+    std::ofstream{strPicture}; // an empty regular file
     ASSERT_EQ(mkfifo((strDir + "/fifo.bmp").c_str(), 0600), 0);
     for (const std::string &strPath : {strPicture, strDir + "/fifo.bmp", strDir,
                                        std::string("/dev/null"), strDir + "/missing.bmp"}) {
         std::FILE *pFile = OpenDibFile(strPath.c_str());
         EXPECT_EQ(pFile != nullptr, strPath == strPicture) << strPath;
-        if (pFile) {
-            EXPECT_TRUE(ReadDibFile(pFile));
+        if (pFile)
             std::fclose(pFile);
-        }
     }
 }

@@ -35,7 +35,7 @@ struct Canvas
 
 } // namespace
 
-TEST(CDCLines, LeaveOutTheirEndPixelAndXorTwiceRestores)
+TEST(CDCDraw, LinesLeaveOutTheirEndPixelFillsAndClipsSetExactlyTheirPixels)
 {
     // From, to, pixels: both ways along each axis, a diagonal, a shallow and a steep slope.
     const int cases[][5] = {{2, 3, 9, 3, 7}, {9, 3, 2, 3, 7},   {4, 1, 4, 8, 7}, {4, 8, 4, 1, 7},
@@ -54,10 +54,7 @@ TEST(CDCLines, LeaveOutTheirEndPixelAndXorTwiceRestores)
         cv.Line({c[0], c[1]}, {c[2], c[3]});
         EXPECT_EQ(cv.Count(kBlack), 240);
     }
-}
-
-TEST(CDCFill, EveryWidthOffsetOrientationAndClipSetsExactlyItsPixels)
-{
+    // Fills: every width, offset and orientation sets exactly its pixels.
     Canvas cv(40, 4); // short runs, whole and partial 16-byte stores, past either edge
 
     for (int nLeft = -3; nLeft < 4; ++nLeft)
@@ -87,7 +84,7 @@ TEST(CDCFill, EveryWidthOffsetOrientationAndClipSetsExactlyItsPixels)
     EXPECT_EQ(tall.Count(kRed), 3 + 199);
 }
 
-TEST(CDCDirty, ChangesGatherByColumnRowsDrawnAndAWholeImageFill)
+TEST(CDCDirty, ChangesGatherByColumnAndTheRegionIsTheUnionOfWhatWasDrawn)
 {
     Canvas cv;
     cv.dc.FillSolidRect(RECT{1, 2, 3, 4}, RGB(255, 0, 0));   // rows 2, 3
@@ -108,35 +105,30 @@ TEST(CDCDirty, ChangesGatherByColumnRowsDrawnAndAWholeImageFill)
     ASSERT_EQ(cv.dc.DirtyCount(), 1);
     EXPECT_EQ(cv.dc.DirtyAt(0), cv.image.rect());
     EXPECT_EQ(std::vector<int>(pRows, pRows + 12), std::vector<int>(12, 1));
-    // Text marks its box, placed by the alignment: right-bottom ends left of and above the point.
-    cv.dc.ClearDirty();
-    QFont font;
-    font.setPixelSize(9);
-    cv.dc.SelectFont(&font);
-    cv.dc.SetTextAlign(CDC::TA_RIGHT | CDC::TA_BOTTOM);
-    cv.dc.TextOut(15, 12, QStringLiteral("8"));
-    const SIZE s = cv.dc.GetTextExtent(QStringLiteral("8"));
-    EXPECT_EQ(cv.dc.DirtyAt(0), QRect(15 - s.cx, 12 - s.cy, s.cx, s.cy));
-}
-
-// Random fills: the region is exactly the pixels of the entries.
-TEST(CDCDirty, TheRegionIsTheUnionOfWhatWasDrawn)
-{
-    Canvas cv(300, 200);
+    // A band along any edge is no whole-image fill.
+    for (const RECT &rc :
+         {RECT{0, 0, 20, 5}, RECT{0, 5, 20, 12}, RECT{5, 0, 20, 12}, RECT{0, 0, 5, 12}}) {
+        Canvas band;
+        band.dc.FillSolidRect(rc, RGB(1, 1, 1));
+        EXPECT_EQ(band.dc.DirtyAt(0),
+                  QRect(QPoint(rc.left, rc.top), QPoint(rc.right - 1, rc.bottom - 1)));
+    }
+    // Random fills: the region is exactly the pixels of the entries.
+    Canvas big(300, 200);
     uint32_t nSeed = 12345;
     auto next = [&](int n) { return int(((nSeed = nSeed * 1103515245u + 12345u) >> 16) % n); };
     for (int nRound = 0; nRound < 200; ++nRound) {
-        cv.dc.ClearDirty();
+        big.dc.ClearDirty();
         for (int i = 1 + next(60); i > 0; --i) {
             const int x = next(280), y = next(180);
-            cv.dc.FillSolidRect(RECT{x, y, x + 1 + next(40), y + 1 + next(40)}, RGB(1, 2, 3));
+            big.dc.FillSolidRect(RECT{x, y, x + 1 + next(40), y + 1 + next(40)}, RGB(1, 2, 3));
         }
         QRegion expected;
-        for (int i = 0; i < cv.dc.DirtyCount(); ++i)
-            expected += cv.dc.DirtyAt(i);
-        const QRegion region = cv.dc.DirtyRegion();
-        ASSERT_EQ(region, expected) << "round " << nRound;
-        ASSERT_EQ(region.united(region), expected);
-        ASSERT_EQ(region.boundingRect(), cv.dc.DirtyBounds());
+        for (int i = 0; i < big.dc.DirtyCount(); ++i)
+            expected += big.dc.DirtyAt(i);
+        const QRegion region = big.dc.DirtyRegion();
+        ASSERT_EQ(std::tuple(region, region.united(region), region.boundingRect()),
+                  std::tuple(expected, expected, big.dc.DirtyBounds()))
+            << "round " << nRound;
     }
 }

@@ -1,16 +1,14 @@
 #include "graphics/Dib.h"
 
-#include "graphics/CDC.h"
-
-#include <QImage>
+#include <QTemporaryDir>
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <initializer_list>
+#include <cstring>
+#include <fstream>
+#include <string>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
-
-// Pictures are written byte by byte; expected colours come from those bytes.
 
 namespace {
 
@@ -46,10 +44,9 @@ Bytes Info(int32_t w, int32_t h, uint16_t nBits, uint32_t nCompression = 0, uint
 }
 
 // Colour-table entry i as a pixel: distinct for every index (7i + 1 is, 7 being odd).
-uint32_t Entry(int i)
-{
+const auto Entry = [](int i) {
     return 0xFF000000u | (7u * i + 1) % 256 << 16 | (255u - i) << 8 | i / 2u;
-}
+};
 Bytes Table(int n, bool bCore = false)
 {
     Bytes v;
@@ -59,11 +56,7 @@ Bytes Table(int n, bool bCore = false)
 }
 
 // From a copy (its capacity is its size), so that the sanitizer build sees any read past the end.
-HDIB Read(const Bytes &file)
-{
-    const Bytes copy(file);
-    return ReadDibBytes(copy.data(), copy.size());
-}
+const auto Read = [](Bytes copy) { return ReadDibBytes(copy.data(), copy.size()); };
 
 // 3 x 2, 24 bits: top row red, green, blue; bottom row white, grey, dark yellow.
 const std::vector<uint32_t> kPic24 = {0xFFFF0000, 0xFF00FF00, 0xFF0000FF,
@@ -75,18 +68,27 @@ Bytes Pic24(bool bTopDown = false)
     return Bmp(Info(3, bTopDown ? -2 : 2, 24) + (bTopDown ? top + bottom : bottom + top));
 }
 
+// Read through a pipe, which has no length to seek to.
+HDIB ReadPiped(const Bytes &file, bool *pbError = nullptr)
+{
+    int fds[2];
+    if (pipe(fds) != 0 || write(fds[1], file.data(), file.size()) != ssize_t(file.size()))
+        return nullptr;
+    close(fds[1]);
+    std::FILE *f = fdopen(fds[0], "rb");
+    const HDIB h = ReadDibFile(f, pbError);
+    std::fclose(f);
+    return h;
+}
+
 } // namespace
 
-// Every supported kind: measures, pixels (top row first) and the palette of its table.
+// Every supported kind, written byte by byte: measures, pixels (top row first), palette.
 TEST(DibTest, EachKindDecodesToTheColoursOfItsBytes)
 {
-    struct Case
-    {
-        Bytes file;
-        int w, h, nColors, nBitsAt;   // nBitsAt: the pixel array's offset in the block
-        std::vector<uint32_t> pixels; // with a table: entry indices (past its end: black)
-    };
     // clang-format off
+    // nBitsAt: the pixels' offset in the block; with a table, pixels are entry indices.
+    struct Case { Bytes file; int w, h, nColors, nBitsAt; std::vector<uint32_t> pixels; };
     const Case cases[] = {
         // 1 bit, 10 pixels a row in two bytes and two of padding; bits past the width ignored.
         {Bmp(Info(10, 2, 1) + Table(2) + Bytes{0xB0, 0x7F, 0xEE, 0xEE, 0x01, 0xBF, 0xEE, 0xEE}),
@@ -96,6 +98,8 @@ TEST(DibTest, EachKindDecodesToTheColoursOfItsBytes)
         // 8 bits with 3 and 0 (all 256) colours used; index 200 of 3 is black.
         {Bmp(Info(3, 1, 8, 0, 3) + Table(3) + Bytes{2, 0, 200, 0x77}), 3, 1, 3, 52, {2, 0, 200}},
         {Bmp(Info(3, 1, 8) + Table(256) + Bytes{0, 255, 128, 0}), 3, 1, 256, 1064, {0, 255, 128}},
+        // 300 entries of which 8 bits reach the first 256.
+        {Bmp(Info(2, 1, 8, 0, 300) + Table(300) + Bytes{255, 1, 0, 0}), 2, 1, 300, 1240, {255, 1}},
         // x-R-G-B 5-5-5: 16 of 31 is 16 * 255 / 31 = 131.6, to the nearest 132 (0x84).
         {Bmp(Info(5, 1, 16) + Le({0x7C00, 0x03E0, 0x001F, 0x4210, 0x801F, 0}, 2)), 5, 1, 0, 40,
          {0xFFFF0000, 0xFF00FF00, 0xFF0000FF, 0xFF848484, 0xFF0000FF}},
@@ -164,24 +168,35 @@ TEST(DibTest, FilesThatLieOrAreCutShortOrOfAnUnsupportedKindAreNoPicture)
         EXPECT_FALSE(Read(bad[i])) << i;
 }
 
-// Read through a pipe, then drawn: copied at the same size, columns repeated when stretched.
-TEST(DibTest, ReadFromAPipeAndPainted)
+// A pipe is read to its end; "BM" text (an environment block) or an endless device is no picture.
+TEST(DibFileTest, StreamsAreReadToTheirEndUpToTheCapAndOnlyRegularFilesOpen)
 {
-    const Bytes file = Pic24(true);
-    int fds[2];
-    ASSERT_EQ(pipe(fds), 0);
-    ASSERT_EQ(write(fds[1], file.data(), file.size()), ssize_t(file.size()));
-    close(fds[1]);
-    std::FILE *f = fdopen(fds[0], "rb");
-    const HDIB h = ReadDibFile(f);
+    bool bError = true;
+    const HDIB h = ReadPiped(Pic24(true), &bError);
+    ASSERT_TRUE(h);
+    EXPECT_EQ(std::vector<uint32_t>(h->Pixels(), h->Pixels() + 6), kPic24);
+    EXPECT_FALSE(ReadPiped({'B', 'M', 'X', '=', '1', 0}, &bError));
+    EXPECT_FALSE(bError);
+    size_t nReads = 0;
+    const auto endless = [](void *pCookie, char *p, size_t n) {
+        std::memset(p, 0, n);
+        if ((*static_cast<size_t *>(pCookie))++ == 0)
+            std::memcpy(p, "BM", 2);
+        return ssize_t(n);
+    };
+    std::FILE *f = fopencookie(&nReads, "rb", {endless, nullptr, nullptr, nullptr});
+    EXPECT_FALSE(ReadDibFile(f));
     std::fclose(f);
-    QImage image(8, 4, QImage::Format_RGB32);
-    image.fill(0xFF123456u);
-    CDC dc(&image);
-    EXPECT_FALSE(PaintDib(&dc, RECT{0, 0, 8, 4}, HDIB(), RECT{0, 0, 3, 2}, nullptr));
-    EXPECT_TRUE(PaintDib(&dc, RECT{5, 0, 8, 2}, h, RECT{0, 0, 3, 2}, nullptr));
-    EXPECT_TRUE(PaintDib(&dc, RECT{0, 2, 6, 4}, Read(Pic24()), RECT{0, 0, 3, 2}, nullptr));
-    const std::string rows = ".....RGB.....WgyRRGGBB..WWggyy..", key = ".RGBWgy";
-    for (size_t i = 0, k = 0; i < 32; ++i, k = key.find(rows[i]))
-        EXPECT_EQ(image.pixel(int(i % 8), int(i / 8)), k ? kPic24[k - 1] : 0xFF123456u) << i;
+    // Only regular files open: a FIFO without a writer would hold an ordinary open for ever.
+    QTemporaryDir dir;
+    const std::string strDir = dir.path().toStdString(), strPicture = strDir + "/p.bmp";
+    std::ofstream{strPicture}; // an empty regular file
+    ASSERT_EQ(mkfifo((strDir + "/fifo.bmp").c_str(), 0600), 0);
+    for (const std::string &strPath : {strPicture, strDir + "/fifo.bmp", strDir,
+                                       std::string("/dev/null"), strDir + "/missing.bmp"}) {
+        std::FILE *pFile = OpenDibFile(strPath.c_str());
+        EXPECT_EQ(pFile != nullptr, strPath == strPicture) << strPath;
+        if (pFile)
+            std::fclose(pFile);
+    }
 }

@@ -1,9 +1,12 @@
 #include "platform/ProfileStore.h"
 #include "settings/Settings.h"
 
+#include <QDir>
+#include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <fstream>
 #include <memory>
 #include <vector>
 
@@ -11,15 +14,45 @@ namespace {
 
 using Value = std::pair<QString, QVariant>; // key, stored value
 
-QVariant U(std::int64_t n)
-{
-    return QVariant::fromValue<uint>(uint(n));
-}
+const auto U = [](std::int64_t n) { return QVariant::fromValue<uint>(uint(n)); };
 
-// Every setting in table order with what a save of the defaults writes: numbers
-// in unsigned 32-bit form (Version 1, as loading an empty store sets), texts as texts.
-std::vector<Value> ExpectedRows()
+} // namespace
+
+// Loading narrows bytes, zeroes the font fields without a row and gives damaged values their
+// defaults; saving writes all 72 values in table order, numbers in unsigned 32-bit form, signed
+// kinds sign-extended, and each picture entry's fields under their own keys.
+TEST(SettingsStore, NumbersNarrowDamagedValuesGiveDefaultsAndEveryRowIsSavedInOrder)
 {
+    g_DisplaySettings = DisplaySettings{};
+    g_Version = 0;
+    SetProfileStore(std::make_unique<MemoryProfileStore>());
+    auto *pStore = static_cast<MemoryProfileStore *>(GetProfileStore());
+    // clang-format off
+    const Value planted[] = {
+        {"Version", U(1)}, {"FontOutPrecision", "-128"}, {"FontClipPrecision", U(0x1FF)},
+        {"Lmin", "-45"}, {"KeyDiv", U(25)}, {"FontFaceName", QString(12, u'ゴ')}, // 36 bytes
+        {"Type", "abc"}, {"Fdiv", "1.5"}, {"Ldiv", ""}, {"Lmax", qlonglong(1) << 32},
+        {"LPeek", QStringList{"1", "2"}}, {"BmpName", 5}, {"bmpName1", QByteArray("a")},
+        {"FontCharSet", "x"}};
+    // clang-format on
+    for (const auto &[strKey, value] : planted)
+        pStore->SetRaw("Config", strKey, value);
+    g_DisplaySettings.Font.lfItalic = 1; // a font field without a row: zeroed by loading
+    LoadSettings();
+    EXPECT_EQ(std::tuple(g_DisplaySettings.Font.lfItalic, g_DisplaySettings.Lmin),
+              std::tuple(0, -45));
+    g_DisplaySettings.Font.lfPitchAndFamily = 127;
+    // clang-format off
+    const std::vector<Value> changed = {{"FontOutPrecision", U(4294967168u)},
+        {"FontClipPrecision", U(4294967295u)}, {"FontPichAndFamily", U(127)},
+        {"Lmin", U(4294967251u)}, {"KeyDiv", U(25)}, {"FontFaceName", QString(10, u'ゴ')}};
+    // clang-format on
+    for (const ImageEntry &e : g_DisplaySettings.ImageList) // margins 4 and 4, options 0x1213
+        EXPECT_EQ(std::tuple(e.bmpName, e.bmpLeftRight, e.bmpTopBottom, e.bmpTypeEtc),
+                  std::tuple(QString(), 0x40004, 0x40004, 0x1213));
+    for (int i = 0; i < 6; ++i)
+        g_DisplaySettings.ImageList[size_t(i)] = {QString::number(i), 10 + i, 20 + i, 30 + i};
+    SaveSettings();
     // clang-format off
     const std::pair<const char *, std::int64_t> numbers[] = {
         {"Type", 0}, {"Frange", 1}, {"Fdiv", 16}, {"Ldiv", 1}, {"Lmin", -60}, {"Lmax", -30},
@@ -34,116 +67,31 @@ std::vector<Value> ExpectedRows()
         {"SaverMode", 1}, {"SpectFrameDraw", 1}, {"FontCharSet", -128}, {"FontOutPrecision", 3},
         {"FontClipPrecision", 2}, {"FontQuality", 1}, {"FontPichAndFamily", 0x32},
         {"FontFaceName", 0}, {"FontColor", 0xFFFF00}};
+    // clang-format on
     std::vector<Value> rows;
     for (const auto &[pszKey, nValue] : numbers)
         rows.push_back({QString::fromLatin1(pszKey), U(nValue)});
     rows[31].second = QStringLiteral("sp.bmp");
     rows[46].second = QStringLiteral("ＭＳ Ｐゴシック");
-    // The picture list: names, margins 4 and 4 (0x40004), option words 0x1213.
-    for (const auto &[pszKey, nFirst, value] : {std::tuple{"bmpName", 1, QVariant(QString())},
-             {"bmpLeftRight", 1, U(0x40004)}, {"bmpTopBottom", 1, U(0x40004)}, {"bmpTypeEtc", 0, U(0x1213)}})
-        for (int i = 0; i < 6; ++i)
-            rows.push_back({pszKey + QString::number(nFirst + i), value});
-    // clang-format on
-    return rows;
-}
-
-class SettingsStore : public ::testing::Test
-{
-protected:
-    void SetUp() override
-    {
-        g_DisplaySettings = DisplaySettings{};
-        g_PwinPosX1 = g_PwinPosY1 = g_PwinPosX2 = g_PwinPosY2 = g_Version = 0;
-        SetProfileStore(std::make_unique<MemoryProfileStore>());
-        m_pStore = static_cast<MemoryProfileStore *>(GetProfileStore());
+    // Each picture entry's own values: keys of names and margins count from 1, of options from 0.
+    const QStringList keys = {"bmpName", "bmpLeftRight", "bmpTopBottom", "bmpTypeEtc"};
+    for (int i = 0; i < 24; ++i)
+        rows.push_back({keys[i / 6] + QString::number(i % 6 + (i < 18)),
+                        i < 6 ? QVariant(QString::number(i)) : U(i / 6 * 10 + i % 6)});
+    ASSERT_EQ(pStore->WriteLog().size(), qsizetype(rows.size()));
+    for (size_t i = 0; i < rows.size(); ++i) {
+        QVariant expected = rows[i].second;
+        for (const Value &c : changed)
+            expected = c.first == rows[i].first ? c.second : expected;
+        EXPECT_EQ(pStore->WriteLog()[qsizetype(i)], "Config/" + rows[i].first);
+        EXPECT_EQ(pStore->Raw("Config", rows[i].first), expected) << rows[i].first.toStdString();
     }
-    void TearDown() override { SetProfileStore(nullptr); }
-    void Plant(const QString &strKey, const QVariant &v) { m_pStore->SetRaw("Config", strKey, v); }
-    // Saves: all 72 values are written in order (loading wrote none), defaults but for changed.
-    void ExpectSavedDefaultsBut(const std::vector<Value> &changed = {})
-    {
-        SaveSettings();
-        const std::vector<Value> rows = ExpectedRows();
-        ASSERT_EQ(m_pStore->WriteLog().size(), qsizetype(rows.size()));
-        for (size_t i = 0; i < rows.size(); ++i) {
-            QVariant expected = rows[i].second;
-            for (const Value &c : changed)
-                expected = c.first == rows[i].first ? c.second : expected;
-            EXPECT_EQ(m_pStore->WriteLog()[qsizetype(i)], "Config/" + rows[i].first);
-            EXPECT_EQ(m_pStore->Raw("Config", rows[i].first), expected)
-                << rows[i].first.toStdString();
-        }
-        EXPECT_EQ(m_pStore->FlushCount(), 1);
-    }
-
-    MemoryProfileStore *m_pStore = nullptr; // owned by the process-wide store slot
-};
-
-} // namespace
-
-TEST_F(SettingsStore, EmptyStoreGivesDefaultsAndVersion1AndSaveWritesAll72InOrder)
-{
-    g_DisplaySettings.Font.lfItalic = 1; // a font field without a row: zeroed by loading
-    LoadSettings();
-    const DisplaySettings &s = g_DisplaySettings;
-    EXPECT_EQ(std::tuple(s.Lmin, s.Lmax, s.Font.lfCharSet, s.Font.lfItalic, g_PwinPosY2, g_Version),
-              std::tuple(-60, -30, 128, 0, 251, 1));
-    ExpectSavedDefaultsBut();
-}
-
-TEST_F(SettingsStore, StoredValuesCountOnlyWithANonZeroVersion)
-{
-    // Version planted, then Type and Version after loading.
-    const std::tuple<QVariant, int, int> cases[] = {
-        {U(1), 3, 1}, {U(7), 3, 7}, {U(0), 0, 1}, {QVariant("abc"), 0, 1}};
-    for (const auto &[version, nType, nVersion] : cases) {
-        SetUp();
-        Plant("Type", U(3));
-        Plant("Version", version);
-        LoadSettings();
-        EXPECT_EQ(std::pair(g_DisplaySettings.Type, g_Version), std::pair(nType, nVersion))
-            << version.toString().toStdString();
-    }
-}
-
-// Bytes narrow on reading, are written sign-extended; damaged values take their defaults.
-TEST_F(SettingsStore, NumbersNarrowDamagedValuesGiveDefaultsAndFaceNamesAreCut)
-{
-    // clang-format off
-    const Value planted[] = {
-        {"Version", U(1)}, {"FontOutPrecision", "-128"}, {"FontClipPrecision", U(0x1FF)},
-        {"Lmin", "-45"}, {"KeyDiv", U(25)}, {"FontFaceName", QString(12, u'ゴ')}, // 36 bytes
-        {"Type", "abc"}, {"Fdiv", "1.5"}, {"Ldiv", ""}, {"Lmax", qlonglong(1) << 32},
-        {"LPeek", QStringList{"1", "2"}}, {"BmpName", 5}, {"bmpName1", QByteArray("a")},
-        {"FontCharSet", "x"}};
-    for (const auto &[strKey, value] : planted)
-        Plant(strKey, value);
-    LoadSettings();
-    g_DisplaySettings.Font.lfPitchAndFamily = 127;
-    ExpectSavedDefaultsBut({{"FontOutPrecision", U(4294967168u)}, {"FontClipPrecision", U(4294967295u)},
-                            {"FontPichAndFamily", U(127)}, {"Lmin", U(4294967251u)}, {"KeyDiv", U(25)},
-                            {"FontFaceName", QString(10, u'ゴ')}});
-    // clang-format on
-}
-
-TEST(SettingsFaceName, IsCutTo31BytesBetweenCharactersAndZeroFilled)
-{
-    const std::pair<QString, QString> cases[] = {
-        {QString(32, u'a'), QString(31, u'a')},
-        {QString(28, u'd') + QStringLiteral("😀"), QString(28, u'd')},
-        {QStringLiteral("ab") + QChar(u'\0') + QStringLiteral("cd"), QStringLiteral("ab")}};
-    for (const auto &[strName, strExpected] : cases) {
-        char achFace[kFaceNameSize];
-        std::memset(achFace, 'x', sizeof achFace);
-        SetFaceName(achFace, strName);
-        EXPECT_EQ(FaceNameText(achFace), strExpected) << strName.toStdString();
-        EXPECT_EQ(achFace[31], '\0'); // the rest zero-filled
-    }
+    EXPECT_EQ(pStore->FlushCount(), 1);
+    SetProfileStore(nullptr);
 }
 
 // Kinds 4, 5 and 7 belong to the table format though no row of the program uses them.
-TEST(SettingsRowKinds, NarrowOnReadAndExtendOnWrite)
+TEST(SettingsRowKinds, NarrowOnReadAndExtendOnWriteAndFaceNamesAreCut)
 {
     std::int16_t n16 = 0;
     std::uint16_t w16 = 0;
@@ -161,4 +109,51 @@ TEST(SettingsRowKinds, NarrowOnReadAndExtendOnWrite)
     }
     ReadSettingsRows(rows, &store);
     EXPECT_EQ(std::tuple(n16, w16, b8), std::tuple(-32641, 0x807F, 0x7F)); // 0x807F
+    // A face name is cut to 31 bytes between characters, at a zero, and zero-filled.
+    // clang-format off
+    const std::pair<QString, QString> cases[] = {{QString(32, u'a'), QString(31, u'a')},
+        {QString(28, u'd') + QStringLiteral("😀"), QString(28, u'd')},
+        {QStringLiteral("ab") + QChar(u'\0') + QStringLiteral("cd"), QStringLiteral("ab")}};
+    // clang-format on
+    for (const auto &[strName, strExpected] : cases) {
+        char achFace[kFaceNameSize];
+        std::memset(achFace, 'x', sizeof achFace);
+        SetFaceName(achFace, strName);
+        EXPECT_EQ(std::pair(FaceNameText(achFace), achFace[31]), std::pair(strExpected, '\0'));
+    }
+}
+
+// The settings file <folder>/tanuwel/vexlor.conf that is there but not used: the
+// user hears why, once. Version 0, none or not a number marks no settings of ours.
+TEST(SettingsFile, AFileThatIsNotUsedIsExplainedOnce)
+{
+    // File (nullptr: none; "/": a folder in its place), a word of the explanation
+    // (nullptr: none), then Type and Version after loading.
+    // clang-format off
+    const std::tuple<const char *, const char *, int, int> cases[] = {
+        {nullptr, nullptr, 0, 1}, {"[Config]\nVersion=1\nType=3\n", nullptr, 3, 1},
+        {"[Config]\nVersion=7\nType=3\n", nullptr, 3, 7},
+        {"[Config]\nVersion=0\nType=3\n", "Version", 0, 1},
+        {"[Config]\nVersion=abc\nType=3\n", "Version", 0, 1},
+        {"[Config]\nType=3\n", "Version", 0, 1}, {"/", "cannot read", 0, 1}};
+    // clang-format on
+    for (const auto &[pszFile, pszProblem, nType, nVersion] : cases) {
+        QTemporaryDir dir;
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, dir.path());
+        const QString strFile = dir.path() + QStringLiteral("/tanuwel/vexlor.conf");
+        QDir().mkpath(pszFile && *pszFile == '/' ? strFile : dir.path() + "/tanuwel");
+        if (pszFile && *pszFile != '/')
+            std::ofstream(strFile.toStdString()) << pszFile;
+        SetProfileStore(std::make_unique<QSettingsProfileStore>("tanuwel", "vexlor")); // reads now
+        g_Version = 0;
+        LoadSettings();
+        const QString strProblem = LoadSettingsProblem();
+        SetProfileStore(nullptr);
+        EXPECT_EQ(std::tuple(g_DisplaySettings.Type, g_Version, strProblem.isEmpty()),
+                  std::tuple(nType, nVersion, !pszProblem))
+            << (pszFile ? pszFile : "-");
+        EXPECT_TRUE(!pszProblem || (strProblem.contains(QString::fromLatin1(pszProblem)) &&
+                                    strProblem.contains(strFile) && !strProblem.contains(u'\n')))
+            << strProblem.toStdString();
+    }
 }

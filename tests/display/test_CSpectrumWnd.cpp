@@ -241,6 +241,7 @@ TEST(CSpectrumWnd, TheTraceShowsTheMeanWithTheGainOfLmax)
     rig.wnd.Engine().Wave().Unlock();
     const RECT rc{7, 188, 775, 282}; // a third of 282 rows
     ASSERT_EQ(rig.wnd.WaveRect(), (RECT{rc.left, rc.bottom, rc.right, rc.top}));
+    rig.wnd.Engine().SetSyncPos(100); // the trace starts 668 frames before the ring's end
     // Gain 10^((10 - Lmax) / 20) / 32: -30 gives 3.125; above 16 it is 32; below 1, 1.
     for (const auto &[nLmax, nSample] : {std::pair(-30, 625), {-45, 6400}, {20, 200}}) {
         g_DisplaySettings.Lmax = nLmax;
@@ -321,7 +322,12 @@ TEST(CSpectrumWnd, BigClockColoursAndTheErrorMessagePulse)
     g_DisplaySettings.CGrad = 1;
     // A device error: the message under the time pulses 0..26, 26..0, 0, ...
     rig.pDriver->m_bFailOpen = true;
-    rig.StartUp();
+    rig.wnd.OnTimer(TIMER_START);
+    rig.wnd.OnTimer(TIMER_OPEN); // a failed open still shows a first frame; a failed retry ticks on
+    EXPECT_EQ(std::pair(rig.wnd.IsTimerActive(TIMER_FRAME), rig.wnd.IsTimerActive(TIMER_FIRSTFRAME)), std::pair(false, true));
+    rig.wnd.OnTimer(TIMER_RETRY);
+    EXPECT_TRUE(rig.wnd.IsTimerActive(TIMER_FRAME));
+    rig.wnd.OnTimer(TIMER_FIRSTFRAME);
     ASSERT_EQ(std::pair(rig.wnd.State(), rig.wnd.CaptureTrace(0)),
               std::pair(int(DS_DEVICEERROR), 0));
     rig.wnd.SetMessagePulse(0);
@@ -333,6 +339,15 @@ TEST(CSpectrumWnd, BigClockColoursAndTheErrorMessagePulse)
         rig.wnd.DrawBigClock(&dc, false);
     }
     EXPECT_EQ(seen, expected);
+    // The outlined time rises by a sixth of its height over the message.
+    RECT g = rig.wnd.GraphRect();
+    g.Normalize();
+    int nTop = -1, nBottom = -1;
+    for (int y = g.top; y < g.bottom; ++y)
+        for (int x = g.left; x < g.right; ++x)
+            if (rig.wnd.BackingImage().pixel(x, y) == qRgb(128, 128, 128))
+                nTop = nTop < 0 ? y : nTop, nBottom = y;
+    EXPECT_NEAR(nTop + nBottom, g.top + g.bottom - (nBottom - nTop - 6) / 3.0, 2);
 }
 
 // From F the white keys run F G A B C D E in the even slots, with no black key
@@ -370,4 +385,25 @@ TEST(CSpectrumWnd, KeyboardKeysInTheirPlacesTunedOneSemitoneEach)
         EXPECT_EQ(std::pair(key(i)->m_nFirstBin, key(i)->m_nBinCount), std::pair(nFirst, nCount)) << i;
     // clang-format on
     EXPECT_NEAR(key(0)->m_fGain, 1.10084, 1e-4); // 1.0125 x (1 + 0.4 x 0.218), F between bins
+}
+
+// At most the KeyNum loudest keys light, A 440 Hz the most; the trace shows each frame's capture.
+TEST(CSpectrumWnd, TheLoudestKeysLightAndTheTraceFollows)
+{
+    WindowRig rig;
+    g_DisplaySettings.Type = TYPE_KEYBOARD;
+    g_DisplaySettings.FwaveDisp = 1;
+    rig.StartUp();
+    rig.Record(0, 11025, [](uint32_t i) { return 20000 * std::sin(2 * std::numbers::pi * 440 * i / 11025); });
+    rig.wnd.OnTimer(TIMER_FRAME);
+    int nLit = 0, nBest = 0;
+    for (int i = 0; i < CSpectrumWnd::kMaxElements; ++i)
+        if (const CBandElement *p = rig.wnd.Element(i); p && p->m_fLevel > 0)
+            nLit += 1, nBest = p->m_fLevel > rig.wnd.Element(nBest)->m_fLevel ? i : nBest;
+    std::set<int> rows; // of the trace's line colour
+    for (int y = 0; y < 300; ++y)
+        for (int x = 0; x < 800; ++x)
+            if (rig.wnd.BackingImage().pixel(x, y) == qRgb(0xFF, 0x80, 0xC0))
+                rows.insert(y);
+    EXPECT_EQ(std::tuple(nLit > 0 && nLit <= 5, nBest, rows.size() > 20), std::tuple(true, 18, true)); // A: slot 18
 }

@@ -29,7 +29,7 @@ DisplaySettings &PlainSettings(int nType, int nLdiv)
 }
 
 // The window's picture after start-up and six frames of a sine of dHz at dDbfs.
-QImage Render(double dHz, double dDbfs)
+QImage Render(double dHz, double dDbfs, bool bOpenOnly = false)
 {
     CBandElement::SetJitterSource(+[] { return 0; });
     auto *pDriver = new ScriptedWaveInDriver; // owned by the window's engine
@@ -40,7 +40,10 @@ QImage Render(double dHz, double dDbfs)
     g_bSettingsChanged = 0;
     for (const int nTimer :
          {CSpectrumWnd::TIMER_START, CSpectrumWnd::TIMER_OPEN, CSpectrumWnd::TIMER_FIRSTFRAME})
-        wnd.OnTimer(nTimer);
+        if (!bOpenOnly || nTimer != CSpectrumWnd::TIMER_FIRSTFRAME)
+            wnd.OnTimer(nTimer);
+    if (bOpenOnly)
+        return wnd.BackingImage().copy();
     const int nRate = int(pDriver->m_format.nSamplesPerSec);
     const double a = 32767.0 * std::pow(10.0, dDbfs / 20.0), w = 2 * std::numbers::pi * dHz / nRate;
     std::vector<int16_t> samples(size_t(2 * (nRate / 20)));
@@ -148,5 +151,10 @@ TEST(DisplayPictures, LowFrequenciesStayOnTheLeft)
             adCentre[i] = dSum / nLit; // the mean x of the lit pixels
         }
         EXPECT_LT(adCentre[0], adCentre[1]);
+        // Until the first frame the picture fills the window, waveform strip included.
+        g_DisplaySettings.FwaveDisp = 1;
+        QImage img = Render(0, 0, true), full = img.copy();
+        full.fill(picture.pixel(0, 0));
+        EXPECT_TRUE(!c[0] || img == full);
     }
 }

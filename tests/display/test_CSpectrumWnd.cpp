@@ -236,8 +236,8 @@ TEST(CSpectrumWnd, TheTraceShowsTheMeanWithTheGainOfLmax)
     g_DisplaySettings.FwaveDisp = 1;
     rig.StartUp();
     auto *p = reinterpret_cast<int16_t *>(rig.wnd.Engine().Wave().GetData(0));
-    for (uint32_t i = 0; i < 220500; ++i)
-        std::tie(p[2 * i], p[2 * i + 1]) = std::pair(100, 300); // the mean is 200
+    for (uint32_t i = 0; i < 220500; ++i) // the trace's ends, either side of the ring's end: mean 200
+        std::tie(p[2 * i], p[2 * i + 1]) = i == 99 || i == 220500 - 668 ? std::pair(100, 300) : std::pair(0, 0);
     rig.wnd.Engine().Wave().Unlock();
     const RECT rc{7, 188, 775, 282}; // a third of 282 rows
     ASSERT_EQ(rig.wnd.WaveRect(), (RECT{rc.left, rc.bottom, rc.right, rc.top}));

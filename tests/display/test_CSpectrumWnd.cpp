@@ -16,7 +16,6 @@
 #include <numbers>
 #include <set>
 #include <tuple>
-#include <vector>
 
 namespace {
 
@@ -62,10 +61,6 @@ struct WindowRig
     {
         for (const int nId : {TIMER_START, TIMER_OPEN, TIMER_FIRSTFRAME})
             wnd.OnTimer(nId);
-    }
-    template <typename F> void Record(uint32_t nFirst, uint32_t nPos, F f)
-    {
-        ::Record(wnd.Engine().Wave(), pDriver, nFirst, nPos, f);
     }
 };
 
@@ -165,7 +160,7 @@ TEST(CSpectrumWnd, FrameRingsLabelsAndEveryFrameOnTheScreen)
         const uint32_t nPos = 22050 + (nFrame + 1) * 1102;
         const double fHz = 100.0 * std::pow(1.12, nFrame),
                      fAmplitude = nFrame % 10 < 5 ? 20000.0 : 300.0;
-        rig.Record(nPos - 4096, nPos, [&](uint32_t i) {
+        Record(rig.wnd.Engine().Wave(), rig.pDriver, nPos - 4096, nPos, [&](uint32_t i) {
             return fAmplitude * std::sin(2 * std::numbers::pi * fHz * i / 22050);
         });
         const QImage before = img.copy();
@@ -221,7 +216,7 @@ TEST(CSpectrumWnd, SyncStartsAQuarterWindowBeforeALoudClick)
     const uint32_t N = 512, last = 3 * 22050 - 2205 - N; // 100 ms before the newest frame
     // clang-format off
     for (const auto &[nClick, nStart] : {std::pair(last - 1102, last - 1102 - N / 4), {last + 10, last + 10 - N / 4}, {last + N / 2, last}}) {
-        rig.Record(0, 3 * 22050, [nAt = nClick](uint32_t i) { return i == nAt ? 30000 : 10; });
+        Record(rig.wnd.Engine().Wave(), rig.pDriver, 0, 3 * 22050, [nAt = nClick](uint32_t i) { return i == nAt ? 30000 : 10; });
         uint32_t start = 0, end = 0;
         rig.wnd.Engine().FindSyncStart(&start, &end);
         EXPECT_EQ(std::tuple(start, end, rig.wnd.Engine().SyncPos()), std::tuple(nStart, nStart + N, nStart + N)) << nClick;
@@ -232,7 +227,8 @@ TEST(CSpectrumWnd, SyncStartsAQuarterWindowBeforeALoudClick)
     g_DisplaySettings.WaveRecMode = 1;
     g_bSettingsChanged = 1;
     rig.StartUp();
-    rig.Record(0, 1000, [](uint32_t i) { return i == 500 ? 0x2222 : int(i % 100); });
+    Record(rig.wnd.Engine().Wave(), rig.pDriver, 0, 1000,
+           [](uint32_t i) { return i == 500 ? 0x2222 : int(i % 100); });
     rig.wnd.Engine().SetSyncPos(100);
     uint32_t start = 0, end = 0;
     rig.wnd.Engine().FindSyncStart(&start, &end);
@@ -322,7 +318,6 @@ TEST(CSpectrumWnd, BigClockColoursAndTheErrorMessagePulse)
     g_DisplaySettings.CGrad = 0; // half a minute each of the first chip colour and the peak's
     EXPECT_EQ(std::tuple(at(0), at(29), at(30), at(59)),
               std::tuple(0xFFFF00u, 0xFFFF00u, 0x00FFFFu, 0x00FFFFu));
-    g_DisplaySettings.CGrad = 1;
     // A device error: the message under the time pulses 0..26, 26..0, 0, ...
     rig.pDriver->m_bFailOpen = true;
     rig.wnd.OnTimer(TIMER_START);
@@ -337,13 +332,8 @@ TEST(CSpectrumWnd, BigClockColoursAndTheErrorMessagePulse)
               std::pair(int(DS_DEVICEERROR), 0));
     rig.wnd.SetMessagePulse(0);
     CDC dc(const_cast<QImage *>(&rig.wnd.BackingImage()));
-    std::vector<int> seen, expected;
-    for (int i = 0; i < 60; ++i) {
-        seen.push_back(rig.wnd.MessagePulse() & 0xFF);
-        expected.push_back(i <= 26 ? i : i <= 53 ? 53 - i : i - 54);
-        rig.wnd.DrawBigClock(&dc, false);
-    }
-    EXPECT_EQ(seen, expected);
+    for (int i = 0; i < 60; ++i, rig.wnd.DrawBigClock(&dc, false))
+        ASSERT_EQ(rig.wnd.MessagePulse() & 0xFF, i <= 26 ? i : i <= 53 ? 53 - i : i - 54) << i;
     // The outlined time rises by a sixth of its height over the message.
     RECT g = rig.wnd.GraphRect();
     g.Normalize();
@@ -399,8 +389,8 @@ TEST(CSpectrumWnd, TheLoudestKeysLightAndTheTraceFollows)
     g_DisplaySettings.Type = TYPE_KEYBOARD;
     g_DisplaySettings.FwaveDisp = 1;
     rig.StartUp();
-    rig.Record(0, 11025,
-               [](uint32_t i) { return 20000 * std::sin(2 * std::numbers::pi * 440 * i / 11025); });
+    Record(rig.wnd.Engine().Wave(), rig.pDriver, 0, 11025,
+           [](uint32_t i) { return 20000 * std::sin(2 * std::numbers::pi * 440 * i / 11025); });
     rig.wnd.OnTimer(TIMER_FRAME);
     int nLit = 0, nBest = 0;
     for (int i = 0; i < CSpectrumWnd::kMaxElements; ++i)

@@ -7,6 +7,7 @@
 #include "settings/Settings.h"
 
 #include <QBackingStore>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -15,13 +16,23 @@
 #include <numbers>
 #include <set>
 #include <tuple>
-#include <vector>
 
 namespace {
 
 using enum CSpectrumWnd::TimerId;
 using enum CSpectrumWnd::DisplayState;
 ClockTime g_now{9, 5, 30};
+
+// Writes f(frame) into both channels of frames nFirst .. nPos - 1 and reports nPos.
+template <typename F>
+void Record(CWave &wave, ScriptedWaveInDriver *pDriver, uint32_t nFirst, uint32_t nPos, F f)
+{
+    auto *p = reinterpret_cast<int16_t *>(wave.GetData(0));
+    for (uint32_t i = nFirst; i < nPos; ++i)
+        p[2 * i] = p[2 * i + 1] = int16_t(f(i));
+    wave.Unlock();
+    pDriver->SetPosition(nPos);
+}
 
 // A window on a scripted input with the default settings and a clock the test
 // sets. 800 x 300: frame 3, inset 9, graph 782 x 282.
@@ -50,15 +61,6 @@ struct WindowRig
     {
         for (const int nId : {TIMER_START, TIMER_OPEN, TIMER_FIRSTFRAME})
             wnd.OnTimer(nId);
-    }
-    // Writes f(frame) into both channels of frames nFirst .. nPos - 1 and reports nPos.
-    template <typename F> void Record(uint32_t nFirst, uint32_t nPos, F f)
-    {
-        auto *p = reinterpret_cast<int16_t *>(wnd.Engine().Wave().GetData(0));
-        for (uint32_t i = nFirst; i < nPos; ++i)
-            p[2 * i] = p[2 * i + 1] = int16_t(f(i));
-        wnd.Engine().Wave().Unlock();
-        pDriver->SetPosition(nPos);
     }
 };
 
@@ -153,22 +155,24 @@ TEST(CSpectrumWnd, FrameRingsLabelsAndEveryFrameOnTheScreen)
     // Tones that sweep and fade reach the screen whole, frame after frame.
     rig.wnd.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&rig.wnd));
-    int nChangedFrames = 0;
+    int nChangedFrames = 0, nFirstLit = 0; // frames that changed, that lit column 0's first chip
     for (int nFrame = 0; nFrame < 40; ++nFrame) {
         const uint32_t nPos = 22050 + (nFrame + 1) * 1102;
         const double fHz = 100.0 * std::pow(1.12, nFrame),
                      fAmplitude = nFrame % 10 < 5 ? 20000.0 : 300.0;
-        rig.Record(nPos - 4096, nPos, [&](uint32_t i) {
+        Record(rig.wnd.Engine().Wave(), rig.pDriver, nPos - 4096, nPos, [&](uint32_t i) {
             return fAmplitude * std::sin(2 * std::numbers::pi * fHz * i / 22050);
         });
         const QImage before = img.copy();
         rig.wnd.OnTimer(TIMER_FRAME);
         nChangedFrames += before != img;
+        nFirstLit += img.pixel(g.left + rig.wnd.Element(0)->m_origin.x + 10,
+                               g.bottom - rig.wnd.Element(0)->m_origin.y - 16) != qRgb(0, 0, 0);
         const QImage *pScreen = static_cast<QImage *>(rig.wnd.backingStore()->paintDevice());
         ASSERT_TRUE(pScreen->copy(rig.wnd.rect()).convertToFormat(QImage::Format_RGB32) == img)
             << nFrame;
     }
-    EXPECT_GT(nChangedFrames, 30);
+    EXPECT_EQ(std::pair(nChangedFrames > 30, nFirstLit > 0), std::pair(true, true));
     rig.wnd.hide();
 }
 
@@ -212,7 +216,7 @@ TEST(CSpectrumWnd, SyncStartsAQuarterWindowBeforeALoudClick)
     const uint32_t N = 512, last = 3 * 22050 - 2205 - N; // 100 ms before the newest frame
     // clang-format off
     for (const auto &[nClick, nStart] : {std::pair(last - 1102, last - 1102 - N / 4), {last + 10, last + 10 - N / 4}, {last + N / 2, last}}) {
-        rig.Record(0, 3 * 22050, [nAt = nClick](uint32_t i) { return i == nAt ? 30000 : 10; });
+        Record(rig.wnd.Engine().Wave(), rig.pDriver, 0, 3 * 22050, [nAt = nClick](uint32_t i) { return i == nAt ? 30000 : 10; });
         uint32_t start = 0, end = 0;
         rig.wnd.Engine().FindSyncStart(&start, &end);
         EXPECT_EQ(std::tuple(start, end, rig.wnd.Engine().SyncPos()), std::tuple(nStart, nStart + N, nStart + N)) << nClick;
@@ -223,7 +227,8 @@ TEST(CSpectrumWnd, SyncStartsAQuarterWindowBeforeALoudClick)
     g_DisplaySettings.WaveRecMode = 1;
     g_bSettingsChanged = 1;
     rig.StartUp();
-    rig.Record(0, 1000, [](uint32_t i) { return i == 500 ? 0x2222 : int(i % 100); });
+    Record(rig.wnd.Engine().Wave(), rig.pDriver, 0, 1000,
+           [](uint32_t i) { return i == 500 ? 0x2222 : int(i % 100); });
     rig.wnd.Engine().SetSyncPos(100);
     uint32_t start = 0, end = 0;
     rig.wnd.Engine().FindSyncStart(&start, &end);
@@ -236,11 +241,14 @@ TEST(CSpectrumWnd, TheTraceShowsTheMeanWithTheGainOfLmax)
     g_DisplaySettings.FwaveDisp = 1;
     rig.StartUp();
     auto *p = reinterpret_cast<int16_t *>(rig.wnd.Engine().Wave().GetData(0));
-    for (uint32_t i = 0; i < 220500; ++i)
-        std::tie(p[2 * i], p[2 * i + 1]) = std::pair(100, 300); // the mean is 200
+    for (uint32_t i = 0; i < 220500;
+         ++i) // the trace's ends, either side of the ring's end: mean 200
+        std::tie(p[2 * i], p[2 * i + 1]) =
+            i == 99 || i == 220500 - 668 ? std::pair(100, 300) : std::pair(0, 0);
     rig.wnd.Engine().Wave().Unlock();
     const RECT rc{7, 188, 775, 282}; // a third of 282 rows
     ASSERT_EQ(rig.wnd.WaveRect(), (RECT{rc.left, rc.bottom, rc.right, rc.top}));
+    rig.wnd.Engine().SetSyncPos(100); // the trace starts 668 frames before the ring's end
     // Gain 10^((10 - Lmax) / 20) / 32: -30 gives 3.125; above 16 it is 32; below 1, 1.
     for (const auto &[nLmax, nSample] : {std::pair(-30, 625), {-45, 6400}, {20, 200}}) {
         g_DisplaySettings.Lmax = nLmax;
@@ -255,8 +263,8 @@ TEST(CSpectrumWnd, TheTraceShowsTheMeanWithTheGainOfLmax)
 TEST(CSpectrumWndSharedEngine, TwoViewsShowOneCaptureAnalysedOncePerTick)
 {
     ResetSettings();
-    g_Version = 1;
-    g_DisplaySettings.FwaveDisp = 1; // the trace reads the engine's window too
+    std::tie(g_Version, g_DisplaySettings.FwaveDisp) =
+        std::pair(1, 1); // the trace reads the engine's window too
     int nChanged = 0;
     auto *pDriver = new ScriptedWaveInDriver; // owned by the engine
     CSpectrumEngine engine(g_DisplaySettings);
@@ -273,33 +281,25 @@ TEST(CSpectrumWndSharedEngine, TwoViewsShowOneCaptureAnalysedOncePerTick)
     for (const int nId : {TIMER_START, TIMER_OPEN, TIMER_FIRSTFRAME})
         for (CSpectrumWnd *pView : views)
             pView->OnTimer(nId);
-    EXPECT_EQ(pDriver->m_nOpens, 1);
-    ASSERT_EQ(std::pair(first.State(), second.State()), std::pair(0, 0));
-    // A tone sweeping up and fading in and out, 50 ms of it per tick.
-    CWave &wave = engine.Wave();
-    const uint32_t nRate = wave.m_format.nSamplesPerSec;
-    auto *p = reinterpret_cast<int16_t *>(wave.GetData(0));
-    for (uint32_t i = 0; i < wave.m_dwFrames; ++i) {
-        const double t = double(i) / nRate, fAmplitude = std::fmod(t, 0.5) < 0.25 ? 20000.0 : 500.0;
-        p[2 * i] = p[2 * i + 1] =
-            int16_t(fAmplitude * std::sin(2 * std::numbers::pi * 200.0 * std::pow(4.0, t) * t));
-    }
-    wave.Unlock();
+    ASSERT_EQ(std::tuple(pDriver->m_nOpens, first.State(), second.State()), std::tuple(1, 0, 0));
+    // A tone sweeping up and fading in and out, 50 ms of it per tick, one view first, then the
+    // other.
+    const uint32_t nRate = engine.Wave().m_format.nSamplesPerSec,
+                   nFrameBefore = engine.FrameNumber();
     const int nAnalysesBefore = engine.AnalysisCount();
-    const uint32_t nFrameBefore = engine.FrameNumber();
-    int nChangedFrames = 0;
-    QImage previous = first.BackingImage().copy();
     for (int nTick = 0; nTick < 30; ++nTick) {
-        pDriver->SetPosition(nRate + uint64_t(nTick) * nRate / 20);
-        views[nTick % 2]->OnTimer(TIMER_FRAME); // alternately first
+        const uint32_t nPos = nRate + uint32_t(nTick) * nRate / 20;
+        const double fAmplitude = nTick % 10 < 5 ? 20000.0 : 500.0,
+                     fHz = 200.0 * std::pow(1.1, nTick);
+        Record(engine.Wave(), pDriver, nPos - 4096, nPos, [&](uint32_t i) {
+            return fAmplitude * std::sin(2 * std::numbers::pi * fHz * i / nRate);
+        });
+        views[nTick % 2]->OnTimer(TIMER_FRAME);
         views[1 - nTick % 2]->OnTimer(TIMER_FRAME);
         ASSERT_EQ(engine.AnalysisCount(), nAnalysesBefore + nTick + 1) << "tick " << nTick;
         ASSERT_TRUE(first.BackingImage() == second.BackingImage()) << "tick " << nTick;
-        nChangedFrames += previous != first.BackingImage();
-        previous = first.BackingImage().copy();
     }
     EXPECT_EQ(engine.FrameNumber(), nFrameBefore + 30);
-    EXPECT_GT(nChangedFrames, 20); // the frames really moved
     CBandElement::SetJitterSource(nullptr);
 }
 
@@ -318,21 +318,31 @@ TEST(CSpectrumWnd, BigClockColoursAndTheErrorMessagePulse)
     g_DisplaySettings.CGrad = 0; // half a minute each of the first chip colour and the peak's
     EXPECT_EQ(std::tuple(at(0), at(29), at(30), at(59)),
               std::tuple(0xFFFF00u, 0xFFFF00u, 0x00FFFFu, 0x00FFFFu));
-    g_DisplaySettings.CGrad = 1;
     // A device error: the message under the time pulses 0..26, 26..0, 0, ...
     rig.pDriver->m_bFailOpen = true;
-    rig.StartUp();
+    rig.wnd.OnTimer(TIMER_START);
+    rig.wnd.OnTimer(TIMER_OPEN); // a failed open still shows a first frame; a failed retry ticks on
+    EXPECT_EQ(
+        std::pair(rig.wnd.IsTimerActive(TIMER_FRAME), rig.wnd.IsTimerActive(TIMER_FIRSTFRAME)),
+        std::pair(false, true));
+    rig.wnd.OnTimer(TIMER_RETRY);
+    EXPECT_TRUE(rig.wnd.IsTimerActive(TIMER_FRAME));
+    rig.wnd.OnTimer(TIMER_FIRSTFRAME);
     ASSERT_EQ(std::pair(rig.wnd.State(), rig.wnd.CaptureTrace(0)),
               std::pair(int(DS_DEVICEERROR), 0));
     rig.wnd.SetMessagePulse(0);
     CDC dc(const_cast<QImage *>(&rig.wnd.BackingImage()));
-    std::vector<int> seen, expected;
-    for (int i = 0; i < 60; ++i) {
-        seen.push_back(rig.wnd.MessagePulse() & 0xFF);
-        expected.push_back(i <= 26 ? i : i <= 53 ? 53 - i : i - 54);
-        rig.wnd.DrawBigClock(&dc, false);
-    }
-    EXPECT_EQ(seen, expected);
+    for (int i = 0; i < 60; ++i, rig.wnd.DrawBigClock(&dc, false))
+        ASSERT_EQ(rig.wnd.MessagePulse() & 0xFF, i <= 26 ? i : i <= 53 ? 53 - i : i - 54) << i;
+    // The outlined time rises by a sixth of its height over the message.
+    RECT g = rig.wnd.GraphRect();
+    g.Normalize();
+    int nTop = -1, nBottom = -1;
+    for (int y = g.top; y < g.bottom; ++y)
+        for (int x = g.left; x < g.right; ++x)
+            if (rig.wnd.BackingImage().pixel(x, y) == qRgb(128, 128, 128))
+                nTop = nTop < 0 ? y : nTop, nBottom = y;
+    EXPECT_NEAR(nTop + nBottom, g.top + g.bottom - (nBottom - nTop - 6) / 3.0, 2);
 }
 
 // From F the white keys run F G A B C D E in the even slots, with no black key
@@ -370,4 +380,43 @@ TEST(CSpectrumWnd, KeyboardKeysInTheirPlacesTunedOneSemitoneEach)
         EXPECT_EQ(std::pair(key(i)->m_nFirstBin, key(i)->m_nBinCount), std::pair(nFirst, nCount)) << i;
     // clang-format on
     EXPECT_NEAR(key(0)->m_fGain, 1.10084, 1e-4); // 1.0125 x (1 + 0.4 x 0.218), F between bins
+}
+
+// At most the KeyNum loudest keys light, A 440 Hz the most; the trace shows each frame's capture.
+TEST(CSpectrumWnd, TheLoudestKeysLightAndTheTraceFollows)
+{
+    WindowRig rig;
+    g_DisplaySettings.Type = TYPE_KEYBOARD;
+    g_DisplaySettings.FwaveDisp = 1;
+    rig.StartUp();
+    Record(rig.wnd.Engine().Wave(), rig.pDriver, 0, 11025,
+           [](uint32_t i) { return 20000 * std::sin(2 * std::numbers::pi * 440 * i / 11025); });
+    rig.wnd.OnTimer(TIMER_FRAME);
+    int nLit = 0, nBest = 0;
+    for (int i = 0; i < CSpectrumWnd::kMaxElements; ++i)
+        if (const CBandElement *p = rig.wnd.Element(i); p && p->m_fLevel > 0)
+            nLit += 1, nBest = p->m_fLevel > rig.wnd.Element(nBest)->m_fLevel ? i : nBest;
+    std::set<int> rows; // of the trace's line colour
+    for (int y = 0; y < 300; ++y)
+        for (int x = 0; x < 800; ++x)
+            if (rig.wnd.BackingImage().pixel(x, y) == qRgb(0xFF, 0x80, 0xC0))
+                rows.insert(y);
+    EXPECT_EQ(std::tuple(nLit > 0 && nLit <= 5, nBest, rows.size() > 20),
+              std::tuple(true, 18, true)); // A: slot 18
+}
+
+// Until the first frame a background picture fills the window, waveform strip included.
+TEST(CSpectrumWnd, ThePictureFillsTheWindowBeforeTheFirstFrame)
+{
+    WindowRig rig;
+    QTemporaryDir dir;
+    QImage picture(64, 32, QImage::Format_RGB32), full(800, 300, QImage::Format_RGB32);
+    picture.fill(qRgb(40, 40, 120));
+    full.fill(qRgb(40, 40, 120));
+    ASSERT_TRUE(picture.save(dir.filePath("p.bmp"), "BMP"));
+    std::tie(g_DisplaySettings.BmpName, g_DisplaySettings.FwaveDisp) =
+        std::pair(dir.filePath("p.bmp"), 1);
+    rig.wnd.OnTimer(TIMER_START);
+    rig.wnd.OnTimer(TIMER_OPEN);
+    EXPECT_TRUE(rig.wnd.BackingImage() == full);
 }

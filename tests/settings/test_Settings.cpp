@@ -87,6 +87,16 @@ TEST(SettingsStore, NumbersNarrowDamagedValuesGiveDefaultsAndEveryRowIsSavedInOr
         EXPECT_EQ(pStore->Raw("Config", rows[i].first), expected) << rows[i].first.toStdString();
     }
     EXPECT_EQ(pStore->FlushCount(), 1);
+
+    // A reset block saves every row's own default, the planted keys' included.
+    SetProfileStore(std::make_unique<MemoryProfileStore>());
+    pStore = static_cast<MemoryProfileStore *>(GetProfileStore());
+    ResetSettings();
+    g_Version = 1;
+    SaveSettings();
+    for (size_t i = 0; i < std::size(numbers); ++i)
+        EXPECT_EQ(pStore->Raw("Config", rows[i].first), rows[i].second)
+            << rows[i].first.toStdString();
     SetProfileStore(nullptr);
 }
 

@@ -108,6 +108,13 @@ TEST(CSaverWnd, InputClosesTheSaver)
     }
 }
 
+// The saver's graph is centred, and no larger than the screen less 15 pixels a side.
+TEST(CSaverWnd, GraphIsCentredAndFitsTheScreen)
+{
+    EXPECT_EQ(CSaverWnd::SaverGraphRect(1920, 1080, 545, 151), (RECT{687, 464, 1232, 615}));
+    EXPECT_EQ(CSaverWnd::SaverGraphRect(1000, 500, 2000, 2000), (RECT{15, 15, 985, 485}));
+}
+
 // Settings as a damaged or hand-edited store may hold them run in every display type.
 TEST(DamagedSettings, RunInEveryDisplayType)
 {

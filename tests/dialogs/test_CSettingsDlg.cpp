@@ -2,6 +2,7 @@
 
 #include "app/CSpectrumApp.h"
 #include "dialogs/CSettingsDlg.h"
+#include "dialogs/TypePictures.h"
 #include "display/DisplayFont.h"
 #include "platform/ProfileStore.h"
 
@@ -145,4 +146,15 @@ TEST_F(SettingsRunMode, ASecondHubBringsTheFirstForwardAndEnds)
     });
     EXPECT_FALSE(first.InitInstance());
     EXPECT_EQ(std::pair(bFirstShown, first.ExitCode()), std::pair(true, 0));
+}
+
+// Each type's picture is the display drawn over the whole size asked: its frame at every edge.
+TEST(TypePictures, EachTypeFillsThePicture)
+{
+    for (int nType = 0; nType < 5; ++nType) {
+        const QImage img = RenderTypePicture(nType, QSize(120, 60));
+        ASSERT_EQ(img.size(), QSize(120, 60)) << nType;
+        for (const QPoint pt : {QPoint(0, 30), QPoint(119, 30), QPoint(60, 0), QPoint(60, 59)})
+            EXPECT_NE(img.pixel(pt), qRgb(0, 0, 0)) << nType << " " << pt.x() << "," << pt.y();
+    }
 }

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <limits>
+
 namespace {
 
 // Records the mode hook called, with the host, Type and g_bPreview it saw; the store holds Type 3.
@@ -66,4 +68,19 @@ TEST(CSpectrumApp, StartUpLoadsTheSettingsThenStartsTheChosenMode)
     g_DisplaySettings = DisplaySettings{};
     EXPECT_EQ(std::pair(MatchSwitch(u"/sc", u"scr"), ProgramBaseName("/a/my.saver.scr")),
               std::pair(true, QString("my.saver")));
+}
+
+// The host window's handle: signed decimal, leading white space and a sign allowed, reading
+// stops at the first non-digit, no digits gives 0, and a value past 64 bits stays at the end.
+TEST(CSpectrumApp, HandleArgumentsReadAsSignedDecimals)
+{
+    // clang-format off
+    const std::pair<const char16_t *, qint64> cases[] = {
+        {u"4711", 4711}, {u" \t 42", 42}, {u"+7", 7}, {u"-9x1", -9}, {u"12ab3", 12}, {u"", 0},
+        {u"abc", 0}, {u"- 5", 0}, {u"99999999999999999999", std::numeric_limits<qint64>::max()},
+        {u"-9223372036854775808", std::numeric_limits<qint64>::min()}};
+    // clang-format on
+    for (const auto &[psz, nExpected] : cases)
+        EXPECT_EQ(ReadHandleArgument(QStringView(psz)), nExpected)
+            << QStringView(psz).toString().toStdString();
 }

@@ -3,6 +3,7 @@
 #include "app/CSaverWnd.h"
 #include "audio/CWaveDevice.h"
 #include "audio/input/DemoSignal.h"
+#include "audio/input/PulseSourceList.h"
 #include "audio/input/PulseWaveInDriver.h"
 #include "audio/input/WavFileWaveInDriver.h"
 #include "dialogs/CSettingsDlg.h"
@@ -26,6 +27,7 @@
 #include <unistd.h>
 
 #include "platform/ProfileStore.h"
+#include "settings/SettingValues.h"
 #include "settings/Settings.h"
 
 #include <QBuffer>
@@ -34,6 +36,7 @@
 #include <QImage>
 #include <QSaveFile>
 
+#include <algorithm>
 #include <cmath>
 #include <functional>
 #include <limits>
@@ -247,7 +250,11 @@ bool CSpectrumApp::InitInstance()
     if (const QString strProblem = LoadSettingsProblem(); !strProblem.isEmpty())
         std::fprintf(stderr, "%s: %s\n", qPrintable(m_strProfileName), qPrintable(strProblem));
 
-    InstallSoundSource();
+    const RunMode eHostMode = ChooseRunMode(m_args).eMode;
+    InstallSoundSource(
+        m_options.bWindow ||
+        ChooseHostWindow(m_options, m_args, qEnvironmentVariable("XSCREENSAVER_WINDOW")).bHosted ||
+        eHostMode == RunMode::Preview || eHostMode == RunMode::Saver);
     if (m_options.bWindow)
         return StartWindow();
 
@@ -412,7 +419,7 @@ bool CSpectrumApp::StartWindow()
     return true;
 }
 
-void CSpectrumApp::InstallSoundSource()
+void CSpectrumApp::InstallSoundSource(bool bDisplay)
 {
     if (!m_options.strInput.isEmpty()) {
         const QString strPath = m_options.strInput;
@@ -421,19 +428,31 @@ void CSpectrumApp::InstallSoundSource()
         return;
     }
     bool bDemo = m_options.bDemo;
-    if (!bDemo && m_options.bWindow) {
+    const std::string strSource =
+        ChooseInputSource(m_options, g_DisplaySettings.InputSource).toStdString();
+    const bool bNamed = !strSource.empty() && strSource != kInputDefaultSource;
+    if (!bDemo && (m_options.bWindow || (bNamed && bDisplay))) {
         // A window for people to look at: when no sound server answers, show
-        // the built-in signal rather than a device error.
-        PulseWaveInDriver probe;
-        const WaveFormat format{1, 2, 22050, 88200, 4, 16, 0};
-        if (probe.Open(format, nullptr)) {
-            probe.Close();
-        } else {
+        // the built-in signal rather than a device error. A source chosen by
+        // name that the server does not have is said once here; the display
+        // shows the device error and keeps trying, in case it comes.
+        PulseSourceList sources;
+        if (!sources.Start() || !sources.Wait()) {
+            if (m_options.bWindow) {
+                std::fprintf(stderr,
+                             "%s: no sound server answered (%s); showing the built-in "
+                             "demo signal\n",
+                             qPrintable(m_strProfileName), sources.Error().c_str());
+                bDemo = true;
+            }
+        } else if (bNamed && bDisplay &&
+                   std::none_of(sources.Sources().begin(), sources.Sources().end(),
+                                [&](const PulseSourceInfo &source) {
+                                    return source.strName == strSource;
+                                })) {
             std::fprintf(stderr,
-                         "%s: no sound server answered (%s); showing the built-in "
-                         "demo signal\n",
-                         qPrintable(m_strProfileName), probe.LastError().c_str());
-            bDemo = true;
+                         "%s: the sound server has no source named %s (see --list-sources)\n",
+                         qPrintable(m_strProfileName), strSource.c_str());
         }
     }
     if (bDemo) {
@@ -442,7 +461,7 @@ void CSpectrumApp::InstallSoundSource()
             [demo] { return std::make_unique<WavFileWaveInDriver>(demo, QStringLiteral("demo")); });
         return;
     }
-    SetWaveInDriverFactory([] { return std::make_unique<PulseWaveInDriver>(); });
+    SetWaveInDriverFactory([strSource] { return std::make_unique<PulseWaveInDriver>(strSource); });
 }
 
 void CSpectrumApp::Fail(const QString &strWhy)

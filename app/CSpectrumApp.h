@@ -104,8 +104,9 @@ protected:
     virtual bool StartHostedSaver(quint64 nHostWindow);
 
 private:
-    // Chooses where every capture device of the process records from.
-    void InstallSoundSource();
+    // Chooses where every capture device of the process records from;
+    // bDisplay: the run mode shows the display (not the settings dialog).
+    void InstallSoundSource(bool bDisplay);
     // With --snapshot: writes the window's picture after the delay and ends.
     void ArmSnapshot(CSpectrumWnd *pWnd);
     // A mode that cannot start: one line on stderr, and exit code 1.

@@ -2,6 +2,7 @@
 
 #include "app/CSpectrumApp.h"
 #include "audio/input/WavFileWaveInDriver.h"
+#include "settings/SettingValues.h"
 
 #include <QFileInfo>
 #include <QRegularExpression>
@@ -137,6 +138,18 @@ bool ParseExtraOptions(QStringList &args, ExtraOptions *pOptions, QString *pErro
                 *pError = QStringLiteral("%1: not a window id: '%2'").arg(a, strValue);
                 return false;
             }
+        } else if (a == u"--source") {
+            QString strValue;
+            if (!takeValue(i, a, &strValue))
+                return false;
+            if (strValue.isEmpty()) {
+                *pError = QStringLiteral("--source: give monitor, default or a source's name");
+                return false;
+            }
+            pOptions->bSource = true;
+            pOptions->strSource = InputSourceFromOption(strValue);
+        } else if (a == u"--list-sources") {
+            pOptions->bListSources = true;
         } else if (a == u"--demo") {
             pOptions->bDemo = true;
         } else if (a == u"--snapshot") {
@@ -167,8 +180,8 @@ bool ParseExtraOptions(QStringList &args, ExtraOptions *pOptions, QString *pErro
         *pError = QStringLiteral("--after: goes with --snapshot");
         return false;
     }
-    if (!pOptions->strInput.isEmpty() && pOptions->bDemo) {
-        *pError = QStringLiteral("--input and --demo: choose one sound source");
+    if (int(!pOptions->strInput.isEmpty()) + int(pOptions->bDemo) + int(pOptions->bSource) > 1) {
+        *pError = QStringLiteral("--input, --demo and --source: choose one sound source");
         return false;
     }
     // Refused here, with the reason, rather than as a silent device error later.
@@ -276,6 +289,20 @@ HostWindowChoice ChooseHostWindow(const ExtraOptions &options, const QStringList
     return choice;
 }
 
+QString InputSourceFromOption(const QString &strValue)
+{
+    if (strValue == u"monitor")
+        return {};
+    if (strValue == u"default")
+        return QString::fromLatin1(kInputDefaultSource);
+    return strValue;
+}
+
+QString ChooseInputSource(const ExtraOptions &options, const QString &strStored)
+{
+    return options.bSource ? options.strSource : strStored;
+}
+
 QString ExtraOptionsHelp(const QString &strProgram)
 {
     return QStringLiteral(
@@ -295,6 +322,11 @@ QString ExtraOptionsHelp(const QString &strProgram)
                "  --window [WxH]      the display in an ordinary window (default 800x300)\n"
                "  --input FILE.wav    play a WAV file in real time as the sound input\n"
                "  --demo              use the built-in music-like demo signal as the input\n"
+               "  --source NAME       record NAME for this run: monitor (what is playing, the\n"
+               "                      default), default (the default input) or a source's\n"
+               "                      name from --list-sources\n"
+               "  --list-sources      print the sound server's sources (name, tab,\n"
+               "                      description) and exit\n"
                "  --snapshot FILE.png write the window's picture to FILE.png and exit\n"
                "  --after SECONDS     when to take the snapshot (default 2)\n"
                "  --help              this text\n"

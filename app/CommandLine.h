@@ -25,7 +25,19 @@ struct ExtraOptions
     // XScreenSaver's conventions (one dash, as its hacks take them; two work too).
     bool bRoot = false;    // -root: draw into XScreenSaver's window, else the root window
     quint64 nWindowId = 0; // -window-id ID: draw into that window (decimal or 0x hex)
+    // --source NAME: what the sound server input records for this run, in
+    // InputSource's own form (see InputSourceFromOption).
+    bool bSource = false;
+    QString strSource;
+    bool bListSources = false; // --list-sources: print the server's sources and exit
 };
+
+// --source's value as the InputSource setting holds it: "monitor" is what is
+// playing (empty), "default" the default input (kInputDefaultSource), any
+// other text the name of a source.
+QString InputSourceFromOption(const QString &strValue);
+// What the sound input records: --source when given, else the stored InputSource.
+QString ChooseInputSource(const ExtraOptions &options, const QString &strStored);
 
 // The largest --window: a side of 16384 pixels, and a picture of 256 MiB
 // (4 bytes a pixel) behind it.

@@ -1,4 +1,5 @@
 #include "app/CSpectrumApp.h"
+#include "audio/input/PulseSourceList.h"
 
 #include <QApplication>
 #include <QLibraryInfo>
@@ -23,7 +24,7 @@ int main(int argc, char *argv[])
     QString strError;
     const QString strEnvWindow = qEnvironmentVariable("XSCREENSAVER_WINDOW");
     if (!ParseExtraOptions(args, &options, &strError) ||
-        (!options.bHelp && !options.bVersion &&
+        (!options.bHelp && !options.bVersion && !options.bListSources &&
          !CheckArgumentUse(options, args, strEnvWindow, &strError))) {
         std::fprintf(stderr, "%s: %s\n", qPrintable(strName), qPrintable(strError));
         return 2;
@@ -34,6 +35,18 @@ int main(int argc, char *argv[])
     }
     if (options.bVersion) {
         std::puts("vexlor " VEXLOR_VERSION);
+        return 0;
+    }
+    if (options.bListSources) {
+        // No display needed: one line per source, its name, a tab, its description.
+        PulseSourceList sources;
+        if (!sources.Start() || !sources.Wait()) {
+            std::fprintf(stderr, "%s: --list-sources: no sound server answered (%s)\n",
+                         qPrintable(strName), sources.Error().c_str());
+            return 1;
+        }
+        for (const PulseSourceInfo &source : sources.Sources())
+            std::printf("%s\t%s\n", source.strName.c_str(), source.strDescription.c_str());
         return 0;
     }
     const bool bShows = options.bWindow || ChooseHostWindow(options, args, strEnvWindow).bHosted ||

@@ -113,3 +113,9 @@ constexpr int UsableFdiv(int nType, int nFdiv)
 // unchanged; texts, the picture list, the values nothing reads and the saver's
 // graph size (any whole number, cut to the screen where it is used) are kept too.
 DisplaySettings BoundedForUse(const DisplaySettings &settings);
+
+// InputSource: what the sound input records. Empty (also when the store has
+// no such key): what is playing, the monitor of the sound server's default
+// output, followed when the output changes. kInputDefaultSource: the
+// server's default input. Anything else: the name of one source.
+inline constexpr char kInputDefaultSource[] = "@DEFAULT_SOURCE@";

@@ -106,6 +106,11 @@ constexpr std::array<SettingsRow, 72> kSettingsRows = {{
     Int32Row("bmpTypeEtc5", &ds.ImageList[5].bmpTypeEtc, 0x1213),
 }};
 
+// Settings of this program's own, beside the 72; empty InputSource: what is playing.
+constexpr std::array<SettingsRow, 1> kAddedRows = {{
+    TextRow("InputSource", &ds.InputSource, ""),
+}};
+
 std::unique_ptr<IProfileStore> g_pProfileStore;
 QString g_strLoadProblem;
 
@@ -182,6 +187,11 @@ std::span<const SettingsRow> SettingsTable()
     return kSettingsRows;
 }
 
+std::span<const SettingsRow> AddedSettingsTable()
+{
+    return kAddedRows;
+}
+
 void ReadSettingsRows(std::span<const SettingsRow> rows, const IProfileStore *pStore)
 {
     const QString strSection = QString::fromLatin1(kSettingsSection);
@@ -246,6 +256,7 @@ void LoadSettings()
     // The fields of the font description that have no row stay 0.
     g_DisplaySettings.Font = LogFont{};
     ReadSettingsRows(kSettingsRows, g_pProfileStore.get());
+    ReadSettingsRows(kAddedRows, g_pProfileStore.get());
     g_strLoadProblem.clear();
     // A store without the marker (a first run, or values from a build that did
     // not write it) is ignored as a whole; the next save writes the marker.
@@ -275,6 +286,7 @@ void SaveSettings()
     // written back as the value the program used in its place.
     g_DisplaySettings = BoundedForUse(g_DisplaySettings);
     WriteSettingsRows(kSettingsRows, g_pProfileStore.get());
+    WriteSettingsRows(kAddedRows, g_pProfileStore.get());
     if (g_pProfileStore)
         g_pProfileStore->Flush();
 }
@@ -291,6 +303,7 @@ void ResetSettings()
 {
     g_DisplaySettings.Font = LogFont{};
     ResetSettingsRows(kSettingsRows);
+    ResetSettingsRows(kAddedRows);
 }
 
 void SetFaceName(char (&achFaceName)[kFaceNameSize], const QString &strFaceName)

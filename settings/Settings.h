@@ -107,6 +107,10 @@ struct DisplaySettings
     std::int32_t WaveRecMode{};    // 1: marker mode capture
     std::int32_t SpectFrameDraw{}; // 1: divider lines between columns
 
+    // What the sound input records (kInputDefaultSource and the rest in
+    // SettingValues.h). Stored beside the 72 rows, under its own key.
+    QString InputSource;
+
     bool operator==(const DisplaySettings &) const = default;
 };
 
@@ -202,6 +206,10 @@ inline constexpr char kSettingsSection[] = "Config";
 
 // The 72 rows of the program's settings, in read and write order.
 std::span<const SettingsRow> SettingsTable();
+// The rows stored beside those 72 (InputSource), read, written and reset
+// after them and by the same rules: a missing key gives the default, and a
+// store without Version is ignored for them too.
+std::span<const SettingsRow> AddedSettingsTable();
 
 // The table walks behind LoadSettings, SaveSettings and ResetSettings, for any
 // table. A null store reads as empty; writing to it does nothing.
@@ -223,7 +231,7 @@ void LoadSettings();
 // something, in one line for the user ("cannot read the settings file ...");
 // empty when it did not (a first run without a store included).
 QString LoadSettingsProblem();
-// Writes all 72 values in table order, then flushes the store; values no
+// Writes all 72 values in table order and then the added rows, then flushes the store; values no
 // settings page could set are first brought into range in the block itself
 // (BoundedForUse). Only the settings dialog's OK calls this.
 void SaveSettings();

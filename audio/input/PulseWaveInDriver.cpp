@@ -1,5 +1,7 @@
 #include "audio/input/PulseWaveInDriver.h"
 
+#include "settings/SettingValues.h"
+
 #include <pulse/pulseaudio.h>
 
 #include <algorithm>
@@ -30,7 +32,12 @@ pa_sample_format_t SampleFormatFor(const WaveFormat &format)
 }
 } // namespace
 
-PulseWaveInDriver::PulseWaveInDriver() = default;
+PulseWaveInDriver::PulseWaveInDriver(std::string strSource)
+    : m_strSource(std::move(strSource)),
+      m_eChoice(m_strSource.empty()                  ? Choice::Playing
+                : m_strSource == kInputDefaultSource ? Choice::DefaultSource
+                                                     : Choice::Named)
+{}
 
 PulseWaveInDriver::~PulseWaveInDriver()
 {
@@ -46,8 +53,14 @@ bool PulseWaveInDriver::IsFormatSupported(const WaveFormat &format)
 bool PulseWaveInDriver::OpenSource(const WaveFormat &format)
 {
     m_bBroken.store(false);
+    m_bFollowWanted.store(false);
+    m_bNoOutput.store(false);
     m_bTimedOut = false;
     m_bConnected = false;
+    m_bCorked = true;
+    m_strFollowedSink.clear();
+    m_strDefaultSink.clear();
+    m_strMonitor.clear();
 
     const size_t frameBytes = format.nBlockAlign;
     m_nFifoSize =
@@ -86,8 +99,10 @@ bool PulseWaveInDriver::OpenSource(const WaveFormat &format)
             why = "cannot set a time limit on connecting to the sound server";
         if (why.empty())
             why = WaitForContext();
+        if (why.empty() && m_eChoice == Choice::Playing)
+            why = FindMonitor();
         if (why.empty())
-            why = ConnectStream(format);
+            why = ConnectStream();
         if (m_pTimeout) {
             pa_threaded_mainloop_get_api(m_pMainloop)->time_free(m_pTimeout);
             m_pTimeout = nullptr;
@@ -114,8 +129,59 @@ std::string PulseWaveInDriver::WaitForContext()
     }
 }
 
-std::string PulseWaveInDriver::ConnectStream(const WaveFormat &format)
+std::string PulseWaveInDriver::WaitForOperation(pa_operation *pOp, const char *pszWhat)
 {
+    if (!pOp)
+        return std::string("cannot ask the sound server for ") + pszWhat + ": " + ContextError();
+    std::string why;
+    while (pa_operation_get_state(pOp) == PA_OPERATION_RUNNING) {
+        if (!PA_CONTEXT_IS_GOOD(pa_context_get_state(m_pContext))) {
+            why = "cannot connect to the sound server: " + ContextError();
+            break;
+        }
+        if (m_bTimedOut) {
+            why = std::string("timed out asking the sound server for ") + pszWhat;
+            break;
+        }
+        pa_threaded_mainloop_wait(m_pMainloop);
+    }
+    pa_operation_unref(pOp);
+    return why;
+}
+
+std::string PulseWaveInDriver::FindMonitor()
+{
+    // Events first, so that a switch right after the question is not missed.
+    pa_context_set_subscribe_callback(
+        m_pContext,
+        [](pa_context *pContext, pa_subscription_event_type_t eEvent, uint32_t nIndex,
+           void *pUser) { OnSubscription(pContext, int(eEvent), nIndex, pUser); },
+        this);
+    if (pa_operation *pOp =
+            pa_context_subscribe(m_pContext,
+                                 static_cast<pa_subscription_mask_t>(PA_SUBSCRIPTION_MASK_SERVER |
+                                                                     PA_SUBSCRIPTION_MASK_SINK),
+                                 nullptr, nullptr))
+        pa_operation_unref(pOp);
+    std::string why = WaitForOperation(
+        pa_context_get_server_info(m_pContext, &PulseWaveInDriver::OnServerInfo, this),
+        "its default output");
+    if (why.empty() && m_strDefaultSink.empty())
+        why = "the sound server has no output whose sound could be recorded";
+    m_strFollowedSink = m_strDefaultSink;
+    if (why.empty())
+        why =
+            WaitForOperation(pa_context_get_sink_info_by_name(m_pContext, m_strFollowedSink.c_str(),
+                                                              &PulseWaveInDriver::OnSinkInfo, this),
+                             "the monitor of its default output");
+    if (why.empty() && m_strMonitor.empty())
+        why = "the output " + m_strFollowedSink + " has no monitor to record from";
+    return why;
+}
+
+bool PulseWaveInDriver::NewStream(const char *pszDevice)
+{
+    const WaveFormat &format = Format();
     pa_sample_spec sampleFormat;
     sampleFormat.format = SampleFormatFor(format);
     sampleFormat.rate = format.nSamplesPerSec;
@@ -124,7 +190,7 @@ std::string PulseWaveInDriver::ConnectStream(const WaveFormat &format)
     // for two), to which the server maps the source's channels.
     m_pStream = pa_stream_new(m_pContext, "Vexlor capture", &sampleFormat, nullptr);
     if (!m_pStream)
-        return "cannot create a record stream: " + ContextError();
+        return false;
     pa_stream_set_state_callback(m_pStream, &PulseWaveInDriver::OnStreamState, this);
     pa_stream_set_read_callback(m_pStream, &PulseWaveInDriver::OnStreamRead, this);
 
@@ -135,23 +201,79 @@ std::string PulseWaveInDriver::ConnectStream(const WaveFormat &format)
     attr.minreq = static_cast<uint32_t>(-1);
     attr.fragsize =
         static_cast<uint32_t>(pa_usec_to_bytes(kFragmentMs * PA_USEC_PER_MSEC, &sampleFormat));
-    // The device name null is the server's default source. Corked until
-    // Start, as a wave input records only once started.
-    const auto flags =
-        static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY | PA_STREAM_START_CORKED);
-    if (pa_stream_connect_record(m_pStream, nullptr, &attr, flags) < 0)
-        return "cannot record from the default source: " + ContextError();
+    // Corked until Start, as a wave input records only once started. A
+    // source chosen by name is kept: when it goes, the stream breaks rather
+    // than move to another source.
+    int nFlags = PA_STREAM_ADJUST_LATENCY;
+    if (m_bCorked)
+        nFlags |= PA_STREAM_START_CORKED;
+    if (m_eChoice == Choice::Named)
+        nFlags |= PA_STREAM_DONT_MOVE;
+    return pa_stream_connect_record(m_pStream, pszDevice, &attr,
+                                    static_cast<pa_stream_flags_t>(nFlags)) >= 0;
+}
+
+void PulseWaveInDriver::DropStream()
+{
+    if (!m_pStream)
+        return;
+    pa_stream_set_state_callback(m_pStream, nullptr, nullptr);
+    pa_stream_set_read_callback(m_pStream, nullptr, nullptr);
+    if (PA_STREAM_IS_GOOD(pa_stream_get_state(m_pStream)))
+        pa_stream_disconnect(m_pStream);
+    pa_stream_unref(m_pStream);
+    m_pStream = nullptr;
+}
+
+std::string PulseWaveInDriver::SourceWords() const
+{
+    switch (m_eChoice) {
+    case Choice::Playing:
+        return "the monitor " + m_strMonitor;
+    case Choice::DefaultSource:
+        return "the default source";
+    case Choice::Named:
+        break;
+    }
+    return "the source " + m_strSource;
+}
+
+std::string PulseWaveInDriver::ConnectStream()
+{
+    // The device name null is the server's default source.
+    const char *pszDevice = m_eChoice == Choice::Playing ? m_strMonitor.c_str()
+                            : m_eChoice == Choice::Named ? m_strSource.c_str()
+                                                         : nullptr;
+    if (!NewStream(pszDevice))
+        return "cannot record from " + SourceWords() + ": " + ContextError();
 
     for (;;) {
         const pa_stream_state_t state = pa_stream_get_state(m_pStream);
         if (state == PA_STREAM_READY)
             return {};
         if (!PA_STREAM_IS_GOOD(state))
-            return "cannot record from the default source: " + ContextError();
+            return "cannot record from " + SourceWords() + ": " + ContextError();
         if (m_bTimedOut)
             return "timed out opening a record stream on the sound server";
         pa_threaded_mainloop_wait(m_pMainloop);
     }
+}
+
+void PulseWaveInDriver::FollowMonitor()
+{
+    std::string why;
+    {
+        MainloopLock lock(m_pMainloop);
+        if (!m_bConnected)
+            return;
+        // The old stream goes first; the new one fills the same FIFO, so the
+        // display only sees a short gap.
+        DropStream();
+        if (!NewStream(m_strMonitor.c_str()))
+            why = "cannot record from " + SourceWords() + ": " + ContextError();
+    }
+    if (!why.empty())
+        ReportFailure(why);
 }
 
 void PulseWaveInDriver::CloseSource()
@@ -194,6 +316,10 @@ void PulseWaveInDriver::PollSource()
         }
         Deliver(m_pScratch.get(), static_cast<uint32_t>(n / frameBytes));
     }
+    if (m_bNoOutput.exchange(false) && !HasFailed())
+        ReportFailure("the sound server has no output whose sound could be recorded");
+    if (m_bFollowWanted.exchange(false) && !HasFailed())
+        FollowMonitor();
     if (m_bBroken.load() && !HasFailed())
         ReportFailure("the sound server connection broke: " + ContextError());
 }
@@ -236,6 +362,7 @@ bool PulseWaveInDriver::Cork(bool bCork)
     if (!m_pMainloop)
         return false;
     MainloopLock lock(m_pMainloop);
+    m_bCorked = bCork;
     if (!m_pStream || pa_stream_get_state(m_pStream) != PA_STREAM_READY)
         return false;
     pa_operation *pOp = pa_stream_cork(m_pStream, bCork ? 1 : 0, nullptr, nullptr);
@@ -255,16 +382,10 @@ void PulseWaveInDriver::TearDown()
             pa_threaded_mainloop_get_api(m_pMainloop)->time_free(m_pTimeout);
             m_pTimeout = nullptr;
         }
-        if (m_pStream) {
-            pa_stream_set_state_callback(m_pStream, nullptr, nullptr);
-            pa_stream_set_read_callback(m_pStream, nullptr, nullptr);
-            if (PA_STREAM_IS_GOOD(pa_stream_get_state(m_pStream)))
-                pa_stream_disconnect(m_pStream);
-            pa_stream_unref(m_pStream);
-            m_pStream = nullptr;
-        }
+        DropStream();
         if (m_pContext) {
             pa_context_set_state_callback(m_pContext, nullptr, nullptr);
+            pa_context_set_subscribe_callback(m_pContext, nullptr, nullptr);
             if (PA_CONTEXT_IS_GOOD(pa_context_get_state(m_pContext)))
                 pa_context_disconnect(m_pContext);
             pa_context_unref(m_pContext);
@@ -329,5 +450,59 @@ void PulseWaveInDriver::OnTimeout(pa_mainloop_api * /*pApi*/, pa_time_event * /*
 {
     auto *pThis = static_cast<PulseWaveInDriver *>(pUser);
     pThis->m_bTimedOut = true;
+    pa_threaded_mainloop_signal(pThis->m_pMainloop, 0);
+}
+
+void PulseWaveInDriver::OnSubscription(pa_context *pContext, int nEvent, uint32_t /*nIndex*/,
+                                       void *pUser)
+{
+    // A new default sink shows as a change of the server; a sink that comes
+    // or goes may make another one the default. Other changes of sinks
+    // (volume, state) come often and change nothing here.
+    const int nFacility = nEvent & PA_SUBSCRIPTION_EVENT_FACILITY_MASK;
+    const int nType = nEvent & PA_SUBSCRIPTION_EVENT_TYPE_MASK;
+    if (nFacility != PA_SUBSCRIPTION_EVENT_SERVER &&
+        !(nFacility == PA_SUBSCRIPTION_EVENT_SINK && nType != PA_SUBSCRIPTION_EVENT_CHANGE))
+        return;
+    if (pa_operation *pOp =
+            pa_context_get_server_info(pContext, &PulseWaveInDriver::OnServerInfo, pUser))
+        pa_operation_unref(pOp);
+}
+
+void PulseWaveInDriver::OnServerInfo(pa_context *pContext, const pa_server_info *pInfo, void *pUser)
+{
+    auto *pThis = static_cast<PulseWaveInDriver *>(pUser);
+    pThis->m_strDefaultSink =
+        pInfo && pInfo->default_sink_name ? pInfo->default_sink_name : std::string();
+    // After the open, a new default sink: find its monitor. No default sink
+    // at all: nothing plays, which the user-interface thread shows as a
+    // device error.
+    if (pThis->m_bConnected && pThis->m_strDefaultSink != pThis->m_strFollowedSink) {
+        pThis->m_strFollowedSink = pThis->m_strDefaultSink;
+        if (pThis->m_strFollowedSink.empty()) {
+            pThis->m_bNoOutput.store(true);
+            pThis->RequestPoll();
+        } else if (pa_operation *pOp =
+                       pa_context_get_sink_info_by_name(pContext, pThis->m_strFollowedSink.c_str(),
+                                                        &PulseWaveInDriver::OnSinkInfo, pUser)) {
+            pa_operation_unref(pOp);
+        }
+    }
+    pa_threaded_mainloop_signal(pThis->m_pMainloop, 0);
+}
+
+void PulseWaveInDriver::OnSinkInfo(pa_context * /*pContext*/, const pa_sink_info *pInfo,
+                                   int /*nEol*/, void *pUser)
+{
+    auto *pThis = static_cast<PulseWaveInDriver *>(pUser);
+    // A sink that went before the answer came: its successor's event follows.
+    if (pInfo && pInfo->monitor_source_name && pInfo->name &&
+        pThis->m_strFollowedSink == pInfo->name) {
+        pThis->m_strMonitor = pInfo->monitor_source_name;
+        if (pThis->m_bConnected) {
+            pThis->m_bFollowWanted.store(true);
+            pThis->RequestPoll();
+        }
+    }
     pa_threaded_mainloop_signal(pThis->m_pMainloop, 0);
 }

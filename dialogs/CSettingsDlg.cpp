@@ -1,5 +1,6 @@
 #include "dialogs/CSettingsDlg.h"
 
+#include "audio/input/PulseSourceList.h"
 #include "dialogs/AppIcon.h"
 #include "dialogs/BackgroundImageList.h"
 #include "dialogs/CColorSettingsDlg.h"
@@ -12,14 +13,17 @@
 #include "dialogs/CommonControls.h"
 #include "dialogs/TypePictures.h"
 #include "display/DisplayFont.h"
+#include "settings/SettingValues.h"
 #include "settings/Settings.h"
 
 #include "ui_CSettingsDlg.h"
 
 #include <QButtonGroup>
+#include <QComboBox>
 #include <QContextMenuEvent>
 #include <QMenu>
 #include <QPixmap>
+#include <QSignalBlocker>
 
 #include <algorithm>
 #include <cmath>
@@ -104,6 +108,32 @@ void StoreFontChoice(const FontChoice &preset, const FontChoice &choice, double 
         settings.FontColor = RefFromColor(choice.color);
 }
 
+std::vector<InputChoice> BuildInputChoices(const std::vector<PulseSourceInfo> &sources,
+                                           const QString &strStored)
+{
+    const QString strDefault = QString::fromLatin1(kInputDefaultSource);
+    std::vector<InputChoice> choices = {{QStringLiteral("再生中の音"), QString()},
+                                        {QStringLiteral("既定の入力"), strDefault}};
+    bool bStoredListed = strStored.isEmpty() || strStored == strDefault;
+    for (const PulseSourceInfo &source : sources) {
+        const QString strName = QString::fromStdString(source.strName);
+        QString strLabel = QString::fromStdString(source.strDescription);
+        // Two null outputs are both "Monitor of Null Output": the name tells them apart.
+        const auto nSame = std::count_if(sources.begin(), sources.end(), [&](const auto &other) {
+            return other.strDescription == source.strDescription;
+        });
+        if (strLabel.isEmpty())
+            strLabel = strName;
+        else if (nSame > 1)
+            strLabel += QStringLiteral(" (%1)").arg(strName);
+        choices.push_back({strLabel, strName});
+        bStoredListed = bStoredListed || strName == strStored;
+    }
+    if (!bStoredListed)
+        choices.push_back({strStored, strStored});
+    return choices;
+}
+
 CSettingsDlg::CSettingsDlg(QWidget *pParent)
     : QDialog(pParent), m_nType(g_DisplaySettings.Type),
       m_bRecSearch(g_DisplaySettings.WaveRecMode != 0), m_hIcon(AppIcon()),
@@ -142,6 +172,16 @@ CSettingsDlg::CSettingsDlg(QWidget *pParent)
     connect(m_pUi->colorButton, &QPushButton::clicked, this, &CSettingsDlg::OnColor);
     connect(m_pUi->frameButton, &QPushButton::clicked, this, &CSettingsDlg::OnFrame);
     connect(m_pUi->keyboardButton, &QPushButton::clicked, this, &CSettingsDlg::OnKeyboard);
+
+    // The fixed entries at once; the server's sources when it answers, which
+    // never holds up the dialog.
+    FillInputChooser({});
+    connect(m_pUi->inputCombo, &QComboBox::activated, this, &CSettingsDlg::OnInputChosen);
+    m_pSources = std::make_unique<PulseSourceList>();
+    m_pSources->Start([this] {
+        if (m_pSources->Answered())
+            FillInputChooser(m_pSources->Sources());
+    });
 
     ShowTypePictures();
     UpdateButtons();
@@ -259,6 +299,27 @@ void CSettingsDlg::OnVersion()
 {
     CVersionDlg dlg(this);
     dlg.exec();
+}
+
+void CSettingsDlg::FillInputChooser(const std::vector<PulseSourceInfo> &sources)
+{
+    QComboBox *pCombo = m_pUi->inputCombo;
+    const QString strChosen = g_DisplaySettings.InputSource;
+    const QSignalBlocker blocker(pCombo);
+    pCombo->clear();
+    for (const InputChoice &choice : BuildInputChoices(sources, strChosen)) {
+        pCombo->addItem(choice.strLabel, choice.strValue);
+        if (choice.strValue == strChosen)
+            pCombo->setCurrentIndex(pCombo->count() - 1);
+    }
+}
+
+void CSettingsDlg::OnInputChosen(int nIndex)
+{
+    // Saved with everything else by 閉じる; a running display would reopen
+    // its input.
+    g_DisplaySettings.InputSource = m_pUi->inputCombo->itemData(nIndex).toString();
+    g_bSettingsChanged = 1;
 }
 
 void CSettingsDlg::UpdateButtons()

@@ -7,6 +7,7 @@
 #include <QString>
 
 #include <memory>
+#include <vector>
 
 namespace Ui {
 class CSettingsDlg;
@@ -15,7 +16,9 @@ class QAction;
 class QButtonGroup;
 class QContextMenuEvent;
 class QMenu;
+class PulseSourceList;
 struct DisplaySettings;
+struct PulseSourceInfo;
 
 // Text 101 of the string table: the version item of the hub's window menu.
 inline const QString kAboutItemText = QStringLiteral("Vexlor のﾊﾞｰｼﾞｮﾝ情報(&A)...");
@@ -38,6 +41,22 @@ FontChoice FontChoiceFromSettings(const DisplaySettings &settings, double dLogic
 // family) keep their values.
 void StoreFontChoice(const FontChoice &preset, const FontChoice &choice, double dLogicalDpi,
                      DisplaySettings &settings);
+
+// One entry of the input chooser: what it says, and the InputSource it stands for.
+struct InputChoice
+{
+    QString strLabel;
+    QString strValue;
+
+    bool operator==(const InputChoice &) const = default;
+};
+// The input chooser's entries: what is playing, the default input, then each
+// of the server's sources by its description (its name when it has none;
+// with the name added when another source has the same description),
+// and last the stored source when the server does not have it now, by its
+// name, so that it stays selectable.
+std::vector<InputChoice> BuildInputChoices(const std::vector<PulseSourceInfo> &sources,
+                                           const QString &strStored);
 
 // The hub of the settings run mode: sets the display type and the
 // recording-point search itself, and opens a page for each group of
@@ -76,6 +95,9 @@ private:
     void OnFont();
     void OnSaverSetup();
     void OnVersion();
+    void OnInputChosen(int nIndex);
+    // Fills the input chooser with these sources, keeping its choice.
+    void FillInputChooser(const std::vector<PulseSourceInfo> &sources);
     // The frequency range, level range and colour buttons only for the
     // spectrum types, the keyboard button only for the keyboard.
     void UpdateButtons();
@@ -83,4 +105,7 @@ private:
 
     std::unique_ptr<Ui::CSettingsDlg> m_pUi;
     QButtonGroup *m_pTypeGroup = nullptr; // owned by the dialog
+    // The question to the sound server that fills the input chooser; it
+    // answers while the dialog runs.
+    std::unique_ptr<PulseSourceList> m_pSources;
 };

@@ -9,6 +9,7 @@ packages=(
     libpulse-dev pulseaudio pulseaudio-utils
     googletest libgtest-dev libgmock-dev libbenchmark-dev libfftw3-dev
     xvfb xdotool x11-utils imagemagick fonts-noto-cjk
+    pipewire pipewire-pulse wireplumber dbus-daemon
 )
 
 missing=()

@@ -60,6 +60,41 @@ TEST(CommandLine, BadUseIsRefusedInOneLineAndGoodUseLeavesTheSwitches)
     }
 }
 
+// --source for one run over the stored InputSource: monitor is what is playing (empty), default
+// the default input, any other text a source's name, as it is written.
+TEST(CommandLine, SourceOverridesTheStoredInputForOneRun)
+{
+    const QString strDefault = QStringLiteral("@DEFAULT_SOURCE@");
+    // clang-format off
+    struct Case { QStringList args; QString strStored; QString strUsed; const char *pszError; };
+    const Case cases[] = {
+        {{"/s"}, "mic", "mic", nullptr}, {{"/s"}, "", "", nullptr},
+        {{"/s", "--source", "monitor"}, "mic", "", nullptr},
+        {{"/s", "--source", "default"}, "", strDefault, nullptr},
+        {{"--source", "alsa_input.usb-1", "/p", "7"}, strDefault, "alsa_input.usb-1", nullptr},
+        {{"/s", "--source", "Default"}, "", "Default", nullptr}, // a name: case counts
+        {{"/s", "--source"}, "mic", "", "missing value"}, {{"/s", "--source", ""}, "mic", "", "--source"},
+        {{"/s", "--source", "mic", "--demo"}, "", "", "choose one"},
+    };
+    // clang-format on
+    for (const Case &c : cases) {
+        QStringList args = c.args;
+        ExtraOptions o;
+        QString strError;
+        SCOPED_TRACE(c.args.join(u' ').toStdString());
+        ASSERT_EQ(ParseExtraOptions(args, &o, &strError), c.pszError == nullptr);
+        EXPECT_TRUE(c.pszError ? strError.contains(QLatin1String(c.pszError))
+                               : ChooseInputSource(o, c.strStored) == c.strUsed)
+            << strError.toStdString();
+    }
+    QStringList args = {"--list-sources"};
+    ExtraOptions o;
+    QString strError;
+    EXPECT_TRUE(ParseExtraOptions(args, &o, &strError) && o.bListSources && args.isEmpty());
+    EXPECT_TRUE(ExtraOptionsHelp("vexlor").contains("--source NAME") &&
+                ExtraOptionsHelp("vexlor").contains("--list-sources"));
+}
+
 TEST(CommandLine, ADisplayServerIsNeededUnlessThePlatformDrawsWithoutOne)
 {
     // platform, DISPLAY, WAYLAND_DISPLAY, available

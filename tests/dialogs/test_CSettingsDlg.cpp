@@ -1,11 +1,13 @@
 #include "PageTestSupport.h"
 
 #include "app/CSpectrumApp.h"
+#include "audio/input/PulseSourceList.h"
 #include "dialogs/CSettingsDlg.h"
 #include "dialogs/TypePictures.h"
 #include "display/DisplayFont.h"
 #include "platform/ProfileStore.h"
 
+#include <QComboBox>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -55,6 +57,44 @@ TEST_F(SettingsDlgTest, FontChooserStoresWhatWasChanged)
     EXPECT_EQ(
         std::tuple(FaceNameText(lf.lfFaceName), g_DisplaySettings.FontColor, g_bSettingsChanged),
         std::tuple(strFamily, 0x1E140A, 1));
+}
+
+// The input chooser: the two fixed entries, then the server's sources by description (the name
+// added where two share one, the name alone where there is none), then the stored source the
+// server does not have now.
+TEST_F(SettingsDlgTest, InputChooserListsTheSourcesAndStoresTheChoice)
+{
+    using S = PulseSourceInfo;
+    const std::vector<S> sources = {{"speakers.monitor", "Monitor of Null Output"},
+                                    {"mic", "Null Input"},
+                                    {"phones.monitor", "Monitor of Null Output"},
+                                    {"usb", ""}};
+    const InputChoice playing{"再生中の音", ""}, byDefault{"既定の入力", "@DEFAULT_SOURCE@"};
+    const std::vector<InputChoice> listed = {
+        playing,
+        byDefault,
+        {"Monitor of Null Output (speakers.monitor)", "speakers.monitor"},
+        {"Null Input", "mic"},
+        {"Monitor of Null Output (phones.monitor)", "phones.monitor"},
+        {"usb", "usb"}};
+    // clang-format off
+    const std::tuple<std::vector<S>, QString, std::vector<InputChoice>> cases[] = {
+        {{}, "", {playing, byDefault}}, {{}, "@DEFAULT_SOURCE@", {playing, byDefault}},
+        {{}, "mic", {playing, byDefault, {"mic", "mic"}}},
+        {sources, "mic", listed}, {sources, "", listed}};
+    // clang-format on
+    for (const auto &[given, strStored, expected] : cases)
+        EXPECT_EQ(BuildInputChoices(given, strStored), expected) << strStored.toStdString();
+
+    // A stored source the server lacks is shown chosen; picking an entry takes it at once.
+    g_DisplaySettings.InputSource = QStringLiteral("gone");
+    (m_pDlg = std::make_unique<CSettingsDlg>())->show();
+    auto *pCombo = Ctl<QComboBox>("inputCombo");
+    EXPECT_EQ(pCombo->currentText(), "gone");
+    g_bSettingsChanged = 0;
+    QTest::keyClick(pCombo, Qt::Key_Home);
+    EXPECT_EQ(std::pair(g_DisplaySettings.InputSource, g_bSettingsChanged),
+              std::pair(QString(), 1));
 }
 
 // Every message box carries the program's name.

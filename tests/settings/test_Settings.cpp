@@ -19,8 +19,9 @@ const auto U = [](std::int64_t n) { return QVariant::fromValue<uint>(uint(n)); }
 } // namespace
 
 // Loading narrows bytes, zeroes the font fields without a row and gives damaged values their
-// defaults; saving writes all 72 values in table order, numbers in unsigned 32-bit form, signed
-// kinds sign-extended, and each picture entry's fields under their own keys.
+// defaults; saving writes all 72 values in table order and InputSource after them, numbers in
+// unsigned 32-bit form, signed kinds sign-extended, and each picture entry's fields under their own
+// keys.
 TEST(SettingsStore, NumbersNarrowDamagedValuesGiveDefaultsAndEveryRowIsSavedInOrder)
 {
     g_DisplaySettings = DisplaySettings{};
@@ -33,7 +34,7 @@ TEST(SettingsStore, NumbersNarrowDamagedValuesGiveDefaultsAndEveryRowIsSavedInOr
         {"Lmin", "-45"}, {"KeyDiv", U(25)}, {"FontFaceName", QString(12, u'ゴ')}, // 36 bytes
         {"Type", "abc"}, {"Fdiv", "1.5"}, {"Ldiv", ""}, {"Lmax", qlonglong(1) << 32},
         {"LPeek", QStringList{"1", "2"}}, {"BmpName", 5}, {"bmpName1", QByteArray("a")},
-        {"FontCharSet", "x"}};
+        {"FontCharSet", "x"}, {"InputSource", "mic"}};
     // clang-format on
     for (const auto &[strKey, value] : planted)
         pStore->SetRaw("Config", strKey, value);
@@ -78,6 +79,7 @@ TEST(SettingsStore, NumbersNarrowDamagedValuesGiveDefaultsAndEveryRowIsSavedInOr
     for (int i = 0; i < 24; ++i)
         rows.push_back({keys[i / 6] + QString::number(i % 6 + (i < 18)),
                         i < 6 ? QVariant(QString::number(i)) : U(i / 6 * 10 + i % 6)});
+    rows.push_back({"InputSource", QStringLiteral("mic")}); // beside the 72, after them
     ASSERT_EQ(pStore->WriteLog().size(), qsizetype(rows.size()));
     for (size_t i = 0; i < rows.size(); ++i) {
         QVariant expected = rows[i].second;
@@ -97,6 +99,7 @@ TEST(SettingsStore, NumbersNarrowDamagedValuesGiveDefaultsAndEveryRowIsSavedInOr
     for (size_t i = 0; i < std::size(numbers); ++i)
         EXPECT_EQ(pStore->Raw("Config", rows[i].first), rows[i].second)
             << rows[i].first.toStdString();
+    EXPECT_EQ(pStore->Raw("Config", "InputSource"), QVariant(QString()));
     SetProfileStore(nullptr);
 }
 
@@ -138,16 +141,17 @@ TEST(SettingsRowKinds, NarrowOnReadAndExtendOnWriteAndFaceNamesAreCut)
 TEST(SettingsFile, AFileThatIsNotUsedIsExplainedOnce)
 {
     // File (nullptr: none; "/": a folder in its place), a word of the explanation
-    // (nullptr: none), then Type and Version after loading.
+    // (nullptr: none), then Type, Version and InputSource after loading. A file of
+    // an older build has no InputSource: what is playing (empty).
     // clang-format off
-    const std::tuple<const char *, const char *, int, int> cases[] = {
-        {nullptr, nullptr, 0, 1}, {"[Config]\nVersion=1\nType=3\n", nullptr, 3, 1},
-        {"[Config]\nVersion=7\nType=3\n", nullptr, 3, 7},
-        {"[Config]\nVersion=0\nType=3\n", "Version", 0, 1},
-        {"[Config]\nVersion=abc\nType=3\n", "Version", 0, 1},
-        {"[Config]\nType=3\n", "Version", 0, 1}, {"/", "cannot read", 0, 1}};
+    const std::tuple<const char *, const char *, int, int, const char *> cases[] = {
+        {nullptr, nullptr, 0, 1, ""}, {"[Config]\nVersion=1\nType=3\n", nullptr, 3, 1, ""},
+        {"[Config]\nVersion=7\nType=3\nInputSource=mic\n", nullptr, 3, 7, "mic"},
+        {"[Config]\nVersion=0\nType=3\nInputSource=mic\n", "Version", 0, 1, ""},
+        {"[Config]\nVersion=abc\nType=3\n", "Version", 0, 1, ""},
+        {"[Config]\nType=3\n", "Version", 0, 1, ""}, {"/", "cannot read", 0, 1, ""}};
     // clang-format on
-    for (const auto &[pszFile, pszProblem, nType, nVersion] : cases) {
+    for (const auto &[pszFile, pszProblem, nType, nVersion, pszInput] : cases) {
         QTemporaryDir dir;
         QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, dir.path());
         const QString strFile = dir.path() + QStringLiteral("/tanuwel/vexlor.conf");
@@ -156,11 +160,13 @@ TEST(SettingsFile, AFileThatIsNotUsedIsExplainedOnce)
             std::ofstream(strFile.toStdString()) << pszFile;
         SetProfileStore(std::make_unique<QSettingsProfileStore>("tanuwel", "vexlor")); // reads now
         g_Version = 0;
+        g_DisplaySettings.InputSource = QStringLiteral("left over");
         LoadSettings();
         const QString strProblem = LoadSettingsProblem();
         SetProfileStore(nullptr);
-        EXPECT_EQ(std::tuple(g_DisplaySettings.Type, g_Version, strProblem.isEmpty()),
-                  std::tuple(nType, nVersion, !pszProblem))
+        EXPECT_EQ(std::tuple(g_DisplaySettings.Type, g_Version, strProblem.isEmpty(),
+                             g_DisplaySettings.InputSource),
+                  std::tuple(nType, nVersion, !pszProblem, QString::fromLatin1(pszInput)))
             << (pszFile ? pszFile : "-");
         EXPECT_TRUE(!pszProblem || (strProblem.contains(QString::fromLatin1(pszProblem)) &&
                                     strProblem.contains(strFile) && !strProblem.contains(u'\n')))

@@ -271,3 +271,39 @@ TEST_F(SourcesE2E, TheChooserStoresTheMicrophoneOnCloseAndEscLeavesTheFile)
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     EXPECT_EQ(file.readAll(), saved);
 }
+
+// A chosen source that goes: the device error (the big clock, no columns); back within 2 s of
+// its return.
+TEST_F(SourcesE2E, AChosenSourceThatGoesIsADeviceErrorUntilItReturns)
+{
+    const QString strModule = [] {
+        for (const QString &strLine : Pactl({"list", "short", "modules"}).split('\n'))
+            if (strLine.contains("_name=mic "))
+                return strLine;
+        return QString();
+    }();
+    ASSERT_FALSE(strModule.isEmpty());
+    Program run(Env(m_home.path(), "xcb"), {"--window", "800x300", "--source", "mic"});
+    const QString strWindow =
+        XDoTool({"search", "--sync", "--onlyvisible", "--name", "^Vexlor$"}).split('\n').value(0);
+    ASSERT_FALSE(strWindow.isEmpty());
+    const Window window = strWindow.toULong();
+    // The column frames cross a row through the graph: 17 edges, or none behind the big clock.
+    const auto edges = [&] {
+        return CountPixels(Grab(XServer(), window, 800, 300), QRect(9, 100, 782, 1), Is(kOutline));
+    };
+    ASSERT_TRUE(PollUntil(10000, 50, [&] { return edges() >= 16; }));
+
+    Pactl({"unload-module", strModule.section('\t', 0, 0)});
+    EXPECT_TRUE(PollUntil(5000, 50, [&] { return edges() <= 4; })) << "no device error";
+    KeepSnapshot(Grab(XServer(), window, 800, 300), "source-gone.png");
+    QElapsedTimer clock;
+    clock.start();
+    Pactl(QStringList{"load-module", strModule.section('\t', 1, 1)} +
+          strModule.section('\t', 2, 2).split(' ', Qt::SkipEmptyParts));
+    EXPECT_TRUE(PollUntil(5000, 50, [&] { return edges() >= 16; }));
+    std::printf("the spectrum came back %lld ms after the source (%s)\n",
+                qlonglong(clock.elapsed()), qPrintable(qEnvironmentVariable("VEXLOR_E2E_SERVER")));
+    EXPECT_LE(clock.elapsed(), 2000);
+    Pactl({"set-default-source", "mic"});
+}

@@ -166,6 +166,9 @@ def settings_seeds():
                                          "Cchip1": "4294967295", "FwaveDisp": "@Variant(\\0\\0\\0\\x7f)",
                                          "BmpName": "1, 2, 3", "FontFaceName": '"' + "\u3042" * 40 + '"'})
     write_settings("no_version.ini", {"Type": 4}, drop=("Version",), extra="[Other]\nType=3\n")
+    # InputSource, stored beside the 72: a source's name, and a list where a text belongs.
+    write_settings("input_named.ini", extra="InputSource=alsa_input.usb-0d8c_C-Media.analog-stereo\n")
+    write_settings("input_damaged.ini", {"Type": 1}, extra="InputSource=@DEFAULT_SOURCE@, mic\n")
     write_settings("keyboard_extremes.ini", {"Type": 4, "KeyDiv": 2147483647, "KeyNum": 2147483647,
                                              "BaseKey": -2147483648, "KeyOn": 2147483647,
                                              "AreaTop": 65535, "AreaLeft": -1})

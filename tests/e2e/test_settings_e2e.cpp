@@ -103,7 +103,7 @@ TEST_F(SettingsE2E, CloseSavesTheChangesEscLeavesTheFileAndTheSnapshotShowsThem)
     {
         QSettings conf(m_strConf, QSettings::IniFormat);
         conf.beginGroup("Config");
-        EXPECT_EQ(conf.childKeys().size(), 73); // the 72 and InputSource
+        EXPECT_EQ(conf.childKeys().size(), 73);              // the 72 and InputSource
         EXPECT_EQ(conf.value("InputSource").toString(), ""); // what is playing
         // SaverMode unchecked (default 1); negatives written signed, as a person would; the default
         // picture remembered with type 3 in slot 0 (labels on, Ldiv 1, Fdiv 16);

@@ -77,7 +77,7 @@ pipewire)
     pipewire-pulse >"$work/pipewire-pulse.log" 2>&1 &
     pids+=($!)
     if ! answers; then
-        skip="PipeWire's PulseAudio service did not start here: $(tail -n 3 "$work"/pipewire*.log | tr '\n' ' ')"
+        skip="PipeWire's PulseAudio service did not start here: $(tail -q -n 2 "$work"/*.log | tr '\n' ' ')"
     elif ! { pactl load-module module-null-sink sink_name=speakers rate=44100 channels=2 &&
         pactl load-module module-null-sink sink_name=phones rate=44100 channels=2 &&
         pactl load-module module-null-sink sink_name=mic rate=44100 channels=2 \

@@ -496,8 +496,10 @@ void PulseWaveInDriver::OnSinkInfo(pa_context * /*pContext*/, const pa_sink_info
 {
     auto *pThis = static_cast<PulseWaveInDriver *>(pUser);
     // A sink that went before the answer came: its successor's event follows.
+    // A server without a chosen default names it "@DEFAULT_SINK@" and
+    // answers with the sink it plays to.
     if (pInfo && pInfo->monitor_source_name && pInfo->name &&
-        pThis->m_strFollowedSink == pInfo->name) {
+        (pThis->m_strFollowedSink == pInfo->name || pThis->m_strFollowedSink.starts_with('@'))) {
         pThis->m_strMonitor = pInfo->monitor_source_name;
         if (pThis->m_bConnected) {
             pThis->m_bFollowWanted.store(true);

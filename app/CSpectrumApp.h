@@ -106,6 +106,8 @@ protected:
 private:
     // Chooses where every capture device of the process records from.
     void InstallSoundSource();
+    // --type and --bands over the loaded settings, for the display modes.
+    void ApplyOneRunSettings();
     // With --snapshot: writes the window's picture after the delay and ends.
     void ArmSnapshot(CSpectrumWnd *pWnd);
     // A mode that cannot start: one line on stderr, and exit code 1.

@@ -43,6 +43,11 @@ TEST(CommandLine, BadUseIsRefusedInOneLineAndGoodUseLeavesTheSwitches)
         {QStringList{"/c"} + snap, {}, "--snapshot", {}}, {snap, {}, "--snapshot", {}}, // no argument: the settings dialog
         {snap, "0x10", nullptr, {}}, {QStringList{"/p", "1234"} + snap, {}, nullptr, {"/p", "1234"}}, // XScreenSaver's window
         {{"-platform", "offscreen", "/s", "-style=fusion", "--reverse"}, {}, nullptr, {"/s"}}, // Qt's own
+        // For one run: Type 0..4 and 1..80 bands, never beside the dialog that saves.
+        {{"/s", "--type", "5"}, {}, "--type", {}}, {{"/s", "--type", "-1"}, {}, "--type", {}}, {{"/s", "--type"}, {}, "missing", {}},
+        {{"/s", "--bands", "0"}, {}, "--bands", {}}, {{"/s", "--bands", "81"}, {}, "--bands", {}}, {{"/s", "--bands", "1e1"}, {}, "--bands", {}},
+        {{"/c", "--type", "1"}, {}, "--type", {}}, {{"--bands", "8"}, {}, "--bands", {}},
+        {{"--root", "--type", "4", "--bands", "80"}, {}, nullptr, {}}, {{"--window-id", "0x10", "--type", "0", "--bands", "1"}, {}, nullptr, {}},
     };
     // clang-format on
     for (const Case &c : cases) {
@@ -57,6 +62,9 @@ TEST(CommandLine, BadUseIsRefusedInOneLineAndGoodUseLeavesTheSwitches)
         EXPECT_FALSE(strError.contains(u'\n'));
         EXPECT_EQ(o.windowSize, bOk && c.args[0] == "--window" ? QSize(16384, 4096) : o.windowSize);
         EXPECT_EQ(o.strPlatform, c.args[0] == "-platform" ? "offscreen" : o.strPlatform);
+        if (bOk && c.args.contains("--type")) { // the last two rows
+            EXPECT_EQ(std::pair(o.nType, o.nBands), c.args[0] == "--root" ? std::pair(4, 80) : std::pair(0, 1));
+        }
     }
 }
 
@@ -99,6 +107,20 @@ TEST(TerminationSignals, TheSecondEndsAStuckProcess)
         ::waitpid(pid, &nStatus, 0);
     EXPECT_EQ(WIFEXITED(nStatus) ? WEXITSTATUS(nStatus) : -1, 128 + SIGTERM);
     ::close(anPipe[0]), ::close(anPipe[1]);
+}
+
+// --type and --bands reach the display of this run only.
+TEST(CommandLine, TypeAndBandsOverTheLoadedSettings)
+{
+    ExtraOptions o;
+    std::tie(o.bWindow, o.bDemo, o.nType, o.nBands) = std::tuple(true, true, 2, 24);
+    WindowApp app(o);
+    ASSERT_TRUE(app.InitInstance());
+    EXPECT_EQ(std::pair(g_DisplaySettings.Type, g_DisplaySettings.Fdiv), std::pair(2, 24));
+    for (QWidget *pTop : QApplication::topLevelWidgets())
+        delete dynamic_cast<CSpectrumWnd *>(pTop);
+    SetProfileStore(nullptr);
+    ResetSettings();
 }
 
 // A coarse timer may fire 5 % early: --after 13 once wrote its picture at 12.6 s.

@@ -9,6 +9,7 @@ packages=(
     libpulse-dev pulseaudio pulseaudio-utils
     googletest libgtest-dev libgmock-dev libbenchmark-dev libfftw3-dev
     xvfb xdotool x11-utils imagemagick fonts-noto-cjk
+    dpkg-dev lintian librsvg2-bin desktop-file-utils libxml2-utils appstream man-db qt6-wayland weston xscreensaver
 )
 
 missing=()

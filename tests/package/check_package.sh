@@ -152,8 +152,10 @@ for f in 200 1000 4000; do
     as_user pactl load-module module-sine sink=speakers frequency=$f >/dev/null
 done
 
-# The user's list of hacks, as a user makes it, with Vexlor chosen alone.
-as_user rm -f "$home/.xscreensaver"
+# The user's list of hacks, as a user makes it, with Vexlor chosen alone;
+# no settings of Vexlor's, so that a file written later stands out.
+conf=$home/.config/tanuwel/vexlor.conf
+as_user rm -f "$home/.xscreensaver" "$conf"
 as_user vexlor-xscreensaver-add
 as_user sh -c 'printf "mode: one\nselected: 0\nlock: False\nfade: False\nunfade: False\nsplash: False\ntimeout: 0:30:00\n" >>"$HOME/.xscreensaver"'
 grep -A1 '^programs:' "$home/.xscreensaver" | grep -q 'vexlor --root' ||
@@ -179,5 +181,21 @@ xdotool key space
 for _ in $(seq 1 100); do pgrep -u "$user" -x vexlor >/dev/null || break; sleep 0.1; done
 if pgrep -u "$user" -a -x vexlor; then fail "a key did not end vexlor"; fi
 echo "a key ended it: no vexlor process left"
+
+# What XScreenSaver's Settings... pass for one run: the keyboard type draws
+# white keys, which no other type has, and nothing is saved.
+for type in 0 4; do
+    as_user env QT_QPA_PLATFORM=offscreen vexlor --window 800x300 --type "$type" --bands 80 \
+        --snapshot "$run/type$type.png" --after 1 2>/dev/null
+    cp "$run/type$type.png" "$out/type$type.png"
+    white[type]=$(convert "$out/type$type.png" -fx '(r>0.9 && g>0.9 && b>0.9) ? 1 : 0' \
+        -format '%[fx:round(mean*w*h)]' info:)
+done
+echo "--type 0: ${white[0]} white pixels, --type 4: ${white[4]}"
+[ "${white[0]}" -lt 100 ] && [ "${white[4]}" -gt 20000 ] || fail "--type does not reach the display"
+[ ! -e "$conf" ] || fail "a display run wrote $conf"
+
+as_user xscreensaver-command -exit >/dev/null 2>&1 || true
+as_user pactl exit >/dev/null 2>&1 || true
 rm -rf "$run" "$wl"
 echo "== package checks passed"

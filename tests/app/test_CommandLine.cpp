@@ -63,7 +63,8 @@ TEST(CommandLine, BadUseIsRefusedInOneLineAndGoodUseLeavesTheSwitches)
         EXPECT_EQ(o.windowSize, bOk && c.args[0] == "--window" ? QSize(16384, 4096) : o.windowSize);
         EXPECT_EQ(o.strPlatform, c.args[0] == "-platform" ? "offscreen" : o.strPlatform);
         if (bOk && c.args.contains("--type")) { // the last two rows
-            EXPECT_EQ(std::pair(o.nType, o.nBands), c.args[0] == "--root" ? std::pair(4, 80) : std::pair(0, 1));
+            EXPECT_EQ(std::pair(o.nType, o.nBands),
+                      c.args[0] == "--root" ? std::pair(4, 80) : std::pair(0, 1));
         }
     }
 }

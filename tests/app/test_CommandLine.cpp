@@ -110,20 +110,6 @@ TEST(TerminationSignals, TheSecondEndsAStuckProcess)
     ::close(anPipe[0]), ::close(anPipe[1]);
 }
 
-// --type and --bands reach the display of this run only.
-TEST(CommandLine, TypeAndBandsOverTheLoadedSettings)
-{
-    ExtraOptions o;
-    std::tie(o.bWindow, o.bDemo, o.nType, o.nBands) = std::tuple(true, true, 2, 24);
-    WindowApp app(o);
-    ASSERT_TRUE(app.InitInstance());
-    EXPECT_EQ(std::pair(g_DisplaySettings.Type, g_DisplaySettings.Fdiv), std::pair(2, 24));
-    for (QWidget *pTop : QApplication::topLevelWidgets())
-        delete dynamic_cast<CSpectrumWnd *>(pTop);
-    SetProfileStore(nullptr);
-    ResetSettings();
-}
-
 // A coarse timer may fire 5 % early: --after 13 once wrote its picture at 12.6 s.
 TEST(SnapshotTimer, IsPrecise)
 {

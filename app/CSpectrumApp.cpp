@@ -15,6 +15,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QGuiApplication>
 #include <QSocketNotifier>
 #include <QTimer>
 #include <QWindow>
@@ -255,8 +256,10 @@ bool CSpectrumApp::InitInstance()
         m_options.bWindow ||
         ChooseHostWindow(m_options, m_args, qEnvironmentVariable("XSCREENSAVER_WINDOW")).bHosted ||
         eHostMode == RunMode::Preview || eHostMode == RunMode::Saver);
-    if (m_options.bWindow)
+    if (m_options.bWindow) {
+        ApplyOneRunSettings();
         return StartWindow();
+    }
 
     // XScreenSaver's conventions come before the host switches they stand beside.
     const HostWindowChoice host =
@@ -267,6 +270,7 @@ bool CSpectrumApp::InitInstance()
             Fail(QStringLiteral("-root: no X display to draw on"));
             return false;
         }
+        ApplyOneRunSettings();
         return StartHostedSaver(nWindow);
     }
 
@@ -284,13 +288,25 @@ bool CSpectrumApp::InitInstance()
             Fail(QStringLiteral("%1: no window id to draw into").arg(m_args.front()));
             return false;
         }
+        ApplyOneRunSettings();
         return StartPreview(choice.nHostWindow);
     case RunMode::Saver:
+        ApplyOneRunSettings();
         return StartSaver();
     case RunMode::None:
         break;
     }
     return false;
+}
+
+void CSpectrumApp::ApplyOneRunSettings()
+{
+    // Only the display modes come here, and they never save, so the stored
+    // values stay as they were.
+    if (m_options.nType >= 0)
+        g_DisplaySettings.Type = m_options.nType;
+    if (m_options.nBands > 0)
+        g_DisplaySettings.Fdiv = m_options.nBands;
 }
 
 void CSpectrumApp::RunSettingsDialog()
@@ -370,6 +386,13 @@ bool CSpectrumApp::StartPreview(qint64 nHostWindow)
 
 bool CSpectrumApp::StartSaver()
 {
+    // A Wayland compositor blanks and locks the screen itself and lets no
+    // client watch for idleness, so /s can only show the display full screen.
+    if (QGuiApplication::platformName().startsWith(u"wayland"))
+        std::fprintf(stderr,
+                     "%s: under Wayland, screen saving belongs to the compositor; showing the "
+                     "display full screen\n",
+                     qPrintable(m_strProfileName));
     auto *pWnd = new CSaverWnd(g_DisplaySettings);
     if (!pWnd->CreateSaverWindow()) {
         delete pWnd;

@@ -107,6 +107,8 @@ private:
     // Chooses where every capture device of the process records from;
     // bDisplay: the run mode shows the display (not the settings dialog).
     void InstallSoundSource(bool bDisplay);
+    // --type and --bands over the loaded settings, for the display modes.
+    void ApplyOneRunSettings();
     // With --snapshot: writes the window's picture after the delay and ends.
     void ArmSnapshot(CSpectrumWnd *pWnd);
     // A mode that cannot start: one line on stderr, and exit code 1.

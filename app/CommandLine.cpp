@@ -78,6 +78,19 @@ bool ReadWindowSize(const QString &strValue, QSize *pSize, QString *pError)
     return true;
 }
 
+// A whole number from nMin to nMax, digits only (as XScreenSaver writes one).
+bool ReadCount(const QString &strValue, int nMin, int nMax, int *pValue)
+{
+    static const QRegularExpression digits(QStringLiteral("^\\d{1,9}$"));
+    if (!digits.match(strValue).hasMatch())
+        return false;
+    const int n = strValue.toInt();
+    if (n < nMin || n > nMax)
+        return false;
+    *pValue = n;
+    return true;
+}
+
 } // namespace
 
 bool ParseExtraOptions(QStringList &args, ExtraOptions *pOptions, QString *pError)
@@ -150,6 +163,27 @@ bool ParseExtraOptions(QStringList &args, ExtraOptions *pOptions, QString *pErro
             pOptions->strSource = InputSourceFromOption(strValue);
         } else if (a == u"--list-sources") {
             pOptions->bListSources = true;
+        } else if (a == u"--type") {
+            QString strValue;
+            if (!takeValue(i, a, &strValue))
+                return false;
+            if (!ReadCount(strValue, TYPE_MONO, TYPE_KEYBOARD, &pOptions->nType)) {
+                *pError = QStringLiteral("--type: not a display type from %1 to %2: '%3'")
+                              .arg(int(TYPE_MONO))
+                              .arg(int(TYPE_KEYBOARD))
+                              .arg(strValue);
+                return false;
+            }
+        } else if (a == u"--bands") {
+            QString strValue;
+            if (!takeValue(i, a, &strValue))
+                return false;
+            if (!ReadCount(strValue, 1, MaxFdiv(TYPE_MONO), &pOptions->nBands)) {
+                *pError = QStringLiteral("--bands: not a number of bands from 1 to %1: '%2'")
+                              .arg(MaxFdiv(TYPE_MONO))
+                              .arg(strValue);
+                return false;
+            }
         } else if (a == u"--demo") {
             pOptions->bDemo = true;
         } else if (a == u"--snapshot") {
@@ -216,6 +250,12 @@ bool CheckArgumentUse(const ExtraOptions &options, const QStringList &args,
     }
     const bool bShows =
         bOwnWindow || bHosted || eMode == RunMode::Saver || eMode == RunMode::Preview;
+    if ((options.nType >= 0 || options.nBands > 0) && !bShows) {
+        // The settings dialog saves what it holds: a value for one run stays out of it.
+        *pError = QStringLiteral("--type and --bands go with a display mode (/s, /p, --window, "
+                                 "--root or --window-id)");
+        return false;
+    }
     if (!options.strSnapshot.isEmpty() && !bShows) {
         *pError = QStringLiteral("--snapshot goes with a display mode (/s, /p, --window, -root "
                                  "or -window-id)");
@@ -312,11 +352,11 @@ QString ExtraOptionsHelp(const QString &strProgram)
                "  /p <window id>      live preview inside the host window\n"
                "  /c, or nothing      settings dialog\n"
                "\n"
-               "For XScreenSaver:\n"
-               "  -root               draw into the window named by XSCREENSAVER_WINDOW\n"
+               "For XScreenSaver (one dash works as well as two):\n"
+               "  --root              draw into the window named by XSCREENSAVER_WINDOW\n"
                "                      (the root window without it)\n"
-               "  -window-id ID       draw into window ID (decimal or 0x hex)\n"
-               "  (no argument)       with XSCREENSAVER_WINDOW set: as -root\n"
+               "  --window-id ID      draw into window ID (decimal or 0x hex)\n"
+               "  (no argument)       with XSCREENSAVER_WINDOW set: as --root\n"
                "\n"
                "Options:\n"
                "  --window [WxH]      the display in an ordinary window (default 800x300)\n"
@@ -329,6 +369,11 @@ QString ExtraOptionsHelp(const QString &strProgram)
                "                      description) and exit\n"
                "  --snapshot FILE.png write the window's picture to FILE.png and exit\n"
                "  --after SECONDS     when to take the snapshot (default 2)\n"
+               "  --type N            display type for this run, not saved: 0 mono,\n"
+               "                      1 stereo, 2 stereo left/right, 3 stereo top/bottom,\n"
+               "                      4 keyboard\n"
+               "  --bands N           number of bands for this run, not saved: 1 to 80\n"
+               "                      (at most 40 are shown with a stereo type)\n"
                "  --help              this text\n"
                "  --version           the program's version\n")
         .arg(strProgram);

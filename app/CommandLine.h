@@ -22,9 +22,13 @@ struct ExtraOptions
     bool bDemo = false;         // --demo: the built-in music-like signal
     QString strSnapshot;        // --snapshot FILE.png: write the picture and exit
     double dAfterSeconds = 2.0; // --after SECONDS: when to take the snapshot
-    // XScreenSaver's conventions (one dash, as its hacks take them; two work too).
-    bool bRoot = false;    // -root: draw into XScreenSaver's window, else the root window
-    quint64 nWindowId = 0; // -window-id ID: draw into that window (decimal or 0x hex)
+    // For one run, never saved: what XScreenSaver's Settings... offer.
+    int nType = -1; // --type N: the display type (Type, 0..4); -1 keeps the stored one
+    int nBands = 0; // --bands N: the number of bands (Fdiv, 1..80); 0 keeps the stored one
+    // XScreenSaver's conventions: two dashes, as its installed descriptions
+    // spell them; one dash, as its older hacks take them, works too.
+    bool bRoot = false;    // --root: draw into XScreenSaver's window, else the root window
+    quint64 nWindowId = 0; // --window-id ID: draw into that window (decimal or 0x hex)
     // --source NAME: what the sound server input records for this run, in
     // InputSource's own form (see InputSourceFromOption).
     bool bSource = false;

@@ -14,6 +14,9 @@ CVersionDlg::CVersionDlg(QWidget *pParent)
     setWindowIcon(AppIcon());
     // The old platform showed a 32-pixel icon here.
     m_pUi->iconLabel->setPixmap(AppIconPixmap(32));
+    // The one version number of the project, the package's too; its form
+    // holds the same text for the form editor.
+    m_pUi->versionLabel->setText(QStringLiteral("Vexlor　Version " VEXLOR_VERSION));
     connect(m_pUi->okButton, &QPushButton::clicked, this, &QDialog::accept);
 }
 

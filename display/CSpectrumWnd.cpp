@@ -359,6 +359,11 @@ bool CSpectrumWnd::CopyRowsTo(QPainter &painter, const QRegion &region, const ui
         (pTarget->format() != QImage::Format_RGB32 &&
          pTarget->format() != QImage::Format_ARGB32_Premultiplied))
         return false;
+    // A backing store with an alpha channel (a Wayland window, which draws its
+    // own decorations) is cleared to transparent where it is painted, so there
+    // every row asked for is copied, whether drawn since the last repaint or not.
+    if (pTarget->hasAlphaChannel())
+        pRows = nullptr;
     const QTransform transform = painter.deviceTransform();
     if (transform.type() > QTransform::TxTranslate)
         return false;

@@ -10,6 +10,7 @@ packages=(
     googletest libgtest-dev libgmock-dev libbenchmark-dev libfftw3-dev
     xvfb xdotool x11-utils imagemagick fonts-noto-cjk
     pipewire pipewire-pulse wireplumber dbus-daemon
+    dpkg-dev lintian librsvg2-bin desktop-file-utils libxml2-utils appstream man-db qt6-wayland weston xscreensaver
 )
 
 missing=()

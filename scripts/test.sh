@@ -3,7 +3,7 @@
 # check of the includes and the clang-format check (scripts/lint.sh runs
 # clang-tidy too), the bitmap, WAV and settings readers' fuzzers for 30 seconds each,
 # then the whole suite twice, in the optimised build with warnings as errors
-# and in the ASan + UBSan build.
+# (followed by the Debian package's checks) and in the ASan + UBSan build.
 # The end-to-end tests start their own PulseAudio server and X server.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -24,6 +24,9 @@ echo "== fuzzing the bitmap, WAV and settings readers (30 s each)"
 echo "== release build (warnings as errors)"
 ./scripts/build.sh release
 ctest --test-dir build/release --timeout 300
+
+echo "== the Debian package: lintian, apt install, Wayland, XScreenSaver"
+./tests/package/check_package.sh
 
 echo "== sanitizer build (ASan + UBSan)"
 ./scripts/build.sh asan

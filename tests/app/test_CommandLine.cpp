@@ -43,6 +43,11 @@ TEST(CommandLine, BadUseIsRefusedInOneLineAndGoodUseLeavesTheSwitches)
         {QStringList{"/c"} + snap, {}, "--snapshot", {}}, {snap, {}, "--snapshot", {}}, // no argument: the settings dialog
         {snap, "0x10", nullptr, {}}, {QStringList{"/p", "1234"} + snap, {}, nullptr, {"/p", "1234"}}, // XScreenSaver's window
         {{"-platform", "offscreen", "/s", "-style=fusion", "--reverse"}, {}, nullptr, {"/s"}}, // Qt's own
+        // For one run: Type 0..4 and 1..80 bands, never beside the dialog that saves.
+        {{"/s", "--type", "5"}, {}, "--type", {}}, {{"/s", "--type", "-1"}, {}, "--type", {}}, {{"/s", "--type"}, {}, "missing", {}},
+        {{"/s", "--bands", "0"}, {}, "--bands", {}}, {{"/s", "--bands", "81"}, {}, "--bands", {}}, {{"/s", "--bands", "1e1"}, {}, "--bands", {}},
+        {{"/c", "--type", "1"}, {}, "--type", {}}, {{"--bands", "8"}, {}, "--bands", {}},
+        {{"--root", "--type", "4", "--bands", "80"}, {}, nullptr, {}}, {{"--window-id", "0x10", "--type", "0", "--bands", "1"}, {}, nullptr, {}},
     };
     // clang-format on
     for (const Case &c : cases) {
@@ -57,6 +62,10 @@ TEST(CommandLine, BadUseIsRefusedInOneLineAndGoodUseLeavesTheSwitches)
         EXPECT_FALSE(strError.contains(u'\n'));
         EXPECT_EQ(o.windowSize, bOk && c.args[0] == "--window" ? QSize(16384, 4096) : o.windowSize);
         EXPECT_EQ(o.strPlatform, c.args[0] == "-platform" ? "offscreen" : o.strPlatform);
+        if (bOk && c.args.contains("--type")) { // the last two rows
+            EXPECT_EQ(std::pair(o.nType, o.nBands),
+                      c.args[0] == "--root" ? std::pair(4, 80) : std::pair(0, 1));
+        }
     }
 }
 

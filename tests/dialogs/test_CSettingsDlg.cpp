@@ -3,6 +3,7 @@
 #include "app/CSpectrumApp.h"
 #include "audio/input/PulseSourceList.h"
 #include "dialogs/CSettingsDlg.h"
+#include "dialogs/CVersionDlg.h"
 #include "dialogs/TypePictures.h"
 #include "display/DisplayFont.h"
 #include "platform/ProfileStore.h"
@@ -12,6 +13,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QFontDatabase>
+#include <QLabel>
 #include <QSettings>
 #include <QTemporaryDir>
 
@@ -189,6 +191,18 @@ TEST_F(SettingsRunMode, ASecondHubBringsTheFirstForwardAndEnds)
 }
 
 // Each type's picture is the display drawn over the whole size asked: its frame at every edge.
+// The box's text as the program has always shown it; the project's version
+// number (which the package carries too) fills it in.
+TEST(VersionBox, ShowsTheVersionOfTheProject)
+{
+    const CVersionDlg dlg;
+    QStringList texts;
+    for (const QLabel *pLabel : dlg.findChildren<QLabel *>())
+        texts << pLabel->text();
+    EXPECT_TRUE(texts.contains(QStringLiteral("Vexlor　Version 2.0")))
+        << texts.join(u'|').toStdString();
+}
+
 TEST(TypePictures, EachTypeFillsThePicture)
 {
     for (int nType = 0; nType < 5; ++nType) {

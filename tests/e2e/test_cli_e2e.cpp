@@ -95,6 +95,8 @@ TEST(CliE2E, WhatNeedsNoDisplayRunsWithoutOne)
         {{"--version"}, 0, "vexlor " VEXLOR_VERSION "\n", {}},
         {{"/s", "--snapshot", "x.png", "--after", "NaN"}, 2, {}, "--after"},
         {{"/s"}, 1, {}, "no display (DISPLAY or WAYLAND_DISPLAY is unset)"},
+        {{"--root", "--type", "5"}, 2, {}, "--type: not a display type from 0 to 4: '5'"},
+        {{"--root", "--bands", "81"}, 2, {}, "--bands: not a number of bands from 1 to 80: '81'"},
         {{"--window"}, 1, {}, "no display (DISPLAY or WAYLAND_DISPLAY is unset)"},
     };
     for (const Case &c : cases) {

@@ -124,5 +124,5 @@ TEST(InstallE2E, InstallsTheProgramAndItsHackDescription)
             reader.skipCurrentElement();
     }
     EXPECT_FALSE(reader.hasError()) << reader.errorString().toStdString();
-    EXPECT_EQ(seen, (QStringList{"name=vexlor", "label=Vexlor", "command=-root", "description"}));
+    EXPECT_EQ(seen, (QStringList{"name=vexlor", "label=Vexlor", "command=--root", "description"}));
 }

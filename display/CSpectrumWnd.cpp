@@ -36,7 +36,8 @@ CSpectrumWnd::CSpectrumWnd(DisplaySettings &settings, std::unique_ptr<CSpectrumE
                            CSpectrumEngine *pSharedEngine, bool bAutoDelete, QWidget *pParent)
     : QWidget(pParent), m_settings(settings), m_pOwnEngine(std::move(pOwnEngine)),
       m_pEngine(m_pOwnEngine ? m_pOwnEngine.get() : pSharedEngine),
-      m_pSettingsChanged(&g_bSettingsChanged), m_tLastActivity(std::time(nullptr)),
+      m_pSettingsChanged(&g_bSettingsChanged), m_pGeneration(&g_nSettingsGeneration),
+      m_nLaidOut(g_nSettingsGeneration), m_tLastActivity(std::time(nullptr)),
       m_bAutoDelete(bAutoDelete), m_timers(this)
 {
     // Every pixel comes from the backing image: no background erase by Qt.
@@ -59,9 +60,19 @@ void CSpectrumWnd::SetWaveInDriver(std::unique_ptr<IWaveInDriver> pDriver)
     m_pEngine->SetWaveInDriver(std::move(pDriver));
 }
 
-void CSpectrumWnd::SetChangeFlag(int *pFlag)
+void CSpectrumWnd::SetChangeFlag(int *pFlag, uint32_t *pGeneration)
 {
     m_pSettingsChanged = pFlag ? pFlag : &g_bSettingsChanged;
+    if (pGeneration)
+        m_pGeneration = pGeneration;
+    else
+        m_pGeneration = pFlag ? &m_nOwnGeneration : &g_nSettingsGeneration;
+    m_nLaidOut = *m_pGeneration;
+}
+
+bool CSpectrumWnd::RestartPending() const
+{
+    return *m_pSettingsChanged || m_nLaidOut != *m_pGeneration || m_bAreaChanged;
 }
 
 int CSpectrumWnd::CreateSpectrumWindow(const RECT &rc, QWidget *pParent)
@@ -83,7 +94,8 @@ int CSpectrumWnd::CreateSpectrumWindow(const RECT &rc, QWidget *pParent)
 void CSpectrumWnd::SetArea(const RECT &rc)
 {
     m_rcArea = rc;
-    *m_pSettingsChanged = 1;
+    // Only this window moves: other views of the same settings stay as they are.
+    m_bAreaChanged = true;
 }
 
 int CSpectrumWnd::ElementCount() const
@@ -157,10 +169,19 @@ void CSpectrumWnd::OnTimer(int nId)
 
 bool CSpectrumWnd::RestartOnSettingsChange()
 {
-    if (!*m_pSettingsChanged)
+    if (*m_pSettingsChanged) {
+        *m_pSettingsChanged = 0;
+        ++*m_pGeneration;
+    }
+    const bool bSettings = m_nLaidOut != *m_pGeneration;
+    if (!bSettings && !m_bAreaChanged)
         return false;
-    m_pEngine->Stop();
-    *m_pSettingsChanged = 0;
+    // A new area alone keeps a shared capture running for the other views;
+    // new settings may need another rate, and the engine reopens once.
+    if (m_pOwnEngine || bSettings)
+        m_pEngine->Stop();
+    m_nLaidOut = *m_pGeneration;
+    m_bAreaChanged = false;
     m_bFirstFrame = true;
     m_timers.KillTimer(TIMER_FRAME);
     m_timers.KillTimer(TIMER_FIRSTFRAME);
@@ -512,7 +533,7 @@ void CSpectrumWnd::DrawAll(CDC *pDC, bool bRepaint)
     if (!m_bCreated)
         return;
     DrawFrame(pDC);
-    if (*m_pSettingsChanged || m_bFirstFrame)
+    if (RestartPending() || m_bFirstFrame)
         return;
     if (m_nState != DS_SPECTRUM) {
         DrawBigClock(pDC, true);

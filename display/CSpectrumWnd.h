@@ -84,10 +84,16 @@ public:
     // In a window of its own the display's area is the whole client area and
     // follows every resize.
     void SetAreaFollowsSize(bool bFollows) { m_bAreaFollowsSize = bFollows; }
-    // The flag the window watches for changed settings (set: lay out and
-    // restart at the next tick, then clear it) and raises when its area
-    // changes. The process-wide g_bSettingsChanged unless given another.
-    void SetChangeFlag(int *pFlag);
+    // The flag the window watches for changed settings and the count of
+    // changes it feeds (see g_bSettingsChanged and g_nSettingsGeneration):
+    // a raised flag is cleared and counted by the first window to see it,
+    // and every window watching the count lays out and restarts at its next
+    // tick. Windows given the same flag and count all follow a change; a
+    // flag given without a count gets a count of the window's own. The
+    // process-wide pair unless given another.
+    void SetChangeFlag(int *pFlag, uint32_t *pGeneration = nullptr);
+    // A restart is due: the settings changed since the last layout, or the area did.
+    bool RestartPending() const;
 
     void DrawAll(CDC *pDC, bool bRepaint);
     void DrawUpdate(CDC *pDC);
@@ -211,6 +217,10 @@ private:
     CSpectrumEngine *m_pEngine;                    // m_pOwnEngine or the shared one
     uint32_t m_nFrameShown = 0;                    // the engine frame drawn last
     int *m_pSettingsChanged;
+    uint32_t *m_pGeneration;       // the count of changes m_pSettingsChanged feeds
+    uint32_t m_nOwnGeneration = 0; // that count when the window was given a flag alone
+    uint32_t m_nLaidOut;           // the count this window last laid out with
+    bool m_bAreaChanged = false;   // SetArea since the last restart
 
     QString m_strLastBigClock;
     int m_nLastBigClockSecond = 0;

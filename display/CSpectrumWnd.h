@@ -134,7 +134,13 @@ public:
     // Runs the full paint algorithm into the backing image, as an invalidation
     // with erase does, and schedules the copy to the screen.
     void InvalidateErase();
+    // In device pixels, with the device-pixel ratio it is drawn at.
     const QImage &BackingImage() const { return m_image; }
+    // Draws at this many device pixels per logical pixel (> 0) instead of the
+    // screen's, for a window that is never shown (pictures of the display).
+    void SetDevicePixelRatio(double dRatio);
+    // The device-pixel ratio the backing image is drawn at.
+    double Ratio() const;
 
     // Sound input for this window's engine; must be called before the window
     // is created. Without it the process-wide driver factory is used.
@@ -157,6 +163,7 @@ protected:
     void resizeEvent(QResizeEvent *pEvent) override;
     void timerEvent(QTimerEvent *pEvent) override;
     void closeEvent(QCloseEvent *pEvent) override;
+    bool event(QEvent *pEvent) override;
 
     DisplaySettings &Settings() const { return m_settings; }
     CWindowTimers &Timers() { return m_timers; }
@@ -181,8 +188,11 @@ private:
     void CheckStream();
     bool CanCaptureTrace() const;
 
-    // Gives the window a backing image of this size, painted in full.
+    // Gives the window a backing image of this logical size at the window's
+    // device-pixel ratio, painted in full.
     void EnsureBackingImage(const QSize &size);
+    // The logical pixels that the device pixels of region cover.
+    QRegion ToLogical(const QRegion &region) const;
     // The frame, background picture and waveform strip behind everything.
     void DrawFrame(CDC *pDC);
     void DrawElementsFull(CDC *pDC);
@@ -248,7 +258,8 @@ private:
     bool m_bAreaFollowsSize = false;
 
     CWindowTimers m_timers;
-    QImage m_image;             // the backing image, Format_RGB32, the widget's size
+    QImage m_image;             // the backing image, Format_RGB32, the widget's size in device pixels
+    double m_dForcedRatio = 0;  // SetDevicePixelRatio's, 0: the screen's
     std::unique_ptr<CDC> m_pDC; // draws into m_image; recreated with it
     QFont m_font;               // built from the font settings at every restart
     // The big clock's two fonts, rebuilt when the graph's size changes them.

@@ -14,12 +14,12 @@
 #include "platform/X11HostWindow.h"
 
 #include <QCoreApplication>
-#include <QGuiApplication>
-#include <QScreen>
 #include <QDir>
+#include <QGuiApplication>
+#include <QPalette>
+#include <QScreen>
 #include <QSocketNotifier>
 #include <QTimer>
-#include <QPalette>
 #include <QWindow>
 
 #include <cerrno>

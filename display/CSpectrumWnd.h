@@ -258,7 +258,7 @@ private:
     bool m_bAreaFollowsSize = false;
 
     CWindowTimers m_timers;
-    QImage m_image;             // the backing image, Format_RGB32, the widget's size in device pixels
+    QImage m_image; // the backing image, Format_RGB32, the widget's size in device pixels
     double m_dForcedRatio = 0;  // SetDevicePixelRatio's, 0: the screen's
     std::unique_ptr<CDC> m_pDC; // draws into m_image; recreated with it
     QFont m_font;               // built from the font settings at every restart

@@ -159,8 +159,8 @@ private:
     int m_nBkMode = OPAQUE;
     COLORREF m_bkColor = 0xFFFFFF;
     int m_nTextAlign = TA_LEFT | TA_TOP;
-    RECT m_clip;          // null: no clip beyond the image
-    QRect m_rcClipBounds; // the image's rectangle limited by m_clip, in image pixels
+    RECT m_clip;           // null: no clip beyond the image
+    QRect m_rcClipBounds;  // the image's rectangle limited by m_clip, in image pixels
     QRect m_rcClipLogical; // the same in logical pixels, for the painter
     double m_dRatio = 1.0;
     bool m_bScaled = false;

@@ -79,8 +79,7 @@ std::vector<QRect> X11HostWindow::Monitors()
     auto *pDisplay = static_cast<Display *>(m_pDisplay);
     int nEvent = 0, nError = 0, nMajor = 0, nMinor = 0;
     if (!XRRQueryExtension(pDisplay, &nEvent, &nError) ||
-        !XRRQueryVersion(pDisplay, &nMajor, &nMinor) || nMajor < 1 ||
-        (nMajor == 1 && nMinor < 5))
+        !XRRQueryVersion(pDisplay, &nMajor, &nMinor) || nMajor < 1 || (nMajor == 1 && nMinor < 5))
         return monitors;
     Window root = DefaultRootWindow(pDisplay);
     XWindowAttributes attributes;

@@ -450,13 +450,16 @@ TEST(CSpectrumWndSharedEngine, EachViewFollowsAChangeOfSettingsAndOnlyItsOwnArea
         std::function<void()> change;
         bool bFirstRestarts, bSecondRestarts, bCaptureRuns;
     };
+    // clang-format off
     const Case cases[] = {
         {"settings", [] { g_bSettingsChanged = 1; }, true, true, false},
         {"first's area", [&] { first.SetArea(RECT{10, 10, 300, 200}); }, true, false, true},
         {"second's area", [&] { second.SetArea(RECT{0, 0, 200, 100}); }, false, true, true},
     };
+    // clang-format on
     for (const Case &c : cases) {
-        ASSERT_EQ(std::tuple(first.IsFirstFrame(), second.IsFirstFrame()), std::tuple(false, false));
+        ASSERT_EQ(std::tuple(first.IsFirstFrame(), second.IsFirstFrame()),
+                  std::tuple(false, false));
         c.change();
         for (CSpectrumWnd *pView : views)
             pView->OnTimer(TIMER_FRAME);

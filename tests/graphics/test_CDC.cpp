@@ -176,7 +176,9 @@ TEST(CDCDraw, AtARatioFillsAndLinesLandOnDevicePixelEdges)
             EXPECT_EQ(dc.DirtyBounds(), rcRed) << c.dRatio;
             return rcRed;
         };
-        EXPECT_EQ(drawn([](CDC &dc) { dc.FillSolidRect(RECT{2, 1, 5, 3}, RGB(255, 0, 0)); }),
+        EXPECT_EQ(drawn([](CDC &dc) {
+                      dc.FillSolidRect(RECT{2, 1, 5, 3}, RGB(255, 0, 0));
+                  }),
                   c.fill)
             << c.dRatio;
         EXPECT_EQ(drawn([](CDC &dc) { dc.MoveTo(1, 4), dc.LineTo(6, 4); }), c.hLine) << c.dRatio;

@@ -2,15 +2,16 @@
 # The saver's CPU cost with two 1920 x 1080 monitors against one: `vexlor /s`
 # on an Xvfb of its own, 1920 x 1080, or 3840 x 1080 split into two RandR
 # monitors side by side with xrandr --setmonitor (one window per monitor, one
-# engine for both), fed a 30-second music-like WAV file. For each, the
-# program's CPU time (utime + stime from /proc) between 5 s after the start
-# and 5 + N s, as a share of one core; the median of three runs, and the
-# ratio of two monitors to one (the aim: below 1.5).
-#   bench/monitors_cpu.sh [build dir, default build/release] [N seconds, default 20]
+# engine for both), fed a 30-second music-like WAV file; with the default
+# graph (545 x 151) and with one that fills the monitor (1890 x 1050). For
+# each, the program's CPU time (utime + stime from /proc) between 5 s after
+# the start and 5 + N s, as a share of one core; the median of three runs,
+# and the ratio of two monitors to one (the aim: below 1.5).
+#   bench/monitors_cpu.sh [build dir, default build/release] [N seconds, default 30]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build/release}
-seconds=${2:-20}
+seconds=${2:-30}
 work=$(mktemp -d)
 server=
 cleanup() {
@@ -65,17 +66,27 @@ run_once() {
 median_of_three() {
     local runs=()
     for _ in 1 2 3; do runs+=("$(run_once)"); done
-    echo "  runs: ${runs[*]} % of one core" >&2
+    echo "   runs: ${runs[*]} % of one core" >&2
     printf '%s\n' "${runs[@]}" | sort -g | sed -n 2p
 }
 
-start_server 1920
-echo "one monitor (1920 x 1080):" >&2
-one=$(median_of_three)
-stop_server
-start_server 3840
-echo "two monitors (2 x 1920 x 1080): $(xrandr --listmonitors | head -1)" >&2
-two=$(median_of_three)
-stop_server
-awk -v a="$one" -v b="$two" 'BEGIN {
-    printf "one monitor: %.2f %%, two monitors: %.2f %% of one core (median of 3): %.2f times\n", a, b, b / a }'
+# compare GRAPH_WIDTH GRAPH_HEIGHT: one monitor against two with that graph.
+compare() {
+    mkdir -p "$work/config/tanuwel"
+    printf '[Config]\nVersion=1\nSaverSizeX=%s\nSaverSizeY=%s\n' "$1" "$2" \
+        >"$work/config/tanuwel/vexlor.conf"
+    echo "graph $1 x $2:" >&2
+    start_server 1920
+    echo " one monitor (1920 x 1080):" >&2
+    local one two
+    one=$(median_of_three)
+    stop_server
+    start_server 3840
+    echo " two monitors (2 x 1920 x 1080): $(xrandr --listmonitors | head -1)" >&2
+    two=$(median_of_three)
+    stop_server
+    awk -v a="$one" -v b="$two" -v w="$1" -v h="$2" 'BEGIN {
+        printf "graph %s x %s: one monitor %.2f %%, two monitors %.2f %% of one core (medians of 3): %.2f times\n", w, h, a, b, b / a }'
+}
+compare 545 151
+compare 1890 1050

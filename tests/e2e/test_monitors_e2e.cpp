@@ -138,30 +138,6 @@ TEST_F(MonitorsE2E, RootWithoutAHostDrawsOneGraphPerMonitor)
     EXPECT_TRUE(run.EndsCleanlyWithin(3000));
 }
 
-// A host's window across the seam: 280 x 400 of it on the first monitor, 320 x 400 on the
-// second. Each part gets its own graph, shrunk to 15 pixels from its sides: 250 x 151 at
-// (15, 124) and 290 x 151 at (280 + 15, 124).
-TEST_F(MonitorsE2E, WindowIdAcrossTheSeamDrawsAGraphOnEachSide)
-{
-    const Window host = MakeHost(m_pDisplay, QRect(1000, 100, 600, 400));
-    Program run(m_env, {"-window-id", QString::number(qulonglong(host)), "--input", m_strWav});
-    QImage shot;
-    PollUntil(10000, 250, [&] {
-        shot = Grab(m_pDisplay, host, 600, 400);
-        return !shot.isNull() && shot.pixel(15, 124) == kOuterRing &&
-               shot.pixel(295, 124) == kOuterRing;
-    });
-    KeepSnapshot(shot, "window_id_across_the_seam.png");
-    ExpectColour(shot, kOuterRing,
-                 {QPoint(15, 124), QPoint(264, 274), QPoint(295, 124), QPoint(584, 274)});
-    ExpectColour(shot, kBlack,
-                 {QPoint(14, 124), QPoint(265, 274), QPoint(279, 200), QPoint(280, 200),
-                  QPoint(294, 124), QPoint(585, 274)});
-    run.process.terminate();
-    EXPECT_TRUE(run.EndsCleanlyWithin(3000));
-    XDestroyWindow(m_pDisplay, host);
-}
-
 // At twice the pixel density the snapshot has two device pixels to a logical one, and what is
 // drawn is drawn at that resolution: column outlines one device pixel wide, where a doubled
 // picture would have them two wide (every 2 x 2 block of one colour), and no colour at a chip's

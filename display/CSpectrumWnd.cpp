@@ -440,17 +440,8 @@ void CSpectrumWnd::resizeEvent(QResizeEvent *pEvent)
 
 double CSpectrumWnd::Ratio() const
 {
-    if (m_dForcedRatio > 0)
-        return m_dForcedRatio;
     const double dRatio = devicePixelRatioF();
     return dRatio > 0 ? dRatio : 1.0;
-}
-
-void CSpectrumWnd::SetDevicePixelRatio(double dRatio)
-{
-    m_dForcedRatio = dRatio > 0 ? dRatio : 0;
-    if (m_pDC)
-        EnsureBackingImage(m_image.deviceIndependentSize().toSize());
 }
 
 bool CSpectrumWnd::event(QEvent *pEvent)

@@ -136,10 +136,7 @@ public:
     void InvalidateErase();
     // In device pixels, with the device-pixel ratio it is drawn at.
     const QImage &BackingImage() const { return m_image; }
-    // Draws at this many device pixels per logical pixel (> 0) instead of the
-    // screen's, for a window that is never shown (pictures of the display).
-    void SetDevicePixelRatio(double dRatio);
-    // The device-pixel ratio the backing image is drawn at.
+    // The device-pixel ratio the backing image is drawn at: the screen's.
     double Ratio() const;
 
     // Sound input for this window's engine; must be called before the window
@@ -259,7 +256,6 @@ private:
 
     CWindowTimers m_timers;
     QImage m_image; // the backing image, Format_RGB32, the widget's size in device pixels
-    double m_dForcedRatio = 0;  // SetDevicePixelRatio's, 0: the screen's
     std::unique_ptr<CDC> m_pDC; // draws into m_image; recreated with it
     QFont m_font;               // built from the font settings at every restart
     // The big clock's two fonts, rebuilt when the graph's size changes them.

@@ -8,6 +8,7 @@
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QScreen>
+#include <QWindow>
 
 #include <chrono>
 #include <cstdlib>
@@ -34,6 +35,18 @@ QEvent::Type PostedCloseEvent()
 CSaverWnd::CSaverWnd(DisplaySettings &settings, bool bAutoDelete)
     : CSpectrumWnd(settings, bAutoDelete), m_fnRand([] { return std::rand(); }),
       m_fnTickCount(SteadyTickCount)
+{
+    SetUpInput();
+}
+
+CSaverWnd::CSaverWnd(DisplaySettings &settings, CSpectrumEngine &engine, bool bAutoDelete)
+    : CSpectrumWnd(settings, engine, bAutoDelete), m_fnRand([] { return std::rand(); }),
+      m_fnTickCount(SteadyTickCount)
+{
+    SetUpInput();
+}
+
+void CSaverWnd::SetUpInput()
 {
     // Moves must arrive without a button held, so that the first one can be
     // taken as the anchor and the next one can close the saver.
@@ -108,9 +121,10 @@ void CSaverWnd::StartMoveTimer()
         Timers().SetTimer(TIMER_MOVE, kMovePeriodMs);
 }
 
-int CSaverWnd::CreateSaverWindow()
+int CSaverWnd::CreateSaverWindow(QScreen *pScreen)
 {
-    const QScreen *pScreen = QGuiApplication::primaryScreen();
+    if (!pScreen)
+        pScreen = QGuiApplication::primaryScreen();
     if (!pScreen)
         return 0;
     const QRect rcScreen = pScreen->geometry();
@@ -124,7 +138,10 @@ int CSaverWnd::CreateSaverWindow()
         return 0;
     StartMoveTimer();
 
-    // The primary screen need not start at the desktop's origin.
+    // The screen need not start at the desktop's origin.
+    winId();
+    if (QWindow *pWindow = windowHandle())
+        pWindow->setScreen(pScreen);
     setGeometry(rcScreen);
     // Full-screen state as well, so that a window manager lets the window
     // cover its panels too.
@@ -212,7 +229,11 @@ bool CSaverWnd::event(QEvent *pEvent)
         close();
         return true;
     }
-    if (pEvent->type() == QEvent::WindowDeactivate && m_bCloseOnInput)
+    // Activation passing to another window of the saver (one per screen) is
+    // not the user's: by now that window is the focus window. Any other
+    // program's window leaves none of ours focused.
+    if (pEvent->type() == QEvent::WindowDeactivate && m_bCloseOnInput &&
+        !QGuiApplication::focusWindow())
         PostClose();
     return CSpectrumWnd::event(pEvent);
 }
@@ -239,6 +260,10 @@ void CSaverWnd::closeEvent(QCloseEvent *pEvent)
 
 void CSaverWnd::EndProcess()
 {
+    if (m_fnEnd) {
+        m_fnEnd();
+        return;
+    }
     // exit() rather than quit(): quit() was seen not to end the loop with an
     // embedded window, and the code must be 0.
     QCoreApplication::exit(0);

@@ -4,11 +4,13 @@
 
 #include <cstdint>
 #include <functional>
+#include <utility>
 
 class QCloseEvent;
 class QEvent;
 class QKeyEvent;
 class QMouseEvent;
+class QScreen;
 
 // The window of the full-screen screen saver: a spectrum window over the whole
 // primary screen, topmost, frameless and without a visible pointer, with the
@@ -29,11 +31,15 @@ public:
 
     // settings must outlive the window.
     explicit CSaverWnd(DisplaySettings &settings, bool bAutoDelete = true);
+    // A window showing engine, which the saver's other windows show too; the
+    // engine must outlive the window.
+    CSaverWnd(DisplaySettings &settings, CSpectrumEngine &engine, bool bAutoDelete = true);
     ~CSaverWnd() override;
 
-    // Creates and shows the full-screen window on the primary screen. Returns 1
-    // on success, 0 when there is no screen or the window cannot be created.
-    int CreateSaverWindow();
+    // Creates and shows the full-screen window on pScreen (the primary screen
+    // when null). Returns 1 on success, 0 when there is no screen or the
+    // window cannot be created.
+    int CreateSaverWindow(QScreen *pScreen = nullptr);
     // Creates the window for a host's client area of the given size, with no
     // closing on input; the caller puts it into the host and shows it.
     int CreateHostedSaverWindow(int nWidth, int nHeight);
@@ -80,10 +86,17 @@ protected:
     bool event(QEvent *pEvent) override;
     void closeEvent(QCloseEvent *pEvent) override;
 
-    // Ends the event loop with exit code 0 once the window has closed.
+    // Ends the event loop with exit code 0 once the window has closed, or
+    // hands that to the end handler when one is set.
     virtual void EndProcess();
 
+public:
+    // What the window's closing does instead of ending the event loop itself:
+    // a saver of several windows closes them all first.
+    void SetEndHandler(std::function<void()> fnEnd) { m_fnEnd = std::move(fnEnd); }
+
 private:
+    void SetUpInput();
     void PlaceGraph(int nWidth, int nHeight);
     // The area the display is given for the graph rectangle.
     RECT DisplayArea() const;
@@ -93,4 +106,5 @@ private:
     void OnApplicationStateChanged(Qt::ApplicationState eState);
 
     int m_bClosePosted = 0;
+    std::function<void()> m_fnEnd;
 };

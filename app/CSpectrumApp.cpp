@@ -1,5 +1,6 @@
 #include "app/CSpectrumApp.h"
 
+#include "app/CSaverSet.h"
 #include "app/CSaverWnd.h"
 #include "audio/CWaveDevice.h"
 #include "audio/input/DemoSignal.h"
@@ -16,6 +17,8 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QGuiApplication>
+#include <QPalette>
+#include <QScreen>
 #include <QSocketNotifier>
 #include <QTimer>
 #include <QWindow>
@@ -93,6 +96,13 @@ bool MakeSignalPipe(int anFds[2])
     return true;
 }
 
+// Device pixels per logical pixel of the screens a host's window is on.
+double HostRatio()
+{
+    const QScreen *pScreen = QGuiApplication::primaryScreen();
+    return pScreen && pScreen->devicePixelRatio() > 0 ? pScreen->devicePixelRatio() : 1.0;
+}
+
 // Puts pWnd (a native window of its own) inside the foreign window pHost,
 // filling its w x h client area, shows it, and ends the process with exit
 // code 0 when the host goes. fnResized, when given, hears of a new host size
@@ -114,6 +124,9 @@ void EmbedInHost(QWidget *pWnd, const std::shared_ptr<X11HostWindow> &pHost, QWi
             QCoreApplication::exit(0);
             return;
         }
+        const double dRatio = HostRatio();
+        nWidth = int(std::lround(nWidth / dRatio));
+        nHeight = int(std::lround(nHeight / dRatio));
         if (fnResized && nWidth > 0 && nHeight > 0 && QSize(nWidth, nHeight) != pWnd->size()) {
             pWnd->setGeometry(0, 0, nWidth, nHeight);
             fnResized(nWidth, nHeight);
@@ -234,6 +247,8 @@ CSpectrumApp::CSpectrumApp(QStringList args, QString strProfileName, ExtraOption
     g_bSettingsChanged = 0;
 }
 
+CSpectrumApp::~CSpectrumApp() = default;
+
 bool CSpectrumApp::InitInstance()
 {
     // The three-dimensional look of dialog controls that start-up would enable
@@ -344,14 +359,18 @@ std::unique_ptr<IProfileStore> CSpectrumApp::CreateProfileStore() const
 namespace {
 
 // A window of another program to draw into, with its real client size: that
-// comes from the X server, as Qt sees a foreign window as 0 x 0. False when
-// the window does not exist or has no area.
+// comes from the X server, as Qt sees a foreign window as 0 x 0, and is in
+// device pixels; the size returned is in logical ones, as the window that
+// goes inside is sized. False when the window does not exist or has no area.
 bool FindHostWindow(uint64_t nId, std::shared_ptr<X11HostWindow> *ppHost, QWindow **ppWindow,
                     int *pWidth, int *pHeight)
 {
     auto pHost = std::make_shared<X11HostWindow>(nId);
     if (!pHost->ClientSize(pWidth, pHeight) || *pWidth <= 0 || *pHeight <= 0)
         return false;
+    const double dRatio = HostRatio();
+    *pWidth = std::max(1, int(std::lround(*pWidth / dRatio)));
+    *pHeight = std::max(1, int(std::lround(*pHeight / dRatio)));
     *ppWindow = QWindow::fromWinId(WId(nId));
     if (!*ppWindow)
         return false;
@@ -393,12 +412,12 @@ bool CSpectrumApp::StartSaver()
                      "%s: under Wayland, screen saving belongs to the compositor; showing the "
                      "display full screen\n",
                      qPrintable(m_strProfileName));
-    auto *pWnd = new CSaverWnd(g_DisplaySettings);
-    if (!pWnd->CreateSaverWindow()) {
-        delete pWnd;
+    m_pSaverSet = std::make_unique<CSaverSet>(g_DisplaySettings);
+    if (!m_pSaverSet->Start()) {
+        m_pSaverSet.reset();
         return false;
     }
-    ArmSnapshot(pWnd);
+    ArmSnapshot(m_pSaverSet->Window(0));
     return true;
 }
 
@@ -411,6 +430,29 @@ bool CSpectrumApp::StartHostedSaver(quint64 nHostWindow)
         Fail(QStringLiteral("no window 0x%1 to draw into (or it has no area)")
                  .arg(nHostWindow, 0, 16));
         return false;
+    }
+
+    // A window over several monitors (the root window of a desktop of two)
+    // shows one display per monitor, never one across a seam.
+    QRect rcRoot;
+    std::vector<QRect> panes;
+    if (pHost->RootGeometry(&rcRoot))
+        panes = CSaverSet::MonitorPanes(rcRoot, pHost->Monitors(), HostRatio());
+    if (!panes.empty()) {
+        auto *pContainer = new QWidget; // lives as long as the host's window
+        QPalette palette = pContainer->palette();
+        palette.setColor(QPalette::Window, Qt::black);
+        pContainer->setPalette(palette);
+        pContainer->setAutoFillBackground(true);
+        m_pSaverSet = std::make_unique<CSaverSet>(g_DisplaySettings);
+        if (!m_pSaverSet->StartPanes(pContainer, panes)) {
+            m_pSaverSet.reset();
+            delete pContainer;
+            return false;
+        }
+        EmbedInHost(pContainer, pHost, pHostWindow, w, h);
+        ArmSnapshot(m_pSaverSet->Window(0));
+        return true;
     }
 
     auto *pWnd = new CSaverWnd(g_DisplaySettings);

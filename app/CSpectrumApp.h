@@ -11,6 +11,7 @@
 
 class IProfileStore;
 class CSpectrumWnd;
+class CSaverSet;
 
 // The first level under the per-user software key where the settings live.
 inline constexpr char kRegistryCompanyKey[] = "tanuwel";
@@ -70,7 +71,7 @@ public:
     // args: the command-line arguments after the program name.
     // strProfileName: the application name the settings are stored under.
     CSpectrumApp(QStringList args, QString strProfileName, ExtraOptions options = {});
-    virtual ~CSpectrumApp() = default;
+    virtual ~CSpectrumApp();
     CSpectrumApp(const CSpectrumApp &) = delete;
     CSpectrumApp &operator=(const CSpectrumApp &) = delete;
 
@@ -118,4 +119,7 @@ private:
     QString m_strProfileName;
     ExtraOptions m_options;
     int m_nExitCode = 0;
+    // The saver's windows, one per screen or per monitor of a host's window,
+    // and the engine they share; lives until the event loop has ended.
+    std::unique_ptr<CSaverSet> m_pSaverSet;
 };

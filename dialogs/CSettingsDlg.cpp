@@ -37,16 +37,23 @@ namespace {
 constexpr int kPictureScale = 2;
 
 // The pictures show each type with the default settings, so one rendering
-// serves every hub of the process.
-QPixmap TypePicture(int nType, QSize size)
+// serves every hub of the process. size is in logical pixels; the picture
+// has dRatio device pixels to each of them, so that it is sharp on a dense
+// screen (at twice the density the rendering is shown pixel for pixel).
+QPixmap TypePicture(int nType, QSize size, double dRatio)
 {
-    static std::map<std::tuple<int, int, int>, QImage> cache;
-    QImage &picture = cache[{nType, size.width(), size.height()}];
+    static std::map<std::tuple<int, int, int, int>, QImage> cache;
+    const QSize device(int(std::lround(size.width() * dRatio)),
+                       int(std::lround(size.height() * dRatio)));
+    QImage &picture = cache[{nType, size.width(), size.height(), device.width()}];
     if (picture.isNull()) {
         const QImage large = RenderTypePicture(nType, size * kPictureScale);
         if (large.isNull())
             return {};
-        picture = large.scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+        picture = large.size() == device
+                      ? large
+                      : large.scaled(device, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+        picture.setDevicePixelRatio(dRatio);
     }
     return QPixmap::fromImage(picture);
 }
@@ -336,5 +343,6 @@ void CSettingsDlg::ShowTypePictures()
     QLabel *apLabels[] = {m_pUi->typePicture0, m_pUi->typePicture1, m_pUi->typePicture2,
                           m_pUi->typePicture3, m_pUi->typePicture4};
     for (int nType = 0; nType < 5; ++nType)
-        apLabels[nType]->setPixmap(TypePicture(nType, apLabels[nType]->size()));
+        apLabels[nType]->setPixmap(
+            TypePicture(nType, apLabels[nType]->size(), apLabels[nType]->devicePixelRatioF()));
 }

@@ -14,6 +14,7 @@
 #include <QTimerEvent>
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 
 namespace {
@@ -36,7 +37,8 @@ CSpectrumWnd::CSpectrumWnd(DisplaySettings &settings, std::unique_ptr<CSpectrumE
                            CSpectrumEngine *pSharedEngine, bool bAutoDelete, QWidget *pParent)
     : QWidget(pParent), m_settings(settings), m_pOwnEngine(std::move(pOwnEngine)),
       m_pEngine(m_pOwnEngine ? m_pOwnEngine.get() : pSharedEngine),
-      m_pSettingsChanged(&g_bSettingsChanged), m_tLastActivity(std::time(nullptr)),
+      m_pSettingsChanged(&g_bSettingsChanged), m_pGeneration(&g_nSettingsGeneration),
+      m_nLaidOut(g_nSettingsGeneration), m_tLastActivity(std::time(nullptr)),
       m_bAutoDelete(bAutoDelete), m_timers(this)
 {
     // Every pixel comes from the backing image: no background erase by Qt.
@@ -59,9 +61,19 @@ void CSpectrumWnd::SetWaveInDriver(std::unique_ptr<IWaveInDriver> pDriver)
     m_pEngine->SetWaveInDriver(std::move(pDriver));
 }
 
-void CSpectrumWnd::SetChangeFlag(int *pFlag)
+void CSpectrumWnd::SetChangeFlag(int *pFlag, uint32_t *pGeneration)
 {
     m_pSettingsChanged = pFlag ? pFlag : &g_bSettingsChanged;
+    if (pGeneration)
+        m_pGeneration = pGeneration;
+    else
+        m_pGeneration = pFlag ? &m_nOwnGeneration : &g_nSettingsGeneration;
+    m_nLaidOut = *m_pGeneration;
+}
+
+bool CSpectrumWnd::RestartPending() const
+{
+    return *m_pSettingsChanged || m_nLaidOut != *m_pGeneration || m_bAreaChanged;
 }
 
 int CSpectrumWnd::CreateSpectrumWindow(const RECT &rc, QWidget *pParent)
@@ -83,7 +95,8 @@ int CSpectrumWnd::CreateSpectrumWindow(const RECT &rc, QWidget *pParent)
 void CSpectrumWnd::SetArea(const RECT &rc)
 {
     m_rcArea = rc;
-    *m_pSettingsChanged = 1;
+    // Only this window moves: other views of the same settings stay as they are.
+    m_bAreaChanged = true;
 }
 
 int CSpectrumWnd::ElementCount() const
@@ -157,10 +170,19 @@ void CSpectrumWnd::OnTimer(int nId)
 
 bool CSpectrumWnd::RestartOnSettingsChange()
 {
-    if (!*m_pSettingsChanged)
+    if (*m_pSettingsChanged) {
+        *m_pSettingsChanged = 0;
+        ++*m_pGeneration;
+    }
+    const bool bSettings = m_nLaidOut != *m_pGeneration;
+    if (!bSettings && !m_bAreaChanged)
         return false;
-    m_pEngine->Stop();
-    *m_pSettingsChanged = 0;
+    // A new area alone keeps a shared capture running for the other views;
+    // new settings may need another rate, and the engine reopens once.
+    if (m_pOwnEngine || bSettings)
+        m_pEngine->Stop();
+    m_nLaidOut = *m_pGeneration;
+    m_bAreaChanged = false;
     m_bFirstFrame = true;
     m_timers.KillTimer(TIMER_FRAME);
     m_timers.KillTimer(TIMER_FIRSTFRAME);
@@ -296,8 +318,8 @@ void CSpectrumWnd::PaintAll()
     pDC->SelectFont(&m_font);
     pDC->SetBkMode(CDC::TRANSPARENT);
     pDC->SetTextColor(COLORREF(m_settings.FontColor));
-    pDC->FillSolidRect(RECT{0, 0, m_image.width(), m_image.height()},
-                       COLORREF(m_settings.Cbackground));
+    const QSize size = m_image.deviceIndependentSize().toSize();
+    pDC->FillSolidRect(RECT{0, 0, size.width(), size.height()}, COLORREF(m_settings.Cbackground));
     DrawAll(pDC, 1);
 }
 
@@ -310,7 +332,7 @@ void CSpectrumWnd::FlushDirty()
     // A shown window copies the frame to the screen at once, while the rows
     // just drawn are still in the processor's cache and without a round
     // through the event queue; a hidden one only records what to copy.
-    const QRegion region = m_pDC->DirtyRegion();
+    const QRegion region = ToLogical(m_pDC->DirtyRegion());
     m_pDC->ClearDirty();
     if (isVisible()) {
         m_pRepainting = &region;
@@ -334,7 +356,7 @@ void CSpectrumWnd::paintEvent(QPaintEvent *pEvent)
         pRows = m_pDC->RowsDrawn();
     if (!CopyRowsTo(painter, pEvent->region(), pRows)) {
         for (const QRect &r : pEvent->region())
-            painter.drawImage(r, m_image, r);
+            painter.drawImage(r, m_image, m_pDC ? m_pDC->ToDevice(r) : r);
     }
     if (m_pRepainting && m_pDC)
         m_pDC->ClearRowsDrawn();
@@ -355,7 +377,7 @@ bool CSpectrumWnd::CopyRowsTo(QPainter &painter, const QRegion &region, const ui
     if (!pDevice || pDevice->devType() != QInternal::Image)
         return false;
     auto *pTarget = static_cast<QImage *>(pDevice);
-    if (pTarget->devicePixelRatio() != 1.0 ||
+    if (pTarget->devicePixelRatio() != 1.0 || m_image.devicePixelRatio() != 1.0 ||
         (pTarget->format() != QImage::Format_RGB32 &&
          pTarget->format() != QImage::Format_ARGB32_Premultiplied))
         return false;
@@ -421,12 +443,46 @@ void CSpectrumWnd::resizeEvent(QResizeEvent *pEvent)
         SetArea(RECT{0, 0, width(), height()});
 }
 
+double CSpectrumWnd::Ratio() const
+{
+    const double dRatio = devicePixelRatioF();
+    return dRatio > 0 ? dRatio : 1.0;
+}
+
+bool CSpectrumWnd::event(QEvent *pEvent)
+{
+    // On a screen of another pixel density the picture is drawn afresh at its ratio.
+    if (pEvent->type() == QEvent::ScreenChangeInternal && m_pDC)
+        EnsureBackingImage(size());
+    return QWidget::event(pEvent);
+}
+
+QRegion CSpectrumWnd::ToLogical(const QRegion &region) const
+{
+    const double dRatio = m_image.devicePixelRatio();
+    if (dRatio == 1.0)
+        return region;
+    QRegion logical;
+    for (const QRect &r : region) {
+        const int x1 = int(std::floor(r.left() / dRatio));
+        const int y1 = int(std::floor(r.top() / dRatio));
+        const int x2 = int(std::ceil((r.right() + 1) / dRatio));
+        const int y2 = int(std::ceil((r.bottom() + 1) / dRatio));
+        logical += QRect(x1, y1, x2 - x1, y2 - y1);
+    }
+    return logical;
+}
+
 void CSpectrumWnd::EnsureBackingImage(const QSize &size)
 {
-    if (size.isEmpty() || (m_pDC && m_image.size() == size))
+    const double dRatio = Ratio();
+    const QSize device(CDC::ScaleEdge(size.width(), dRatio), CDC::ScaleEdge(size.height(), dRatio));
+    if (size.isEmpty() ||
+        (m_pDC && m_image.size() == device && m_image.devicePixelRatio() == dRatio))
         return;
     m_pDC.reset();
-    m_image = CreateBackingImage(size);
+    m_image = CreateBackingImage(device);
+    m_image.setDevicePixelRatio(dRatio);
     m_image.fill(Qt::black);
     m_pDC = std::make_unique<CDC>(&m_image);
     PaintAll();
@@ -517,7 +573,7 @@ void CSpectrumWnd::DrawAll(CDC *pDC, bool bRepaint)
     if (!m_bCreated)
         return;
     DrawFrame(pDC);
-    if (*m_pSettingsChanged || m_bFirstFrame)
+    if (RestartPending() || m_bFirstFrame)
         return;
     if (m_nState != DS_SPECTRUM) {
         DrawBigClock(pDC, true);

@@ -84,10 +84,16 @@ public:
     // In a window of its own the display's area is the whole client area and
     // follows every resize.
     void SetAreaFollowsSize(bool bFollows) { m_bAreaFollowsSize = bFollows; }
-    // The flag the window watches for changed settings (set: lay out and
-    // restart at the next tick, then clear it) and raises when its area
-    // changes. The process-wide g_bSettingsChanged unless given another.
-    void SetChangeFlag(int *pFlag);
+    // The flag the window watches for changed settings and the count of
+    // changes it feeds (see g_bSettingsChanged and g_nSettingsGeneration):
+    // a raised flag is cleared and counted by the first window to see it,
+    // and every window watching the count lays out and restarts at its next
+    // tick. Windows given the same flag and count all follow a change; a
+    // flag given without a count gets a count of the window's own. The
+    // process-wide pair unless given another.
+    void SetChangeFlag(int *pFlag, uint32_t *pGeneration = nullptr);
+    // A restart is due: the settings changed since the last layout, or the area did.
+    bool RestartPending() const;
 
     void DrawAll(CDC *pDC, bool bRepaint);
     void DrawUpdate(CDC *pDC);
@@ -128,7 +134,10 @@ public:
     // Runs the full paint algorithm into the backing image, as an invalidation
     // with erase does, and schedules the copy to the screen.
     void InvalidateErase();
+    // In device pixels, with the device-pixel ratio it is drawn at.
     const QImage &BackingImage() const { return m_image; }
+    // The device-pixel ratio the backing image is drawn at: the screen's.
+    double Ratio() const;
 
     // Sound input for this window's engine; must be called before the window
     // is created. Without it the process-wide driver factory is used.
@@ -151,6 +160,7 @@ protected:
     void resizeEvent(QResizeEvent *pEvent) override;
     void timerEvent(QTimerEvent *pEvent) override;
     void closeEvent(QCloseEvent *pEvent) override;
+    bool event(QEvent *pEvent) override;
 
     DisplaySettings &Settings() const { return m_settings; }
     CWindowTimers &Timers() { return m_timers; }
@@ -175,8 +185,11 @@ private:
     void CheckStream();
     bool CanCaptureTrace() const;
 
-    // Gives the window a backing image of this size, painted in full.
+    // Gives the window a backing image of this logical size at the window's
+    // device-pixel ratio, painted in full.
     void EnsureBackingImage(const QSize &size);
+    // The logical pixels that the device pixels of region cover.
+    QRegion ToLogical(const QRegion &region) const;
     // The frame, background picture and waveform strip behind everything.
     void DrawFrame(CDC *pDC);
     void DrawElementsFull(CDC *pDC);
@@ -211,6 +224,10 @@ private:
     CSpectrumEngine *m_pEngine;                    // m_pOwnEngine or the shared one
     uint32_t m_nFrameShown = 0;                    // the engine frame drawn last
     int *m_pSettingsChanged;
+    uint32_t *m_pGeneration;       // the count of changes m_pSettingsChanged feeds
+    uint32_t m_nOwnGeneration = 0; // that count when the window was given a flag alone
+    uint32_t m_nLaidOut;           // the count this window last laid out with
+    bool m_bAreaChanged = false;   // SetArea since the last restart
 
     QString m_strLastBigClock;
     int m_nLastBigClockSecond = 0;
@@ -238,7 +255,7 @@ private:
     bool m_bAreaFollowsSize = false;
 
     CWindowTimers m_timers;
-    QImage m_image;             // the backing image, Format_RGB32, the widget's size
+    QImage m_image; // the backing image, Format_RGB32, the widget's size in device pixels
     std::unique_ptr<CDC> m_pDC; // draws into m_image; recreated with it
     QFont m_font;               // built from the font settings at every restart
     // The big clock's two fonts, rebuilt when the graph's size changes them.

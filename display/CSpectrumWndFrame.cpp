@@ -127,7 +127,7 @@ void CSpectrumWnd::DrawFrame(CDC *pDC)
             pDC->FillSolidRect(RECT{r - w, t, r, b}, ringColor[nRing]);
         }
     }
-    if (*m_pSettingsChanged || m_bFirstFrame)
+    if (RestartPending() || m_bFirstFrame)
         return;
     if (m_nState == DS_SPECTRUM && s.FwaveDisp && !m_rcWave.IsNull()) {
         RECT rc = m_rcWave;

@@ -5,6 +5,7 @@
 #include <QPolygon>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 
@@ -53,20 +54,40 @@ CDC::CDC(QImage *pImage) : m_pImage(pImage)
     m_nStride = pImage->bytesPerLine();
     m_nWidth = pImage->width();
     m_nHeight = pImage->height();
+    m_dRatio = pImage->devicePixelRatio() > 0 ? pImage->devicePixelRatio() : 1.0;
+    m_bScaled = m_dRatio != 1.0;
     m_rcClipBounds = QRect(0, 0, m_nWidth, m_nHeight);
+    m_rcClipLogical = QRect(QPoint(0, 0), pImage->deviceIndependentSize().toSize());
     m_rowsDrawn.assign(size_t(std::max(m_nHeight, 0)), 0);
 }
 
 CDC::~CDC() = default;
+
+int CDC::ScaleEdge(int v, double dRatio)
+{
+    return int(std::floor(v * dRatio + 0.5));
+}
+
+QRect CDC::ToDevice(const QRect &r) const
+{
+    if (!m_bScaled || r.isEmpty())
+        return r;
+    return QRect(QPoint(ToDevice(r.left()), ToDevice(r.top())),
+                 QPoint(ToDevice(r.right() + 1) - 1, ToDevice(r.bottom() + 1) - 1));
+}
 
 void CDC::SetClipRect(const RECT &rc)
 {
     m_clip = rc;
     m_clip.Normalize();
     m_rcClipBounds = QRect(0, 0, m_nWidth, m_nHeight);
-    if (!m_clip.IsNull())
-        m_rcClipBounds &=
-            QRect(QPoint(m_clip.left, m_clip.top), QPoint(m_clip.right - 1, m_clip.bottom - 1));
+    m_rcClipLogical = QRect(QPoint(0, 0), m_pImage->deviceIndependentSize().toSize());
+    if (!m_clip.IsNull()) {
+        const QRect rcLogical(QPoint(m_clip.left, m_clip.top),
+                              QPoint(m_clip.right - 1, m_clip.bottom - 1));
+        m_rcClipBounds &= ToDevice(rcLogical);
+        m_rcClipLogical &= rcLogical;
+    }
     if (m_pPainter) {
         if (m_clip.IsNull())
             m_pPainter->setClipping(false);
@@ -283,6 +304,15 @@ void CDC::LineTo(int x, int y)
     if (!m_pPen || m_pPen->IsNull())
         return;
     const uint32_t pixel = ToPixel(m_pPen->color);
+    if (m_bScaled)
+        DeviceLine({ToDevice(from.x), ToDevice(from.y)}, {ToDevice(x), ToDevice(y)}, pixel);
+    else
+        DeviceLine(from, {x, y}, pixel);
+}
+
+void CDC::DeviceLine(POINT from, POINT to, uint32_t pixel)
+{
+    const int x = to.x, y = to.y;
 
     if (from.y == y) {
         // Horizontal: from the start up to, not including, the end.
@@ -335,10 +365,10 @@ void CDC::FillSolidRect(const RECT &rcIn, COLORREF color)
 {
     // Clipped once, then written row by row: brushes fill, they do not mix.
     const QRect &clip = m_rcClipBounds;
-    const int x1 = std::max(std::min(rcIn.left, rcIn.right), clip.left());
-    const int x2 = std::min(std::max(rcIn.left, rcIn.right) - 1, clip.right());
-    const int y1 = std::max(std::min(rcIn.top, rcIn.bottom), clip.top());
-    const int y2 = std::min(std::max(rcIn.top, rcIn.bottom) - 1, clip.bottom());
+    const int x1 = std::max(ToDevice(std::min(rcIn.left, rcIn.right)), clip.left());
+    const int x2 = std::min(ToDevice(std::max(rcIn.left, rcIn.right)) - 1, clip.right());
+    const int y1 = std::max(ToDevice(std::min(rcIn.top, rcIn.bottom)), clip.top());
+    const int y2 = std::min(ToDevice(std::max(rcIn.top, rcIn.bottom)) - 1, clip.bottom());
     if (x1 > x2 || y1 > y2)
         return;
     const uint32_t pixel = ToPixel(color);
@@ -368,7 +398,7 @@ void CDC::Polygon(const POINT *pPoints, int nCount)
     else
         p.setPen(Qt::NoPen);
     p.drawPolygon(poly);
-    MarkDirty(poly.boundingRect().adjusted(0, 0, 1, 1) & ClipBounds());
+    MarkDirty(ToDevice(poly.boundingRect().adjusted(0, 0, 1, 1)) & ClipBounds());
 }
 
 SIZE CDC::GetTextExtent(const QString &text) const
@@ -402,7 +432,7 @@ void CDC::ExtTextOutClipped(int x, int y, const RECT &rcClip, const QString &tex
         baseline = y - fm.descent();
 
     const QRect box(left, baseline - fm.ascent(), width, fm.height());
-    QRect clip = ClipBounds();
+    QRect clip = m_rcClipLogical;
     if (!rcClip.IsNull()) {
         RECT rc = rcClip;
         rc.Normalize();
@@ -418,7 +448,7 @@ void CDC::ExtTextOutClipped(int x, int y, const RECT &rcClip, const QString &tex
     p.setPen(QColor::fromRgb(ToPixel(m_textColor)));
     p.drawText(QPoint(left, baseline), text);
     p.restore();
-    MarkDirty(box & clip);
+    MarkDirty(ToDevice(box & clip));
 }
 
 void CDC::StretchImage(const RECT &dstIn, const QImage &image, const RECT &src)
@@ -430,5 +460,5 @@ void CDC::StretchImage(const RECT &dstIn, const QImage &image, const RECT &src)
     QPainter &p = Painter();
     p.drawImage(QRect(dst.left, dst.top, dst.Width(), dst.Height()), image,
                 QRect(src.left, src.top, src.right - src.left, src.bottom - src.top));
-    MarkDirty(QRect(dst.left, dst.top, dst.Width(), dst.Height()) & ClipBounds());
+    MarkDirty(ToDevice(QRect(dst.left, dst.top, dst.Width(), dst.Height())) & ClipBounds());
 }

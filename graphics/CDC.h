@@ -50,12 +50,26 @@ public:
     };
 
     // The image must be QImage::Format_RGB32 and outlive the device context.
+    // Coordinates are logical pixels; the image's device-pixel ratio (see
+    // QImage::setDevicePixelRatio) says how many of its pixels make one.
+    // Fills and lines are placed in the image's own pixels: a logical edge e
+    // falls on pixel edge round(e x ratio), so rectangles that meet in
+    // logical pixels meet in the image too and their edges are sharp, and a
+    // line is one image pixel wide between its mapped ends. Text, polygons
+    // and pictures go through the painter's scale, at the image's resolution.
     explicit CDC(QImage *pImage);
     ~CDC();
     CDC(const CDC &) = delete;
     CDC &operator=(const CDC &) = delete;
 
     QImage *Image() const { return m_pImage; }
+    // Image pixels per logical pixel.
+    double Ratio() const { return m_dRatio; }
+    // The image pixel edge of logical edge v: round(v x ratio).
+    int ToDevice(int v) const { return m_bScaled ? ScaleEdge(v, m_dRatio) : v; }
+    static int ScaleEdge(int v, double dRatio);
+    // The image pixels that the logical pixels of r cover.
+    QRect ToDevice(const QRect &r) const;
 
     // Returns the previously selected pen. A null or empty pen draws nothing.
     const CPen *SelectPen(const CPen *pPen) { return std::exchange(m_pPen, pPen); }
@@ -121,6 +135,8 @@ private:
         return 0xFF000000u | (uint32_t(GetRValue(c)) << 16) | (uint32_t(GetGValue(c)) << 8) |
                uint32_t(GetBValue(c));
     }
+    // A line in image pixels, leaving out its end pixel.
+    void DeviceLine(POINT from, POINT to, uint32_t pixel);
     void PutPixel(int x, int y, uint32_t pixel);
     void FillSpan(int x1, int x2, int y, uint32_t pixel); // x1..x2 inclusive, clipped
     void MarkDirty(const QRect &r);
@@ -143,8 +159,11 @@ private:
     int m_nBkMode = OPAQUE;
     COLORREF m_bkColor = 0xFFFFFF;
     int m_nTextAlign = TA_LEFT | TA_TOP;
-    RECT m_clip;          // null: no clip beyond the image
-    QRect m_rcClipBounds; // the image's rectangle limited by m_clip, kept up to date
+    RECT m_clip;           // null: no clip beyond the image
+    QRect m_rcClipBounds;  // the image's rectangle limited by m_clip, in image pixels
+    QRect m_rcClipLogical; // the same in logical pixels, for the painter
+    double m_dRatio = 1.0;
+    bool m_bScaled = false;
     std::unique_ptr<QPainter> m_pPainter;
 
     QRect m_dirty[kMaxDirty];

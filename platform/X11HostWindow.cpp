@@ -1,6 +1,7 @@
 #include "platform/X11HostWindow.h"
 
 #include <X11/Xlib.h>
+#include <X11/extensions/Xrandr.h>
 
 namespace {
 
@@ -52,4 +53,43 @@ uint64_t X11HostWindow::DefaultRoot()
     const uint64_t nRoot = DefaultRootWindow(pDisplay);
     XCloseDisplay(pDisplay);
     return nRoot;
+}
+
+bool X11HostWindow::RootGeometry(QRect *pRect)
+{
+    if (!m_pDisplay || m_nWindow == 0)
+        return false;
+    auto *pDisplay = static_cast<Display *>(m_pDisplay);
+    XWindowAttributes attributes;
+    if (!XGetWindowAttributes(pDisplay, Window(m_nWindow), &attributes))
+        return false;
+    int x = 0, y = 0;
+    Window child = 0;
+    if (!XTranslateCoordinates(pDisplay, Window(m_nWindow), attributes.root, 0, 0, &x, &y, &child))
+        return false;
+    *pRect = QRect(x, y, attributes.width, attributes.height);
+    return true;
+}
+
+std::vector<QRect> X11HostWindow::Monitors()
+{
+    std::vector<QRect> monitors;
+    if (!m_pDisplay)
+        return monitors;
+    auto *pDisplay = static_cast<Display *>(m_pDisplay);
+    int nEvent = 0, nError = 0, nMajor = 0, nMinor = 0;
+    if (!XRRQueryExtension(pDisplay, &nEvent, &nError) ||
+        !XRRQueryVersion(pDisplay, &nMajor, &nMinor) || nMajor < 1 || (nMajor == 1 && nMinor < 5))
+        return monitors;
+    Window root = DefaultRootWindow(pDisplay);
+    XWindowAttributes attributes;
+    if (m_nWindow != 0 && XGetWindowAttributes(pDisplay, Window(m_nWindow), &attributes))
+        root = attributes.root;
+    int nCount = 0;
+    XRRMonitorInfo *pInfo = XRRGetMonitors(pDisplay, root, True, &nCount);
+    for (int i = 0; pInfo && i < nCount; ++i)
+        monitors.emplace_back(pInfo[i].x, pInfo[i].y, pInfo[i].width, pInfo[i].height);
+    if (pInfo)
+        XRRFreeMonitors(pInfo);
+    return monitors;
 }

@@ -1,6 +1,9 @@
 #pragma once
 
+#include <QRect>
+
 #include <cstdint>
+#include <vector>
 
 // A window of another program that we draw into: the screen-saver host's
 // preview window, or the window XScreenSaver hands a hack. Qt reports a size
@@ -19,6 +22,13 @@ public:
     bool Exists();
     // The client area's size; false when the window does not exist.
     bool ClientSize(int *pWidth, int *pHeight);
+    // Where the window's client area lies on the root window: its origin and
+    // size in root coordinates; false when the window does not exist.
+    bool RootGeometry(QRect *pRect);
+    // The monitors of the window's screen as RandR reports them (a monitor
+    // set up with xrandr --setmonitor included), in root coordinates. Empty
+    // when the server has no RandR 1.5 or the display is gone.
+    std::vector<QRect> Monitors();
     // The root window of the default screen, for "draw on the desktop".
     static uint64_t DefaultRoot();
 

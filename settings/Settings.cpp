@@ -21,6 +21,7 @@ int g_PwinPosY2 = 0;
 int g_Version = 0;
 int g_bPreview = 0;
 int g_bSettingsChanged = 0;
+uint32_t g_nSettingsGeneration = 0;
 
 namespace {
 

@@ -127,6 +127,11 @@ extern int g_bPreview;
 // 1 asks every running spectrum window to rebuild its layout and restart
 // capture; raised by the settings pages, cleared by the spectrum window.
 extern int g_bSettingsChanged;
+// How many changes the running views have taken from g_bSettingsChanged: the
+// first view to see the flag raised clears it and counts one more, and every
+// view lays out again when the count differs from the one it last laid out
+// with, so that views sharing the flag all follow the change.
+extern uint32_t g_nSettingsGeneration;
 
 // How a table row holds its value in memory and converts it to and from the
 // store's 32-bit numbers and texts.

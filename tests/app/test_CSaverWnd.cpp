@@ -1,3 +1,4 @@
+#include "app/CSaverSet.h"
 #include "app/CSaverWnd.h"
 
 #include "audio/input/ScriptedWaveInDriver.h"
@@ -152,4 +153,35 @@ TEST(DamagedSettings, RunInEveryDisplayType)
         }
     }
     ResetSettings();
+}
+
+// A host window over several monitors gets one pane per monitor, in its own logical pixels.
+TEST(CSaverSet, AWindowOverSeveralMonitorsHasAPaneOnEach)
+{
+    const std::vector<QRect> sideBySide = {QRect(0, 0, 1280, 800), QRect(1280, 0, 1024, 768)};
+    struct Case
+    {
+        QRect rcWindow;
+        std::vector<QRect> monitors;
+        double dRatio;
+        std::vector<QRect> panes;
+    };
+    // clang-format off
+    const Case cases[] = {
+        // The root of two monitors side by side, the second one shorter.
+        {QRect(0, 0, 2304, 800), sideBySide, 1.0, {QRect(0, 0, 1280, 800), QRect(1280, 0, 1024, 768)}},
+        // Twice the density: half as many logical pixels.
+        {QRect(0, 0, 2304, 800), sideBySide, 2.0, {QRect(0, 0, 640, 400), QRect(640, 0, 512, 384)}},
+        // 1.5: the seam at 1280 / 1.5 = 853.3 is at 853 for both panes, which meet there.
+        {QRect(0, 0, 2304, 800), sideBySide, 1.5, {QRect(0, 0, 853, 533), QRect(853, 0, 683, 512)}},
+        // A window across the seam: 280 pixels on the first monitor, 320 on the second.
+        {QRect(1000, 100, 600, 400), sideBySide, 1.0, {QRect(0, 0, 280, 400), QRect(280, 0, 320, 400)}},
+        // On one monitor only, or on two that mirror each other: one display over the window.
+        {QRect(50, 50, 400, 300), sideBySide, 1.0, {}},
+        {QRect(0, 0, 1280, 800), {QRect(0, 0, 1280, 800), QRect(0, 0, 1280, 800)}, 1.0, {}},
+    };
+    // clang-format on
+    for (const Case &c : cases)
+        EXPECT_EQ(CSaverSet::MonitorPanes(c.rcWindow, c.monitors, c.dRatio), c.panes)
+            << c.rcWindow.x() << " " << c.dRatio;
 }

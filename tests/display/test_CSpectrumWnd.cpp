@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <functional>
 #include <numbers>
 #include <set>
 #include <tuple>
@@ -419,4 +420,55 @@ TEST(CSpectrumWnd, ThePictureFillsTheWindowBeforeTheFirstFrame)
     rig.wnd.OnTimer(TIMER_START);
     rig.wnd.OnTimer(TIMER_OPEN);
     EXPECT_TRUE(rig.wnd.BackingImage() == full);
+}
+
+// Views of one engine each follow a settings change, whichever sees the raised flag first; a
+// view's new area restarts that view alone and leaves the shared capture running.
+TEST(CSpectrumWndSharedEngine, EachViewFollowsAChangeOfSettingsAndOnlyItsOwnArea)
+{
+    ResetSettings();
+    g_Version = 1;
+    g_bSettingsChanged = 0;
+    auto *pDriver = new ScriptedWaveInDriver; // owned by the engine
+    CSpectrumEngine engine(g_DisplaySettings);
+    engine.SetWaveInDriver(std::unique_ptr<IWaveInDriver>(pDriver));
+    CSpectrumWnd first(g_DisplaySettings, engine), second(g_DisplaySettings, engine);
+    CSpectrumWnd *const views[2] = {&first, &second};
+    const auto startUp = [&] {
+        for (const int nId : {TIMER_START, TIMER_OPEN, TIMER_FIRSTFRAME})
+            for (CSpectrumWnd *pView : views)
+                pView->OnTimer(nId);
+    };
+    for (CSpectrumWnd *pView : views) {
+        pView->CreateSpectrumWindow(RECT{0, 0, 400, 240}, nullptr);
+        pView->SetArea(RECT{0, 0, 400, 240});
+    }
+    startUp();
+    struct Case
+    {
+        const char *pszWhat;
+        std::function<void()> change;
+        bool bFirstRestarts, bSecondRestarts, bCaptureRuns;
+    };
+    // clang-format off
+    const Case cases[] = {
+        {"settings", [] { g_bSettingsChanged = 1; }, true, true, false},
+        {"first's area", [&] { first.SetArea(RECT{10, 10, 300, 200}); }, true, false, true},
+        {"second's area", [&] { second.SetArea(RECT{0, 0, 200, 100}); }, false, true, true},
+    };
+    // clang-format on
+    for (const Case &c : cases) {
+        ASSERT_EQ(std::tuple(first.IsFirstFrame(), second.IsFirstFrame()),
+                  std::tuple(false, false));
+        c.change();
+        for (CSpectrumWnd *pView : views)
+            pView->OnTimer(TIMER_FRAME);
+        EXPECT_EQ(std::tuple(first.IsFirstFrame(), second.IsFirstFrame(), pDriver->IsOpen(),
+                             g_bSettingsChanged),
+                  std::tuple(c.bFirstRestarts, c.bSecondRestarts, c.bCaptureRuns, 0))
+            << c.pszWhat;
+        startUp();
+    }
+    EXPECT_EQ(std::pair(first.Area(), second.Area()),
+              std::pair(RECT{10, 10, 300, 200}, RECT{0, 0, 200, 100}));
 }

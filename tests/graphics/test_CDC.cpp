@@ -132,3 +132,56 @@ TEST(CDCDirty, ChangesGatherByColumnAndTheRegionIsTheUnionOfWhatWasDrawn)
             << "round " << nRound;
     }
 }
+
+// At a device-pixel ratio a logical edge e lands on device pixel edge round(e x ratio): fills
+// cover exactly the device pixels between their edges, a line is one device pixel wide from its
+// mapped start up to its mapped end, and the dirty rectangles are in device pixels.
+TEST(CDCDraw, AtARatioFillsAndLinesLandOnDevicePixelEdges)
+{
+    struct Case
+    {
+        double dRatio;
+        QRect fill;  // device pixels of the logical fill (2, 1) - (5, 3)
+        QRect hLine; // of the line (1, 4) -> (6, 4)
+        QRect vLine; // of the line (7, 5) -> (7, 1)
+    };
+    // clang-format off
+    const Case cases[] = {
+        // 2 -> 2, 5 -> 5; 1 -> 1, 3 -> 3; 6 -> 6 (end left out)
+        {1.0,  QRect(QPoint(2, 1), QPoint(4, 2)),  QRect(QPoint(1, 4), QPoint(5, 4)),  QRect(QPoint(7, 2), QPoint(7, 5))},
+        // 2.5 -> 3, 6.25 -> 6, 1.25 -> 1, 3.75 -> 4; 5 -> 5, 7.5 -> 8, 8.75 -> 9, 6.25 -> 6, 1.25 -> 1
+        {1.25, QRect(QPoint(3, 1), QPoint(5, 3)),  QRect(QPoint(1, 5), QPoint(7, 5)),  QRect(QPoint(9, 2), QPoint(9, 6))},
+        // 3, 7.5 -> 8, 1.5 -> 2, 4.5 -> 5; 1.5 -> 2, 9 -> 9, 6; 10.5 -> 11, 7.5 -> 8, 1.5 -> 2
+        {1.5,  QRect(QPoint(3, 2), QPoint(7, 4)),  QRect(QPoint(2, 6), QPoint(8, 6)),  QRect(QPoint(11, 3), QPoint(11, 8))},
+        {2.0,  QRect(QPoint(4, 2), QPoint(9, 5)),  QRect(QPoint(2, 8), QPoint(11, 8)), QRect(QPoint(14, 3), QPoint(14, 10))},
+    };
+    // clang-format on
+    for (const Case &c : cases) {
+        const auto drawn = [&](auto draw) {
+            QImage image(CDC::ScaleEdge(10, c.dRatio), CDC::ScaleEdge(8, c.dRatio),
+                         QImage::Format_RGB32);
+            image.setDevicePixelRatio(c.dRatio);
+            image.fill(kBlack);
+            CDC dc(&image);
+            const CPen red{RGB(255, 0, 0)};
+            dc.SelectPen(&red);
+            draw(dc);
+            QRect rcRed; // the bounds of the red pixels, and are they all red within?
+            long nRed = 0;
+            for (int y = 0; y < image.height(); ++y)
+                for (int x = 0; x < image.width(); ++x)
+                    if (image.pixel(x, y) == kRed)
+                        rcRed |= QRect(x, y, 1, 1), ++nRed;
+            EXPECT_EQ(nRed, rcRed.width() * rcRed.height()) << c.dRatio;
+            EXPECT_EQ(dc.DirtyBounds(), rcRed) << c.dRatio;
+            return rcRed;
+        };
+        EXPECT_EQ(drawn([](CDC &dc) {
+                      dc.FillSolidRect(RECT{2, 1, 5, 3}, RGB(255, 0, 0));
+                  }),
+                  c.fill)
+            << c.dRatio;
+        EXPECT_EQ(drawn([](CDC &dc) { dc.MoveTo(1, 4), dc.LineTo(6, 4); }), c.hLine) << c.dRatio;
+        EXPECT_EQ(drawn([](CDC &dc) { dc.MoveTo(7, 5), dc.LineTo(7, 1); }), c.vLine) << c.dRatio;
+    }
+}

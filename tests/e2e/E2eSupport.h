@@ -1,5 +1,5 @@
-// What the end-to-end tests share: runs of the vexlor binary with a home and
-// settings folder of their own, test tones, screenshots, pixel counts, polling.
+// What the end-to-end tests share: runs of the vexlor binary with a home of
+// their own, test tones, screenshots, pixel counts, polling.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -28,7 +28,7 @@ constexpr QRgb kOuterRing = 0xFFA3A3A3u; // the frame's outer ring
 
 #define E2E_REQUIRE_X()                                                                            \
     if (qEnvironmentVariableIsEmpty("DISPLAY"))                                                    \
-    GTEST_SKIP() << "needs an X server (run_with_xvfb.sh starts one)"
+    GTEST_SKIP() << "needs an X server (run_with_servers.sh starts one)"
 
 inline bool HasTool(const char *pszTool)
 {
@@ -87,13 +87,10 @@ struct Program
 };
 
 // Runs the program to its end (30 s at most): its exit code, or -1.
-inline int RunToEnd(const QProcessEnvironment &env, const QStringList &args,
-                    QByteArray *pStderr = nullptr)
+inline int RunToEnd(const QProcessEnvironment &env, const QStringList &args)
 {
     Program run(env, args);
     const bool bEnded = run.process.waitForFinished(30000);
-    if (pStderr)
-        *pStderr = run.process.readAllStandardError();
     return bEnded && run.process.exitStatus() == QProcess::NormalExit ? run.process.exitCode() : -1;
 }
 
@@ -128,12 +125,6 @@ inline void MakeTone(const QString &strPath, double dSeconds, int nRate, double 
     ASSERT_EQ(out.status(), QDataStream::Ok);
 }
 
-inline void KeepSnapshot(const QImage &img, const QString &strName)
-{
-    if (!qEnvironmentVariableIsEmpty("VEXLOR_KEEP_SNAPSHOTS"))
-        img.save(QDir(qEnvironmentVariable("VEXLOR_KEEP_SNAPSHOTS")).filePath(strName));
-}
-
 // xdotool's output; a failure fails the test.
 inline QString XDoTool(const QStringList &args)
 {
@@ -144,6 +135,13 @@ inline QString XDoTool(const QStringList &args)
         return {};
     }
     return QString::fromUtf8(p.readAllStandardOutput()).trimmed();
+}
+
+// The window with this title, once it is shown (xdotool waits up to 15 s).
+inline QString FindWindow(const QString &strTitle)
+{
+    return XDoTool({"search", "--sync", "--onlyvisible", "--name", "^" + strTitle + "$"})
+        .section('\n', 0, 0);
 }
 
 // One connection for the whole program: an X server refuses clients while it resets.

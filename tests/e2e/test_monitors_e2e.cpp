@@ -1,10 +1,8 @@
 // Two monitors side by side (1280 x 800 and 1024 x 768 on one 2304 x 800 X
-// screen, run_with_two_monitors.sh): the saver covers each monitor and a key
+// screen, run_with_servers.sh --two-monitors): the saver covers each monitor and a key
 // ends it; -root draws one graph per monitor. Headless at twice the pixel
 // density: the picture has the device's resolution, not doubled pixels.
 #include "E2eSupport.h"
-
-#include <set>
 
 using namespace e2e;
 
@@ -26,7 +24,7 @@ protected:
     {
         E2E_REQUIRE_X();
         if (qEnvironmentVariableIsEmpty("VEXLOR_X_SERVER"))
-            GTEST_SKIP() << "needs two monitors (run_with_two_monitors.sh sets them up)";
+            GTEST_SKIP() << "needs two monitors (run_with_servers.sh --two-monitors sets them up)";
         ASSERT_TRUE(HasTool("xdotool")) << "xdotool is missing (scripts/setup.sh installs it)";
         ASSERT_NE(m_pDisplay = XServer(), nullptr);
         MakeTone(m_strWav, 30, 44100, 1000, 0.25);
@@ -45,58 +43,23 @@ protected:
         });
         return shot;
     }
-    // Where each graph's outer ring is, and nothing of it outside: the corners of the
-    // 545 x 151 rectangle, the pixels just outside, the seam and the middle of the root
-    // (where one graph across both monitors would be: 879 to 1424).
+    // Each graph's outer ring at the corners of its 545 x 151 rectangle, nothing just outside.
     static void ExpectAGraphOnEachMonitor(const QImage &shot)
     {
         for (const QPoint &pt : kGraphs) {
             ExpectColour(shot, kOuterRing, {pt, pt + QPoint(544, 150)});
-            ExpectColour(shot, kBlack,
-                         {pt - QPoint(1, 0), pt - QPoint(0, 1), pt + QPoint(545, 150),
-                          pt + QPoint(544, 151)});
+            ExpectColour(shot, kBlack, {pt - QPoint(1, 1), pt + QPoint(545, 151)});
             EXPECT_GT(LitPixels(shot, Columns(pt)), 500) << pt.x(); // the 1 kHz column
         }
-        ExpectColour(shot, kBlack, {QPoint(1279, 400), QPoint(1280, 400), QPoint(1100, 324)});
     }
-    // The sizes of the program's shown top-level windows.
-    std::multiset<std::pair<int, int>> SaverWindows()
+    // How many top-level windows of the program are shown.
+    static int SaverWindows()
     {
-        std::multiset<std::pair<int, int>> sizes;
-        Window root = 0, parent = 0, *pChildren = nullptr;
-        unsigned nChildren = 0;
-        if (!XQueryTree(m_pDisplay, DefaultRootWindow(m_pDisplay), &root, &parent, &pChildren,
-                        &nChildren))
-            return sizes;
-        for (unsigned i = 0; i < nChildren; ++i) {
-            XWindowAttributes attributes;
-            XClassHint hint = {};
-            if (XGetWindowAttributes(m_pDisplay, pChildren[i], &attributes) &&
-                attributes.map_state == IsViewable &&
-                XGetClassHint(m_pDisplay, pChildren[i], &hint) && hint.res_class &&
-                QByteArray(hint.res_class).compare("vexlor", Qt::CaseInsensitive) == 0)
-                sizes.insert({attributes.width, attributes.height});
-            if (hint.res_name)
-                XFree(hint.res_name);
-            if (hint.res_class)
-                XFree(hint.res_class);
-        }
-        if (pChildren)
-            XFree(pChildren);
-        return sizes;
-    }
-    bool WindowsBecome(const std::multiset<std::pair<int, int>> &sizes)
-    {
-        return PollUntil(5000, 100, [&] { return SaverWindows() == sizes; });
-    }
-    // Splits the screen's right part off as a monitor again, or takes it away.
-    static void RightMonitor(bool bThere)
-    {
-        QProcess xrandr;
-        xrandr.start("xrandr", bThere ? QStringList{"--setmonitor", "vexlor-right",
-                                                    "1024/270x768/203+1280+0", "none"}
-                                      : QStringList{"--delmonitor", "vexlor-right"});
-        ASSERT_TRUE(xrandr.waitForFinished(10000) && xrandr.exitCode() == 0);
+        QProcess xdotool; // it ends with status 1 when it finds none
+        xdotool.start("xdotool",
+                      {"search", "--maxdepth", "1", "--onlyvisible", "--class", "^vexlor$"});
+        xdotool.waitForFinished(10000);
+        return int(xdotool.readAllStandardOutput().count('\n'));
     }
 
     Display *m_pDisplay = nullptr;
@@ -107,32 +70,21 @@ protected:
 
 } // namespace
 
-TEST_F(MonitorsE2E, TheSaverCoversEachMonitorFollowsThemAndAKeyClosesEveryWindow)
+TEST_F(MonitorsE2E, TheSaverCoversEachMonitorAndAKeyClosesEveryWindow)
 {
     Program run(m_env, {"/s", "--input", m_strWav});
     const QImage shot = WaitForGraphs({kGraphs[0], kGraphs[1]});
-    KeepSnapshot(shot, "saver_two_monitors.png");
     ExpectAGraphOnEachMonitor(shot);
-    EXPECT_TRUE(WindowsBecome({{1280, 800}, {1024, 768}}));
-
-    // A monitor that goes takes its window along, and one that comes gets one; the saver runs on.
-    RightMonitor(false);
-    EXPECT_TRUE(WindowsBecome({{1280, 800}}));
-    RightMonitor(true);
-    EXPECT_TRUE(WindowsBecome({{1280, 800}, {1024, 768}}));
-    EXPECT_EQ(WaitForGraphs({kGraphs[1]}).pixel(kGraphs[1]), kOuterRing);
-    EXPECT_EQ(run.process.state(), QProcess::Running);
-
+    EXPECT_TRUE(PollUntil(5000, 100, [] { return SaverWindows() == 2; }));
     XDoTool({"key", "x"});
     EXPECT_TRUE(run.EndsCleanlyWithin(2000));
-    EXPECT_TRUE(SaverWindows().empty());
+    EXPECT_EQ(SaverWindows(), 0);
 }
 
 TEST_F(MonitorsE2E, RootWithoutAHostDrawsOneGraphPerMonitor)
 {
     Program run(m_env, {"-root", "--input", m_strWav});
     const QImage shot = WaitForGraphs({kGraphs[0], kGraphs[1]});
-    KeepSnapshot(shot, "root_two_monitors.png");
     ExpectAGraphOnEachMonitor(shot);
     run.process.terminate(); // SIGTERM, as XScreenSaver ends a hack
     EXPECT_TRUE(run.EndsCleanlyWithin(3000));
@@ -140,8 +92,7 @@ TEST_F(MonitorsE2E, RootWithoutAHostDrawsOneGraphPerMonitor)
 
 // At twice the pixel density the snapshot has two device pixels to a logical one, and what is
 // drawn is drawn at that resolution: column outlines one device pixel wide, where a doubled
-// picture would have them two wide (every 2 x 2 block of one colour), and no colour at a chip's
-// edge that is neither the chip's nor the gap's.
+// picture would have them two wide (every 2 x 2 block of one colour).
 TEST(DensityE2E, TwiceTheDensityDrawsLinesOneDevicePixelWide)
 {
     QTemporaryDir home;
@@ -155,7 +106,6 @@ TEST(DensityE2E, TwiceTheDensityDrawsLinesOneDevicePixelWide)
         ASSERT_EQ(RunToEnd(env, SnapshotArgs(strWav, strPng, "2")), 0) << nScale;
         ASSERT_TRUE(shots[nScale - 1].load(strPng)) << nScale;
         shots[nScale - 1] = shots[nScale - 1].convertToFormat(QImage::Format_RGB32);
-        KeepSnapshot(shots[nScale - 1], QString("density%1.png").arg(nScale));
     }
     ASSERT_EQ(shots[0].size(), QSize(800, 300));
     ASSERT_EQ(shots[1].size(), QSize(1600, 600));
@@ -176,25 +126,8 @@ TEST(DensityE2E, TwiceTheDensityDrawsLinesOneDevicePixelWide)
     };
     const std::vector<int> one = outlines(shots[0], 100), two = outlines(shots[1], 200);
     ASSERT_EQ(one.size(), 17u); // 16 columns and their shared edges
-    // Each line stays one pixel wide, at twice its logical place, so the graph's columns span
-    // 2 x (w - 1) + 1 device pixels for w logical ones.
+    // Each line stays one pixel wide, at twice its logical place: the graph twice as large.
     ASSERT_EQ(two.size(), one.size());
     for (size_t i = 0; i < one.size(); ++i)
         EXPECT_EQ(two[i], 2 * one[i]) << i;
-    EXPECT_EQ(two.back() - two.front() + 1, 2 * (one.back() - one.front()) + 1);
-    // Chip edges: up and down from a lit pixel is its own colour, the gap's black, an outline
-    // or a peak, never a blend of them.
-    const QImage &img = shots[1];
-    int nLit = 0, nBlended = 0;
-    for (int y = 2 * 20; y < 2 * 250; ++y)
-        for (int x = two.front(); x < two.back(); ++x) {
-            const QRgb c = img.pixel(x, y);
-            if (c == kBlack || c == kOutline || c == kYellow)
-                continue;
-            ++nLit;
-            for (const QRgb n : {img.pixel(x, y - 1), img.pixel(x, y + 1)})
-                nBlended += n != c && n != kBlack && n != kOutline && n != kYellow;
-        }
-    EXPECT_GT(nLit, 1000);
-    EXPECT_EQ(nBlended, 0);
 }

@@ -1,4 +1,4 @@
-// What the program records, against the sound server of run_with_sources.sh
+// What the program records, against the sound server of run_with_servers.sh
 // (PulseAudio, or PipeWire's PulseAudio service): outputs "speakers" (the
 // default) and "phones", the silent input "mic" (the default source). A
 // 1 kHz tone plays into speakers and a 3 kHz tone into phones, each kept on
@@ -7,8 +7,6 @@
 #include "E2eSupport.h"
 
 #include <QSettings>
-
-#include <cstdio>
 
 using namespace e2e;
 
@@ -39,13 +37,6 @@ QString RecordedSource()
         if (!strIndex.isEmpty() && strLine.section('\t', 0, 0) == strIndex)
             return strLine.section('\t', 1, 1);
     return {};
-}
-
-Window FindWindow(const QString &strTitle)
-{
-    return XDoTool({"search", "--sync", "--onlyvisible", "--name", "^" + strTitle + "$"})
-        .section('\n', 0, 0)
-        .toULong();
 }
 
 // A tone that paplay plays into a sink for the whole run and that stays there
@@ -100,14 +91,13 @@ protected:
         Pactl({"set-default-sink", "speakers"});
     }
     // An 800 x 300 window after 2 s with these extra arguments, pictured.
-    QImage Snapshot(const QStringList &args, QByteArray *pStderr = nullptr)
+    QImage Snapshot(const QStringList &args)
     {
         const QString strPng = m_home.filePath("shot.png");
         EXPECT_EQ(
             RunToEnd(Env(m_home.path(), "offscreen"),
                      QStringList{"--window", "800x300", "--snapshot", strPng, "--after", "2"} +
-                         args,
-                     pStderr),
+                         args),
             0);
         const QImage img(strPng);
         QFile::remove(strPng);
@@ -123,23 +113,16 @@ protected:
 TEST_F(SourcesE2E, WhatIsPlayingByDefaultTheSilentMicrophoneWithSourceDefault)
 {
     const QImage playing = Snapshot({}), mic = Snapshot({"--source", "default"});
-    KeepSnapshot(playing, "source-playing.png");
     EXPECT_GT(Lit(playing, kBand1k), kLitWell);
     EXPECT_EQ(Lit(playing, kBand3k), 0);
     for (int k = 0; k < 16; ++k)
         EXPECT_EQ(Lit(mic, k), 0) << "band " << k;
-
-    // A name the server never had: one line, and the device error (no columns) instead.
-    QByteArray err;
-    const QImage none = Snapshot({"--source", "no_such_source"}, &err);
-    EXPECT_TRUE(err.count('\n') == 1 && err.contains("no_such_source")) << err.constData();
-    EXPECT_LE(CountPixels(none, QRect(9, 100, 782, 1), Is(kOutline)), 4);
 }
 
 TEST_F(SourcesE2E, FollowsTheDefaultSinkWithinASecond)
 {
     Program run(Env(m_home.path(), "xcb"), {"--window", "800x300"});
-    const Window window = FindWindow("Vexlor");
+    const Window window = FindWindow("Vexlor").toULong();
     ASSERT_NE(window, 0u);
     int n1k = 0, n3k = 0;
     // Takes a picture; nShown and nGone name the columns it measures.
@@ -149,14 +132,11 @@ TEST_F(SourcesE2E, FollowsTheDefaultSinkWithinASecond)
         return nShown > kLitWell && nGone == 0;
     };
     ASSERT_TRUE(PollUntil(10000, 50, [&] { return shows(n1k, n3k); })) << n1k << ", " << n3k;
-    EXPECT_EQ(RecordedSource(), "speakers.monitor");
 
     QElapsedTimer clock;
     clock.start();
     Pactl({"set-default-sink", "phones"});
     ASSERT_TRUE(PollUntil(5000, 20, [&] { return shows(n3k, n1k); })) << n1k << ", " << n3k;
-    std::printf("the display followed the default sink in %lld ms (%s)\n", clock.elapsed(),
-                qPrintable(qEnvironmentVariable("VEXLOR_E2E_SERVER")));
     EXPECT_LE(clock.elapsed(), 1000);
     EXPECT_EQ(RecordedSource(), "phones.monitor");
 }
@@ -170,20 +150,20 @@ TEST_F(SourcesE2E, TheChooserStoresTheMicrophoneOnCloseAndEscLeavesTheFile)
     for (int i = 0; i < int(sources.size()); ++i)
         nMic = sources[i].section('\t', 1, 1) == "mic" ? i + 2 : nMic;
     ASSERT_GE(nMic, 2);
-    const auto click = [](Window window, int x, int y) {
-        XDoTool({"mousemove", "--window", QString::number(window), QString::number(x),
-                 QString::number(y), "click", "1"});
+    const auto click = [](const QString &strWindow, int x, int y) {
+        XDoTool({"mousemove", "--window", strWindow, QString::number(x), QString::number(y),
+                 "click", "1"});
         QTest::qWait(400);
     };
     // Entry nTo of the list opened on entry nFrom, then 閉じる or Esc.
     const auto choose = [&](int nFrom, int nTo, bool bClose) {
         Program run(Env(m_home.path(), "xcb"), {"/c"});
-        const Window hub = FindWindow("スペアナの設定");
-        QTest::qWait(1500);             // the server's sources come in while the dialog runs
-        click(hub, 26 + 209, 386 + 13); // inputCombo (26,386 418x26)
-        click(hub, 26 + 209, 386 + 13 + 25 * (nTo - nFrom));
+        const QString strHub = FindWindow("スペアナの設定");
+        QTest::qWait(1500);                // the server's sources come in while the dialog runs
+        click(strHub, 26 + 209, 386 + 13); // inputCombo (26,386 418x26)
+        click(strHub, 26 + 209, 386 + 13 + 25 * (nTo - nFrom));
         if (bClose)
-            click(hub, 14 + 34, 322 + 17); // closeButton (14,322 68x34)
+            click(strHub, 14 + 34, 322 + 17); // closeButton (14,322 68x34)
         else
             XDoTool({"key", "Escape"}); // to the window under the pointer: no window manager
         EXPECT_TRUE(run.EndsCleanlyWithin(10000));

@@ -7,7 +7,7 @@
 # (XScreenSaver refuses root; as root the script makes the user), with a
 # PulseAudio of that user playing tones, is activated, shows the analyser,
 # and a key ends it with no vexlor process left.
-# Runs as root or as a user who may use sudo; pictures go to build/package/check.
+# Runs as root or as a user who may use sudo; pictures and logs go to build/package/check.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 src=$PWD
@@ -34,17 +34,6 @@ analyser_pixels() {
     convert "$1" -alpha off -fx '(b>0.78 && (r<0.4 || g<0.78)) ? 1 : 0' \
         -format '%[fx:round(mean*w*h)]' info:
 }
-# Pixels left transparent in a screen shot (an opaque program has none).
-transparent_pixels() {
-    convert "$1" -alpha extract -threshold 50% -negate -format '%[fx:round(mean*w*h)]' info:
-}
-free_display() {
-    local n
-    for n in $(seq 150 199); do
-        [ ! -e "/tmp/.X$n-lock" ] && [ ! -e "/tmp/.X11-unix/X$n" ] && { echo "$n"; return; }
-    done
-    fail "no free X display number"
-}
 
 echo "== package"
 deb=$(./scripts/package.sh)
@@ -62,36 +51,21 @@ if ! man -w vexlor; then
         echo "check_package: dpkg is set to leave manual pages out (above)" >&2
     fail "no manual page"
 fi
-man -w vexlor-xscreensaver-add >/dev/null || fail "no manual page for vexlor-xscreensaver-add"
 desktop-file-validate /usr/share/applications/vexlor.desktop || fail "desktop entry"
 xmllint --noout --dtdvalid tests/package/xscreensaver-hack.dtd \
     /usr/share/xscreensaver/config/vexlor.xml || fail "hack description"
 appstreamcli validate --no-net /usr/share/metainfo/*vexlor*.metainfo.xml || fail "metainfo"
-[ "$(readlink -f /usr/libexec/xscreensaver/vexlor)" = /usr/bin/vexlor ] ||
-    fail "/usr/libexec/xscreensaver/vexlor is not the program"
-for size in 16x16 32x32 48x48 128x128 256x256; do
-    [ "$(identify -format '%wx%h' "/usr/share/icons/hicolor/$size/apps/vexlor.png")" = "$size" ] ||
-        fail "icon $size"
-done
-echo "installed: $(dpkg -L vexlor | grep -c .) paths"
 
 echo "== Wayland (Weston, headless)"
-if ! command -v weston >/dev/null; then
-    fail "weston is missing (scripts/setup.sh installs it)"
-fi
+command -v weston >/dev/null || fail "weston is missing (scripts/setup.sh installs it)"
 wl=$(mktemp -d /tmp/vexlor-wayland.XXXXXX)
 chmod 700 "$wl"
-# Pixman renders, so that --debug's screen shots hold the picture.
-XDG_RUNTIME_DIR=$wl weston --backend=headless-backend.so --use-pixman --debug --idle-time=0 \
+XDG_RUNTIME_DIR=$wl weston --backend=headless-backend.so --use-pixman --idle-time=0 \
     --socket=vexlor-check --width=1024 --height=768 >"$out/weston.log" 2>&1 &
 pids+=($!)
 for _ in $(seq 1 100); do [ -S "$wl/vexlor-check" ] && break; sleep 0.1; done
 [ -S "$wl/vexlor-check" ] || fail "weston did not start (see $out/weston.log)"
 wayland=(env -u DISPLAY XDG_RUNTIME_DIR="$wl" WAYLAND_DISPLAY=vexlor-check QT_QPA_PLATFORM=wayland)
-shoot() { # shoot NAME: the compositor's picture as $out/NAME.png
-    (cd "$wl" && rm -f wayland-screenshot-*.png &&
-        "${wayland[@]}" timeout 10 weston-screenshooter && mv wayland-screenshot-*.png "$out/$1.png")
-}
 
 "${wayland[@]}" vexlor --window 800x300 --demo --snapshot "$out/wayland-window.png" --after 2 ||
     fail "--window under Wayland"
@@ -102,27 +76,12 @@ echo "--window: $n analyser pixels"
 "${wayland[@]}" vexlor /s --demo 2>"$out/wayland-saver.err" &
 saver=$!
 sleep 4
-shoot wayland-saver
 kill "$saver"; wait "$saver" || true
 # The program's own lines (Qt may add diagnostics of its own).
 lines=$(grep -c '^vexlor: ' "$out/wayland-saver.err" || true)
 grep -q '^vexlor: .*screen saving belongs to the compositor' "$out/wayland-saver.err" &&
     [ "$lines" = 1 ] ||
     fail "/s under Wayland should say one line: $(cat "$out/wayland-saver.err")"
-n=$(analyser_pixels "$out/wayland-saver.png") t=$(transparent_pixels "$out/wayland-saver.png")
-echo "/s: $n analyser pixels, $t transparent"
-[ "$n" -gt 2000 ] && [ "$t" = 0 ] || fail "/s under Wayland: the analyser is not drawn whole"
-
-shoot wayland-desktop
-"${wayland[@]}" vexlor /c &
-dialog=$!
-sleep 4
-kill -0 "$dialog" || fail "/c under Wayland ended at once"
-shoot wayland-settings
-kill "$dialog"; wait "$dialog" || true
-n=$(compare -metric AE "$out/wayland-desktop.png" "$out/wayland-settings.png" null: 2>&1 || true)
-echo "/c: the dialog changed $n pixels of the screen"
-[ "${n%%.*}" -gt 50000 ] || fail "/c under Wayland shows no dialog"
 
 echo "== XScreenSaver with the installed hack (Xvfb, a user who is not root)"
 user=$(id -un)
@@ -138,7 +97,10 @@ as_user() {
 run=$(mktemp -d /tmp/vexlor-check-run.XXXXXX)
 chown "$user" "$run" && chmod 700 "$run"
 
-n=$(free_display)
+for n in $(seq 150 199) none; do
+    [ ! -e "/tmp/.X$n-lock" ] && [ ! -e "/tmp/.X11-unix/X$n" ] && break
+done
+[ "$n" != none ] || fail "no free X display number"
 Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp -noreset >"$out/xvfb.log" 2>&1 &
 pids+=($!)
 for _ in $(seq 1 100); do [ -e "/tmp/.X11-unix/X$n" ] && break; sleep 0.1; done
@@ -158,10 +120,8 @@ for f in 200 1000 4000; do
     as_user pactl load-module module-sine sink=speakers frequency=$f >/dev/null
 done
 
-# The user's list of hacks, as a user makes it, with Vexlor chosen alone;
-# no settings of Vexlor's, so that a file written later stands out.
-conf=$home/.config/tanuwel/vexlor.conf
-as_user rm -f "$home/.xscreensaver" "$conf"
+# The user's list of hacks, as a user makes it, with Vexlor chosen alone.
+as_user rm -f "$home/.xscreensaver"
 as_user vexlor-xscreensaver-add
 as_user sh -c 'printf "mode: one\nselected: 0\nlock: False\nfade: False\nunfade: False\nsplash: False\ntimeout: 0:30:00\n" >>"$HOME/.xscreensaver"'
 grep -A1 '^programs:' "$home/.xscreensaver" | grep -q 'vexlor --root' ||
@@ -187,19 +147,6 @@ xdotool key space
 for _ in $(seq 1 100); do pgrep -u "$user" -x vexlor >/dev/null || break; sleep 0.1; done
 if pgrep -u "$user" -a -x vexlor; then fail "a key did not end vexlor"; fi
 echo "a key ended it: no vexlor process left"
-
-# What XScreenSaver's Settings... pass for one run: the keyboard type draws
-# white keys, which no other type has, and nothing is saved.
-for type in 0 4; do
-    as_user env QT_QPA_PLATFORM=offscreen vexlor --window 800x300 --type "$type" --bands 80 \
-        --snapshot "$run/type$type.png" --after 1 2>/dev/null
-    cp "$run/type$type.png" "$out/type$type.png"
-    white[type]=$(convert "$out/type$type.png" -fx '(r>0.9 && g>0.9 && b>0.9) ? 1 : 0' \
-        -format '%[fx:round(mean*w*h)]' info:)
-done
-echo "--type 0: ${white[0]} white pixels, --type 4: ${white[4]}"
-[ "${white[0]}" -lt 100 ] && [ "${white[4]}" -gt 20000 ] || fail "--type does not reach the display"
-[ ! -e "$conf" ] || fail "a display run wrote $conf"
 
 as_user xscreensaver-command -exit >/dev/null 2>&1 || true
 as_user pactl exit >/dev/null 2>&1 || true

@@ -107,10 +107,14 @@ void CDC::MarkDirty(const QRect &r)
 {
     if (m_bAllDirty || r.isEmpty())
         return;
-    const int nTop = std::max(r.top(), 0);
-    const int nBottom = std::min(r.bottom(), m_nHeight - 1);
-    if (nTop <= nBottom)
-        std::memset(m_rowsDrawn.data() + nTop, 1, size_t(nBottom - nTop + 1));
+    // A chip is a row or two: a loop is cheaper than a call.
+    uint8_t *pRow = m_rowsDrawn.data() + std::max(r.top(), 0);
+    uint8_t *const pEnd = m_rowsDrawn.data() + std::min(r.bottom(), m_nHeight - 1) + 1;
+    if (pEnd - pRow > 16)
+        std::memset(pRow, 1, size_t(pEnd - pRow));
+    else
+        for (; pRow < pEnd; ++pRow)
+            *pRow = 1;
     m_bRectsValid = false;
     if (r.left() <= 0 && r.top() <= 0 && r.right() >= m_nWidth - 1 && r.bottom() >= m_nHeight - 1) {
         m_dirty.assign(1, QRect(0, 0, m_nWidth, m_nHeight));
@@ -280,9 +284,8 @@ const std::vector<QRect> &CDC::DirtyRects()
     // grids and longer joins give fewer rectangles and more area, so each
     // grid tries ever longer joins until the area is too much, and the grids
     // go coarser until even no join is too much. A frame looks much like the
-    // one before: the grids start one finer than the one chosen last.
-    // Without any choice within the area, the exact rows (grid 1, no join)
-    // always are.
+    // one before, so the grids start near the one chosen last. Without any
+    // choice within the area, the exact rows (grid 1, no join) always are.
     const int nJoins[] = {0, 8, 32, 128};
     int nBestGrid = 0, nBestJoin = 0, nBestCount = 0;
     int64_t nBestArea = 0;
@@ -294,30 +297,42 @@ const std::vector<QRect> &CDC::DirtyRects()
             return bFew;
         return bFew ? nArea < nBestArea : nCount < nBestCount;
     };
-    bool bDone = false;
-    for (int nGrid = std::max(m_nGridHint / 2, 2); !bDone && nGrid < 2 * m_nHeight; nGrid *= 2) {
-        GatherBands(nGrid);
-        bDone = true;
-        for (int nJoin : nJoins) {
-            const auto [nCount, nArea] = JoinRuns(nGrid, nJoin);
-            if (nArea > nLimit)
-                break; // longer joins only add area
-            bDone = nCount <= kMaxRects; // coarser grids only add area
-            if (better(nCount, nArea)) {
-                std::tie(nBestGrid, nBestJoin, nBestCount, nBestArea) =
-                    std::tuple(nGrid, nJoin, nCount, nArea);
+    // Usually from the grid chosen last on; every eighth frame, or when that
+    // grid fits nothing, from the next finer one.
+    const bool bFiner = (++m_nFrames & 7) == 0;
+    int nGathered = 0;
+    for (int nPass = 0; nPass < 2 && nBestGrid == 0; ++nPass) {
+        bool bDone = false;
+        const int nFirst = nPass > 0 || bFiner ? std::max(m_nGridHint / 2, 2) : m_nGridHint;
+        for (int nGrid = nFirst; !bDone && nGrid < 2 * m_nHeight; nGrid *= 2) {
+            if (nPass > 0 && nGrid >= m_nGridHint)
+                break; // tried in the first pass
+            GatherBands(nGrid);
+            nGathered = nGrid;
+            bDone = true;
+            for (int nJoin : nJoins) {
+                const auto [nCount, nArea] = JoinRuns(nGrid, nJoin);
+                if (nArea > nLimit)
+                    break; // longer joins only add area
+                bDone = nCount <= kMaxRects; // coarser grids only add area
+                if (better(nCount, nArea)) {
+                    std::tie(nBestGrid, nBestJoin, nBestCount, nBestArea) =
+                        std::tuple(nGrid, nJoin, nCount, nArea);
+                }
+                if (bDone)
+                    break; // longer joins only add area
             }
-            if (bDone)
-                break; // longer joins only add area
         }
     }
     if (nBestGrid == 0) {
         GatherBands(2);
+        nGathered = 2;
         const bool bWithin = JoinRuns(2, 0).second <= nLimit;
         nBestGrid = bWithin ? 2 : 1;
     }
-    m_nGridHint = nBestGrid;
-    GatherBands(nBestGrid);
+    m_nGridHint = std::max(nBestGrid, 2);
+    if (nGathered != nBestGrid)
+        GatherBands(nBestGrid);
     JoinRuns(nBestGrid, nBestJoin);
     EmitRects(nBestGrid);
     return m_rects;

@@ -413,6 +413,7 @@ bool CSpectrumWnd::DrawsIntoTarget(QPainter &painter)
     const qsizetype nStride = pTarget->bytesPerLine();
     for (int y = 0; y < m_image.height(); ++y)
         std::memcpy(pBits + y * nStride, m_image.constScanLine(y), size_t(m_image.width()) * 4);
+    AskForHugePages(pBits, size_t(nStride) * size_t(pTarget->height()));
     m_pDC.reset();
     m_image = QImage(pBits, pTarget->width(), pTarget->height(), nStride, QImage::Format_RGB32);
     m_pDC = std::make_unique<CDC>(&m_image);

@@ -279,49 +279,30 @@ const std::vector<QRect> &CDC::DirtyRects()
     std::sort(m_order.begin(), m_order.end(),
               [this](uint32_t a, uint32_t b) { return m_dirty[a].left() < m_dirty[b].left(); });
 
-    // The fewest rectangles whose area stays within the limit, and among
-    // choices with at most kMaxRects the one with the least area. Coarser
+    // The choice the window system does the least work for, at a cost of
+    // kRectPixels pixels a rectangle, its area within the limit. Coarser
     // grids and longer joins give fewer rectangles and more area, so each
-    // grid tries ever longer joins until the area is too much, and the grids
-    // go coarser until even no join is too much. A frame looks much like the
-    // one before, so the grids start near the one chosen last. Without any
-    // choice within the area, the exact rows (grid 1, no join) always are.
-    const int nJoins[] = {0, 8, 32, 128};
-    int nBestGrid = 0, nBestJoin = 0, nBestCount = 0;
-    int64_t nBestArea = 0;
-    const auto better = [&](int nCount, int64_t nArea) {
-        if (nBestGrid == 0)
-            return true;
-        const bool bFew = nCount <= kMaxRects, bBestFew = nBestCount <= kMaxRects;
-        if (bFew != bBestFew)
-            return bFew;
-        return bFew ? nArea < nBestArea : nCount < nBestCount;
-    };
-    // Usually from the grid chosen last on; every eighth frame, or when that
-    // grid fits nothing, from the next finer one.
-    const bool bFiner = (++m_nFrames & 7) == 0;
+    // grid tries ever longer joins until the area is too much. A frame looks
+    // much like the one before: only the grid chosen last and its two
+    // neighbours are tried. Without any choice within the area, the exact
+    // rows (grid 1, no join) always are.
+    const int nJoins[] = {0, 8, 32, 128, m_nWidth};
+    int nBestGrid = 0, nBestJoin = 0;
+    int64_t nBestCost = 0;
     int nGathered = 0;
-    for (int nPass = 0; nPass < 2 && nBestGrid == 0; ++nPass) {
-        bool bDone = false;
-        const int nFirst = nPass > 0 || bFiner ? std::max(m_nGridHint / 2, 2) : m_nGridHint;
-        for (int nGrid = nFirst; !bDone && nGrid < 2 * m_nHeight; nGrid *= 2) {
-            if (nPass > 0 && nGrid >= m_nGridHint)
-                break; // tried in the first pass
-            GatherBands(nGrid);
-            nGathered = nGrid;
-            bDone = true;
-            for (int nJoin : nJoins) {
-                const auto [nCount, nArea] = JoinRuns(nGrid, nJoin);
-                if (nArea > nLimit)
-                    break; // longer joins only add area
-                bDone = nCount <= kMaxRects; // coarser grids only add area
-                if (better(nCount, nArea)) {
-                    std::tie(nBestGrid, nBestJoin, nBestCount, nBestArea) =
-                        std::tuple(nGrid, nJoin, nCount, nArea);
-                }
-                if (bDone)
-                    break; // longer joins only add area
-            }
+    const int nHint = std::max(m_nGridHint, 2);
+    for (int nGrid : {std::max(nHint / 2, 2), nHint, nHint * 2}) {
+        if (nGrid <= nGathered || nGrid >= 2 * m_nHeight)
+            continue;
+        GatherBands(nGrid);
+        nGathered = nGrid;
+        for (int nJoin : nJoins) {
+            const auto [nCount, nArea] = JoinRuns(nGrid, nJoin);
+            if (nArea > nLimit)
+                break; // longer joins only add area
+            const int64_t nCost = int64_t(nCount) * kRectPixels + nArea;
+            if (nBestGrid == 0 || nCost < nBestCost)
+                std::tie(nBestGrid, nBestJoin, nBestCost) = std::tuple(nGrid, nJoin, nCost);
         }
     }
     if (nBestGrid == 0) {

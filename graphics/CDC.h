@@ -111,16 +111,17 @@ public:
     const uint8_t *RowsDrawn() const { return m_rowsDrawn.data(); }
     void ClearRowsDrawn() { std::fill(m_rowsDrawn.begin(), m_rowsDrawn.end(), uint8_t(0)); }
     // The entries gathered for the window system, which pays for every
-    // rectangle (a put and a clip rectangle each, against every other) and
-    // for every pixel: rows snapped to a grid and neighbouring entries of a
-    // grid band joined, the grid and the join distance chosen for the
-    // fewest rectangles whose area stays within kMaxAreaRatio of the
-    // entries' own, at most kMaxRects of them where that is possible. The
-    // rectangles are y-x banded (one height per band, none touching within
-    // a band), as a region keeps them, so a region made from them is not cut
-    // up further. Valid until the next drawing or ClearDirty.
-    static constexpr int kMaxRects = 100;
-    static constexpr double kMaxAreaRatio = 1.3;
+    // rectangle (a put request and a clip rectangle each) and for every
+    // pixel: rows snapped to a grid and neighbouring entries of a grid band
+    // joined, the grid and the join distance chosen for the least work,
+    // counting a rectangle as kRectPixels pixels (what an X server spends on
+    // each, measured), with at most kMaxAreaRatio times the entries' own
+    // area. The rectangles are y-x banded (one height per band, none
+    // touching within a band), as a region keeps them, so a region made from
+    // them is not cut up further. Valid until the next drawing or ClearDirty.
+    static constexpr int kRectPixels = 1024;
+    static constexpr double kMaxAreaRatio = 4.0;
+    static constexpr int kMaxRects = 100; // what a frame of a few columns stays within
     const std::vector<QRect> &DirtyRects();
     // The same rectangles as one region.
     QRegion DirtyRegion();
@@ -197,7 +198,6 @@ private:
     std::vector<QRect> m_rects;
     bool m_bRectsValid = false;
     int m_nGridHint = 8; // the grid chosen last
-    uint32_t m_nFrames = 0;
     // Snaps to grid nGrid, joins within nJoin columns; fills m_runs per band
     // and returns the rectangle count and area once identical bands merge.
     void GatherBands(int nGrid);

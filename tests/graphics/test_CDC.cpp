@@ -144,7 +144,7 @@ int64_t Area(const QRegion &region)
 
 } // namespace
 
-TEST(CDCDirty, GatheredRectanglesCoverTheChangesInFewRectanglesAndLittleMoreArea)
+TEST(CDCDirty, GatheredRectanglesCoverTheChangesInFewRectanglesAndBoundedArea)
 {
     const ColumnFrame kCases[] = {
         {800, 300, 16, 2, 2},  {1920, 1080, 80, 2, 2}, {3840, 2160, 80, 2, 2},
@@ -184,10 +184,10 @@ TEST(CDCDirty, GatheredRectanglesCoverTheChangesInFewRectanglesAndLittleMoreArea
             for (const QRect &r : rects)
                 nHanded += int64_t(r.width()) * r.height();
             // Everything drawn is handed over, in the rectangles a region
-            // keeps as they are, within 1.3 times the entries' pixels.
+            // keeps as they are, within the area limit of the entries' pixels.
             EXPECT_TRUE(Union(drawn).subtracted(gathered).isEmpty()) << c.nColumns;
             EXPECT_EQ(gathered.rectCount(), int(rects.size())) << c.nColumns;
-            EXPECT_LE(double(nHanded), 1.3 * double(nChanged)) << c.nColumns;
+            EXPECT_LE(double(nHanded), CDC::kMaxAreaRatio * double(nChanged)) << c.nColumns;
             // No entry takes in two columns' pixels.
             for (const QRect &e : entries)
                 EXPECT_EQ(e.left() / nPitch, e.right() / nPitch) << c.nColumns;

@@ -8,12 +8,12 @@
 
 #include <QBackingStore>
 #include <QCloseEvent>
-#include <QWindow>
 #include <QPaintEngine>
 #include <QPaintEvent>
 #include <QPainter>
 #include <QResizeEvent>
 #include <QTimerEvent>
+#include <QWindow>
 
 #include <algorithm>
 #include <cstring>

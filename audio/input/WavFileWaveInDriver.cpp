@@ -267,8 +267,8 @@ int16_t WavFileWaveInDriver::SourceSample(uint32_t nFrame, int nChannel)
         m_nCacheCount = std::min(kCacheFrames, m_clip.nFrames - nFrame);
         const size_t nBytes = size_t(m_nCacheCount) * m_clip.nBlockAlign;
         auto *pCache = reinterpret_cast<uint8_t *>(m_clip.bytes.data());
-        const size_t nRead =
-            m_pFile->ReadAt(m_nFileDataOffset + uint64_t(nFrame) * m_clip.nBlockAlign, pCache, nBytes);
+        const size_t nRead = m_pFile->ReadAt(
+            m_nFileDataOffset + uint64_t(nFrame) * m_clip.nBlockAlign, pCache, nBytes);
         if (nRead < nBytes) {
             std::memset(pCache + nRead, m_clip.encoding == WavEncoding::Unsigned8 ? 0x80 : 0,
                         nBytes - nRead);

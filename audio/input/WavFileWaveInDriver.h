@@ -83,7 +83,7 @@ private:
 
     QString m_strPath;
     QByteArray m_wavBytes; // in-memory WAV data; empty: read m_strPath at Open
-    WavClip m_clip; // the file's frames m_nCacheFirst on, or the whole in-memory WAV
+    WavClip m_clip;        // the file's frames m_nCacheFirst on, or the whole in-memory WAV
     std::unique_ptr<WavFileReader> m_pFile; // the file being played; null for in-memory data
     uint64_t m_nFileDataOffset = 0;         // where the file's frames start
     uint32_t m_nCacheFirst = 0;

@@ -285,6 +285,26 @@ void WavFileWaveInDriver::Produce(uint64_t nFrames)
     const int inChannels = m_clip.Channels();
     const bool bStereoOut = format.nChannels == 2;
     const bool b8BitOut = format.wBitsPerSample == 8;
+    // A file already in the opened format (16-bit, same channels, same rate)
+    // goes to the blocks as it lies, a run of its frames at a time.
+    if (inRate == outRate && m_clip.encoding == WavEncoding::Signed16 && !b8BitOut &&
+        m_clip.nFileChannels == format.nChannels) {
+        while (nFrames > 0) {
+            if (m_pFile)
+                SourceSample(m_nSrcFrame, 0); // brings the frame into the cache
+            const uint32_t nFirst = m_pFile ? m_nCacheFirst : 0;
+            const uint32_t nEnd = m_pFile ? m_nCacheFirst + m_nCacheCount : m_clip.nFrames;
+            const auto nRun =
+                static_cast<uint32_t>(std::min<uint64_t>(nFrames, nEnd - m_nSrcFrame));
+            const auto *pFrom = reinterpret_cast<const uint8_t *>(m_clip.bytes.constData()) +
+                                m_clip.nDataOffset +
+                                size_t(m_nSrcFrame - nFirst) * m_clip.nBlockAlign;
+            Deliver(pFrom, nRun);
+            m_nSrcFrame = (m_nSrcFrame + nRun) % m_clip.nFrames;
+            nFrames -= nRun;
+        }
+        return;
+    }
     while (nFrames > 0) {
         const auto nChunk = static_cast<uint32_t>(std::min<uint64_t>(nFrames, kChunkFrames));
         uint8_t *pOut = m_scratch.data();

@@ -226,8 +226,12 @@ TEST_F(WavFileTest, FilesPlayOrAreRefusedWithAReasonFromTheirHeaderAlone)
     ASSERT_TRUE(longFile.open(QIODevice::WriteOnly) &&
                 longFile.write(MakeWav({.rate = 192000}, samples)) > 0);
     longFile.close();
-    WavFileWaveInDriver longDriver(longFile.fileName());
+    WavFileWaveInDriver longDriver(longFile.fileName()), doubled(longFile.fileName());
     EXPECT_TRUE(Play(longDriver, WaveFormat{1, 1, 192000, 384000, 2, 16}, kLong + 9) == expected);
+    std::vector<int> both; // as it lies, then converted: the mono file doubled into two channels
+    for (int v : expected)
+        both.insert(both.end(), {v, v});
+    EXPECT_TRUE(Play(doubled, WaveFormat{1, 2, 192000, 768000, 4, 16}, kLong + 9) == both);
     // Not a regular file: refused before it is opened, so a FIFO without a writer cannot hang.
     const QString fifo = m_dir.filePath("fifo.wav"), absent = m_dir.filePath("absent.wav");
     ASSERT_EQ(mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);

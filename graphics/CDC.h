@@ -198,6 +198,7 @@ private:
     std::vector<QRect> m_rects;
     bool m_bRectsValid = false;
     int m_nGridHint = 8; // the grid chosen last
+    bool m_bFinerTurn = false;
     // Snaps to grid nGrid, joins within nJoin columns; fills m_runs per band
     // and returns the rectangle count and area once identical bands merge.
     void GatherBands(int nGrid);

@@ -6,16 +6,19 @@
 #include "graphics/BackingImage.h"
 #include "settings/SettingValues.h"
 
+#include <QBackingStore>
 #include <QCloseEvent>
 #include <QPaintEngine>
 #include <QPaintEvent>
 #include <QPainter>
 #include <QResizeEvent>
 #include <QTimerEvent>
+#include <QWindow>
 
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <utility>
 
 namespace {
 
@@ -134,6 +137,7 @@ void CSpectrumWnd::timerEvent(QTimerEvent *pEvent)
 
 void CSpectrumWnd::OnTimer(int nId)
 {
+    CheckSharedImage();
     if (!m_pDC)
         return; // no backing image yet: the window has no size
     CDC *pDC = m_pDC.get();
@@ -306,6 +310,7 @@ void CSpectrumWnd::RefillStep()
 
 void CSpectrumWnd::InvalidateErase()
 {
+    CheckSharedImage();
     PaintAll();
     FlushDirty();
 }
@@ -332,8 +337,14 @@ void CSpectrumWnd::FlushDirty()
     // A shown window copies the frame to the screen at once, while the rows
     // just drawn are still in the processor's cache and without a round
     // through the event queue; a hidden one only records what to copy.
+    int64_t nChanged = 0;
+    for (int i = 0; i < m_pDC->DirtyCount(); ++i)
+        nChanged += int64_t(m_pDC->DirtyAt(i).width()) * m_pDC->DirtyAt(i).height();
     const QRegion region = ToLogical(m_pDC->DirtyRegion());
     m_pDC->ClearDirty();
+    m_lastFlush = {nChanged, int(region.rectCount()), 0, 0};
+    for (const QRect &r : region)
+        m_lastFlush.nHanded += int64_t(r.width()) * r.height();
     if (isVisible()) {
         m_pRepainting = &region;
         repaint(region);
@@ -345,7 +356,23 @@ void CSpectrumWnd::FlushDirty()
 
 void CSpectrumWnd::paintEvent(QPaintEvent *pEvent)
 {
+    // A frame drawn in place: its pixels are already where the window system
+    // takes them from, and a painter would only cost its set-up. (Anything
+    // else, such as a grab into another picture, paints.)
+    if (m_pRepainting && m_pSharedBits) {
+        const QPaintDevice *pDevice = backingStore()->paintDevice();
+        if (pDevice && pDevice->devType() == QInternal::Image &&
+            static_cast<const QImage *>(pDevice)->constBits() == m_pSharedBits) {
+            m_pDC->ClearRowsDrawn();
+            return;
+        }
+    }
     QPainter painter(this);
+    if (DrawsIntoTarget(painter)) {
+        if (m_pDC)
+            m_pDC->ClearRowsDrawn();
+        return;
+    }
     // Within FlushDirty's own repaint the screen already holds everything
     // drawn before the previous such repaint, so of the rows asked for only
     // those drawn since need copying. Anything else in the region (an
@@ -362,6 +389,78 @@ void CSpectrumWnd::paintEvent(QPaintEvent *pEvent)
         m_pDC->ClearRowsDrawn();
 }
 
+QImage *CSpectrumWnd::PlainTarget(QPainter &painter, int *pDx, int *pDy)
+{
+    QPaintEngine *pEngine = painter.paintEngine();
+    if (!pEngine || pEngine->type() != QPaintEngine::Raster)
+        return nullptr;
+    QPaintDevice *pDevice = pEngine->paintDevice();
+    if (!pDevice || pDevice->devType() != QInternal::Image)
+        return nullptr;
+    auto *pTarget = static_cast<QImage *>(pDevice);
+    if (pTarget->devicePixelRatio() != 1.0 ||
+        (pTarget->format() != QImage::Format_RGB32 &&
+         pTarget->format() != QImage::Format_ARGB32_Premultiplied))
+        return nullptr;
+    const QTransform transform = painter.deviceTransform();
+    if (transform.type() > QTransform::TxTranslate)
+        return nullptr;
+    *pDx = int(transform.dx());
+    *pDy = int(transform.dy());
+    if (*pDx != transform.dx() || *pDy != transform.dy())
+        return nullptr;
+    return pTarget;
+}
+
+bool CSpectrumWnd::DrawsIntoTarget(QPainter &painter)
+{
+    int dx = 0, dy = 0;
+    QImage *pTarget = PlainTarget(painter, &dx, &dy);
+    if (!pTarget || !m_pDC)
+        return false;
+    if (m_pSharedBits)
+        return pTarget->constBits() == m_pSharedBits;
+    // Only the window's own image, of its size, of an opaque window: one
+    // with an alpha channel is cleared before every paint. Premultiplied
+    // pixels of full alpha are the same words as plain 32-bit ones.
+    const QWindow *pWindow = windowHandle();
+    if (!isWindow() || !pWindow || pWindow->format().alphaBufferSize() > 0 ||
+        testAttribute(Qt::WA_TranslucentBackground) || dx != 0 || dy != 0 ||
+        pTarget->size() != m_image.size() || pTarget != backingStore()->paintDevice())
+        return false;
+    // The picture so far goes over once; from now on the device context
+    // draws where the window system takes the pixels from. The image is
+    // written through a pointer that does not detach it: it stays Qt's.
+    auto *pBits = const_cast<uchar *>(std::as_const(*pTarget).constBits());
+    const qsizetype nStride = pTarget->bytesPerLine();
+    for (int y = 0; y < m_image.height(); ++y)
+        std::memcpy(pBits + y * nStride, m_image.constScanLine(y), size_t(m_image.width()) * 4);
+    AskForHugePages(pBits, size_t(nStride) * size_t(pTarget->height()));
+    m_pDC.reset();
+    m_image = QImage(pBits, pTarget->width(), pTarget->height(), nStride, QImage::Format_RGB32);
+    m_pDC = std::make_unique<CDC>(&m_image);
+    m_pSharedBits = pBits;
+    return true;
+}
+
+void CSpectrumWnd::CheckSharedImage()
+{
+    if (!m_pSharedBits)
+        return;
+    QBackingStore *pStore = isVisible() ? backingStore() : nullptr;
+    QPaintDevice *pDevice = pStore ? pStore->paintDevice() : nullptr;
+    const auto *pImage = pDevice && pDevice->devType() == QInternal::Image
+                             ? static_cast<const QImage *>(pDevice)
+                             : nullptr;
+    if (pImage && pImage->constBits() == m_pSharedBits && pImage->size() == m_image.size() &&
+        pImage->bytesPerLine() == m_image.bytesPerLine())
+        return;
+    m_pSharedBits = nullptr;
+    m_pDC.reset();
+    m_image = QImage();
+    EnsureBackingImage(size());
+}
+
 bool CSpectrumWnd::CopyRowsTo(QPainter &painter, const QRegion &region, const uint8_t *pRows)
 {
     // A frame's changes are a few dozen narrow rectangles, which make a
@@ -370,29 +469,15 @@ bool CSpectrumWnd::CopyRowsTo(QPainter &painter, const QRegion &region, const ui
     // 32-bit pixels into an image at whole-pixel offsets, the rows are
     // copied straight into it instead: the same pixels, as the picture is
     // opaque. Anything else (scaled screens, other formats, printing) paints.
-    QPaintEngine *pEngine = painter.paintEngine();
-    if (!pEngine || pEngine->type() != QPaintEngine::Raster)
-        return false;
-    QPaintDevice *pDevice = pEngine->paintDevice();
-    if (!pDevice || pDevice->devType() != QInternal::Image)
-        return false;
-    auto *pTarget = static_cast<QImage *>(pDevice);
-    if (pTarget->devicePixelRatio() != 1.0 || m_image.devicePixelRatio() != 1.0 ||
-        (pTarget->format() != QImage::Format_RGB32 &&
-         pTarget->format() != QImage::Format_ARGB32_Premultiplied))
+    int dx = 0, dy = 0;
+    QImage *pTarget = PlainTarget(painter, &dx, &dy);
+    if (!pTarget || m_image.devicePixelRatio() != 1.0)
         return false;
     // A backing store with an alpha channel (a Wayland window, which draws its
     // own decorations) is cleared to transparent where it is painted, so there
     // every row asked for is copied, whether drawn since the last repaint or not.
     if (pTarget->hasAlphaChannel())
         pRows = nullptr;
-    const QTransform transform = painter.deviceTransform();
-    if (transform.type() > QTransform::TxTranslate)
-        return false;
-    const int dx = int(transform.dx());
-    const int dy = int(transform.dy());
-    if (dx != transform.dx() || dy != transform.dy())
-        return false;
 
     // The rows both images share, in this widget's coordinates.
     const QRect rcCommon = m_image.rect() & pTarget->rect().translated(-dx, -dy);
@@ -424,9 +509,11 @@ bool CSpectrumWnd::CopyRowsTo(QPainter &painter, const QRegion &region, const ui
             for (qsizetype k = i; k < j; ++k) {
                 const int x1 = std::max(pRects[k].left(), rcCommon.left());
                 const int x2 = std::min(pRects[k].right(), rcCommon.right());
-                if (x1 <= x2)
+                if (x1 <= x2) {
                     std::memcpy(pTo + qsizetype(x1) * 4, pFrom + qsizetype(x1) * 4,
                                 size_t(x2 - x1 + 1) * 4);
+                    m_lastFlush.nCopied += x2 - x1 + 1;
+                }
             }
         }
         i = j;
@@ -481,6 +568,7 @@ void CSpectrumWnd::EnsureBackingImage(const QSize &size)
         (m_pDC && m_image.size() == device && m_image.devicePixelRatio() == dRatio))
         return;
     m_pDC.reset();
+    m_pSharedBits = nullptr;
     m_image = CreateBackingImage(device);
     m_image.setDevicePixelRatio(dRatio);
     m_image.fill(Qt::black);

@@ -138,6 +138,17 @@ public:
     const QImage &BackingImage() const { return m_image; }
     // The device-pixel ratio the backing image is drawn at: the screen's.
     double Ratio() const;
+    // What the last copy to the screen handed over: the pixels of the
+    // device context's dirty entries, the rectangles and their pixels, and
+    // the pixels actually copied (rows drawn since the frame before only).
+    struct FlushCounts
+    {
+        int64_t nChanged = 0;
+        int nRects = 0;
+        int64_t nHanded = 0;
+        int64_t nCopied = 0;
+    };
+    const FlushCounts &LastFlush() const { return m_lastFlush; }
 
     // Sound input for this window's engine; must be called before the window
     // is created. Without it the process-wide driver factory is used.
@@ -200,6 +211,17 @@ private:
     // painter writes to, only the rows flagged in pRows when it is given;
     // false when the painter's device is no such image.
     bool CopyRowsTo(QPainter &painter, const QRegion &region, const uint8_t *pRows);
+    // The image the painter writes to when it is one this window can draw
+    // into directly (32-bit pixels, no scaling), and the window's offset in it.
+    static QImage *PlainTarget(QPainter &painter, int *pDx, int *pDy);
+    // A shown top-level window whose window-system image has the backing
+    // image's size and pixel format draws straight into that image: the
+    // backing image becomes a view of it, and a frame is one pass over its
+    // pixels with nothing to copy. True when the painter writes to it.
+    bool DrawsIntoTarget(QPainter &painter);
+    // Back to an image of the window's own, painted in full, when the
+    // window system's image went away, moved or the window was hidden.
+    void CheckSharedImage();
     void RebuildFont();
     void PaintBackground(CDC *pDC);
     // The waveform strip: one stored trace as a polyline, and the three ways
@@ -265,6 +287,9 @@ private:
     COLORREF m_lastBigClockColor = 0;
     // What FlushDirty's repaint asked for, while it runs.
     const QRegion *m_pRepainting = nullptr;
+    FlushCounts m_lastFlush;
+    // The window system's pixels m_image shows, while it shows them.
+    const uchar *m_pSharedBits = nullptr;
 };
 
 // The slot the window visits i-th when drawing: five interleaved passes over

@@ -1,5 +1,6 @@
 #include "graphics/BackingImage.h"
 
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 
@@ -37,4 +38,25 @@ QImage CreateBackingImage(const QSize &size)
     }
 #endif
     return QImage(size, QImage::Format_RGB32);
+}
+
+void AskForHugePages(uchar *pData, size_t nBytes)
+{
+#if defined(__linux__)
+    // Only the whole huge pages inside the range; then, where the kernel
+    // can, its pages are gathered now rather than some time later.
+    const auto nFirst = (uintptr_t(pData) + kHugePage - 1) / kHugePage * kHugePage;
+    const auto nEnd = (uintptr_t(pData) + nBytes) / kHugePage * kHugePage;
+    if (nEnd <= nFirst)
+        return;
+    void *pFirst = reinterpret_cast<void *>(nFirst);
+    madvise(pFirst, nEnd - nFirst, MADV_HUGEPAGE);
+    // MADV_COLLAPSE (Linux 6.1), which the C library's headers may not name
+    // yet; older kernels refuse it and the pages stay as they are.
+    constexpr int kCollapse = 25;
+    madvise(pFirst, nEnd - nFirst, kCollapse);
+#else
+    (void)pData;
+    (void)nBytes;
+#endif
 }

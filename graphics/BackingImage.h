@@ -10,3 +10,8 @@
 // line costs a cache miss per row rather than a page walk too. Elsewhere it
 // is a plain image.
 QImage CreateBackingImage(const QSize &size);
+
+// Asks for the pages of pixels someone else allocated (the window system's
+// image a window draws into) to be huge pages, for the same reason; a hint
+// only, that does nothing where the memory cannot have them.
+void AskForHugePages(uchar *pData, size_t nBytes);

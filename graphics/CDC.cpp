@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <tuple>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -59,6 +60,7 @@ CDC::CDC(QImage *pImage) : m_pImage(pImage)
     m_rcClipBounds = QRect(0, 0, m_nWidth, m_nHeight);
     m_rcClipLogical = QRect(QPoint(0, 0), pImage->deviceIndependentSize().toSize());
     m_rowsDrawn.assign(size_t(std::max(m_nHeight, 0)), 0);
+    m_columnSlots.resize(kColumnSlots);
 }
 
 CDC::~CDC() = default;
@@ -126,124 +128,228 @@ void CDC::MarkDirty(const QRect &r)
 {
     if (m_bAllDirty || r.isEmpty())
         return;
-    const int nTop = std::max(r.top(), 0);
-    const int nBottom = std::min(r.bottom(), m_nHeight - 1);
-    if (nTop <= nBottom)
-        std::memset(m_rowsDrawn.data() + nTop, 1, size_t(nBottom - nTop + 1));
+    // A chip is a row or two: a loop is cheaper than a call.
+    uint8_t *pRow = m_rowsDrawn.data() + std::max(r.top(), 0);
+    uint8_t *const pEnd = m_rowsDrawn.data() + std::min(r.bottom(), m_nHeight - 1) + 1;
+    if (pEnd - pRow > 16)
+        std::memset(pRow, 1, size_t(pEnd - pRow));
+    else
+        for (; pRow < pEnd; ++pRow)
+            *pRow = 1;
+    m_bRectsValid = false;
     if (r.left() <= 0 && r.top() <= 0 && r.right() >= m_nWidth - 1 && r.bottom() >= m_nHeight - 1) {
-        m_dirty[0] = QRect(0, 0, m_nWidth, m_nHeight);
-        m_nDirty = 1;
+        m_dirty.assign(1, QRect(0, 0, m_nWidth, m_nHeight));
         m_nLastDirty = 0;
         m_bAllDirty = true;
         return;
     }
-    // Changes come column by column (a column's chips, a clock, a trace): a
-    // rectangle that shares pixel columns with an entry and lies within a few
-    // rows of it joins that entry, so a column's changes gather in one or two
-    // entries and little that did not change is copied to the screen. The
-    // entry hit last is tried first: the chips of one column come in a row.
-    constexpr int kJoinRows = 24;
-    auto joins = [&](const QRect &d) {
-        return r.left() <= d.right() && d.left() <= r.right() &&
+    const auto joins = [&](const QRect &d) {
+        return d.left() == r.left() && d.right() == r.right() &&
                r.top() <= d.bottom() + kJoinRows && d.top() <= r.bottom() + kJoinRows;
     };
-    if (m_nLastDirty < m_nDirty && joins(m_dirty[m_nLastDirty])) {
+    // The chips of one column come in a row: the entry hit last first.
+    if (m_nLastDirty < m_dirty.size() && joins(m_dirty[m_nLastDirty])) {
         Unite(m_dirty[m_nLastDirty], r);
         return;
     }
-    for (int i = m_nDirty - 1; i >= 0; --i) {
-        if (joins(m_dirty[i])) {
-            Unite(m_dirty[i], r);
-            m_nLastDirty = i;
-            return;
+    // Then the entry these columns joined last, found by their first and
+    // last column; a full table only costs the joining of later entries.
+    const uint32_t nHash = (uint32_t(r.left()) * 2654435761u) ^ (uint32_t(r.right()) * 40503u);
+    ColumnSlot *pSlot = nullptr;
+    for (size_t k = 0; k < 16; ++k) {
+        ColumnSlot &slot = m_columnSlots[(nHash + k) & (kColumnSlots - 1)];
+        if (slot.nGeneration != m_nGeneration) {
+            slot = {r.left(), r.right(), m_nGeneration, 0};
+            pSlot = &slot;
+            break;
+        }
+        if (slot.nLeft == r.left() && slot.nRight == r.right()) {
+            if (joins(m_dirty[slot.nEntry])) {
+                m_nLastDirty = slot.nEntry;
+                Unite(m_dirty[slot.nEntry], r);
+                return;
+            }
+            pSlot = &slot;
+            break;
         }
     }
-    if (m_nDirty < kMaxDirty) {
-        m_nLastDirty = m_nDirty;
-        m_dirty[m_nDirty++] = r;
-        return;
-    }
-    // Full: join an entry of the same pixel columns, else the last one.
-    for (int i = m_nDirty - 1; i >= 0; --i) {
-        if (r.left() <= m_dirty[i].right() && m_dirty[i].left() <= r.right()) {
-            Unite(m_dirty[i], r);
-            return;
-        }
-    }
-    Unite(m_dirty[kMaxDirty - 1], r);
+    m_nLastDirty = m_dirty.size();
+    if (pSlot)
+        pSlot->nEntry = uint32_t(m_nLastDirty);
+    m_dirty.push_back(r);
 }
 
 QRect CDC::DirtyBounds() const
 {
     QRect r;
-    for (int i = 0; i < m_nDirty; ++i)
-        r |= m_dirty[i];
+    for (const QRect &d : m_dirty)
+        r |= d;
     return r;
+}
+
+void CDC::GatherBands(int nGrid)
+{
+    // Every entry's rows snapped outwards to the grid: one cell per entry
+    // and grid band it touches, each band's cells in order of their first
+    // column (the entries are visited in that order).
+    const int nBands = (m_nHeight + nGrid - 1) / nGrid;
+    m_bandStart.assign(size_t(nBands) + 2, 0);
+    for (uint32_t i : m_order) {
+        const QRect &d = m_dirty[i];
+        for (int b = d.top() / nGrid, nLast = d.bottom() / nGrid; b <= nLast; ++b)
+            ++m_bandStart[size_t(b) + 2];
+    }
+    for (size_t b = 2; b < m_bandStart.size(); ++b)
+        m_bandStart[b] += m_bandStart[b - 1];
+    m_cells.resize(size_t(m_bandStart.back()));
+    for (uint32_t i : m_order) {
+        const QRect &d = m_dirty[i];
+        for (int b = d.top() / nGrid, nLast = d.bottom() / nGrid; b <= nLast; ++b)
+            m_cells[size_t(m_bandStart[size_t(b) + 1]++)] = {d.left(), d.right()};
+    }
+    // m_bandStart[b] .. m_bandStart[b + 1] are now band b's cells.
+    m_bandStart.pop_back();
+}
+
+std::pair<int, int64_t> CDC::JoinRuns(int nGrid, int nJoin)
+{
+    const int nBands = int(m_bandStart.size()) - 1;
+    m_runStart.resize(size_t(nBands) + 1);
+    m_runs.clear();
+    int nCount = 0;
+    int64_t nArea = 0;
+    for (int b = 0; b < nBands; ++b) {
+        m_runStart[size_t(b)] = int(m_runs.size());
+        const int c1 = m_bandStart[size_t(b)], c2 = m_bandStart[size_t(b) + 1];
+        if (c1 == c2)
+            continue;
+        Span run = m_cells[size_t(c1)];
+        int64_t nWidth = 0;
+        for (int c = c1 + 1; c <= c2; ++c) {
+            if (c < c2 && m_cells[size_t(c)].nLeft <= run.nRight + 1 + nJoin) {
+                run.nRight = std::max(run.nRight, m_cells[size_t(c)].nRight);
+                continue;
+            }
+            m_runs.push_back(run);
+            nWidth += run.nRight - run.nLeft + 1;
+            if (c < c2)
+                run = m_cells[size_t(c)];
+        }
+        nArea += nWidth * (std::min(m_nHeight, (b + 1) * nGrid) - b * nGrid);
+        // A band with the runs of the one above it only makes that one taller.
+        const int nRuns = int(m_runs.size()) - m_runStart[size_t(b)];
+        const bool bSame = b > 0 && m_runStart[size_t(b)] - m_runStart[size_t(b) - 1] == nRuns &&
+                           std::equal(m_runs.end() - nRuns, m_runs.end(), m_runs.end() - 2 * nRuns,
+                                      [](const Span &x, const Span &y) {
+                                          return x.nLeft == y.nLeft && x.nRight == y.nRight;
+                                      });
+        if (!bSame)
+            nCount += nRuns;
+    }
+    m_runStart[size_t(nBands)] = int(m_runs.size());
+    return {nCount, nArea};
+}
+
+void CDC::EmitRects(int nGrid)
+{
+    m_rects.clear();
+    const int nBands = int(m_runStart.size()) - 1;
+    size_t nPrevious = 0; // where the band above's rectangles start
+    int nPreviousRuns = -1;
+    for (int b = 0; b < nBands; ++b) {
+        const int r1 = m_runStart[size_t(b)], r2 = m_runStart[size_t(b) + 1];
+        const int nTop = b * nGrid, nBottom = std::min(m_nHeight, (b + 1) * nGrid) - 1;
+        if (r1 == r2) {
+            nPreviousRuns = -1;
+            continue;
+        }
+        bool bSame = nPreviousRuns == r2 - r1;
+        for (int k = 0; bSame && k < r2 - r1; ++k)
+            bSame = m_rects[nPrevious + size_t(k)].left() == m_runs[size_t(r1 + k)].nLeft &&
+                    m_rects[nPrevious + size_t(k)].right() == m_runs[size_t(r1 + k)].nRight;
+        if (bSame) {
+            for (int k = 0; k < r2 - r1; ++k)
+                m_rects[nPrevious + size_t(k)].setBottom(nBottom);
+            continue;
+        }
+        nPrevious = m_rects.size();
+        nPreviousRuns = r2 - r1;
+        for (int k = r1; k < r2; ++k)
+            m_rects.push_back(QRect(QPoint(m_runs[size_t(k)].nLeft, nTop),
+                                    QPoint(m_runs[size_t(k)].nRight, nBottom)));
+    }
+}
+
+const std::vector<QRect> &CDC::DirtyRects()
+{
+    if (m_bRectsValid)
+        return m_rects;
+    m_bRectsValid = true;
+    m_rects.clear();
+    if (m_dirty.size() <= 1) {
+        m_rects = m_dirty;
+        return m_rects;
+    }
+    int64_t nChanged = 0;
+    for (const QRect &d : m_dirty)
+        nChanged += int64_t(d.width()) * d.height();
+    const auto nLimit = int64_t(double(nChanged) * kMaxAreaRatio);
+    m_order.resize(m_dirty.size());
+    for (size_t i = 0; i < m_order.size(); ++i)
+        m_order[i] = uint32_t(i);
+    std::sort(m_order.begin(), m_order.end(),
+              [this](uint32_t a, uint32_t b) { return m_dirty[a].left() < m_dirty[b].left(); });
+
+    // The choice the window system does the least work for, at a cost of
+    // kRectPixels pixels a rectangle, its area within the limit. Coarser
+    // grids and longer joins give fewer rectangles and more area, so each
+    // grid tries ever longer joins until the area is too much. A frame looks
+    // much like the one before: only the grid chosen last and, by turns, the
+    // next finer or coarser one are tried. Without any choice within the
+    // area, the exact rows (grid 1, no join) always are.
+    const int nJoins[] = {0, 8, 32, 128, m_nWidth};
+    int nBestGrid = 0, nBestJoin = 0;
+    int64_t nBestCost = 0;
+    int nGathered = 0;
+    const int nHint = std::max(m_nGridHint, 2);
+    m_bFinerTurn = !m_bFinerTurn;
+    const int nOther = m_bFinerTurn ? std::max(nHint / 2, 2) : nHint * 2;
+    for (int nGrid : {std::min(nHint, nOther), std::max(nHint, nOther)}) {
+        if (nGrid <= nGathered || nGrid >= 2 * m_nHeight)
+            continue;
+        GatherBands(nGrid);
+        nGathered = nGrid;
+        for (int nJoin : nJoins) {
+            const auto [nCount, nArea] = JoinRuns(nGrid, nJoin);
+            if (nArea > nLimit)
+                break; // longer joins only add area
+            const int64_t nCost = int64_t(nCount) * kRectPixels + nArea;
+            if (nBestGrid == 0 || nCost < nBestCost)
+                std::tie(nBestGrid, nBestJoin, nBestCost) = std::tuple(nGrid, nJoin, nCost);
+        }
+    }
+    if (nBestGrid == 0) {
+        GatherBands(2);
+        nGathered = 2;
+        const bool bWithin = JoinRuns(2, 0).second <= nLimit;
+        nBestGrid = bWithin ? 2 : 1;
+    }
+    m_nGridHint = std::max(nBestGrid, 2);
+    if (nGathered != nBestGrid)
+        GatherBands(nBestGrid);
+    JoinRuns(nBestGrid, nBestJoin);
+    EmitRects(nBestGrid);
+    return m_rects;
 }
 
 QRegion CDC::DirtyRegion()
 {
+    const std::vector<QRect> &rects = DirtyRects();
     QRegion region;
-    if (m_nDirty == 0)
-        return region;
-    if (m_nDirty == 1) {
-        region = m_dirty[0];
-        return region;
-    }
-    // A region is a stack of bands: rows that share the same rectangles,
-    // each band's rectangles sorted by x, neither overlapping nor touching.
-    // Every top and bottom of the entries starts a band; within a band the
-    // entries that cover it are merged along x.
-    m_bandEdges.clear();
-    for (int i = 0; i < m_nDirty; ++i) {
-        m_bandEdges.push_back(m_dirty[i].top());
-        m_bandEdges.push_back(m_dirty[i].bottom() + 1);
-    }
-    std::sort(m_bandEdges.begin(), m_bandEdges.end());
-    m_bandEdges.erase(std::unique(m_bandEdges.begin(), m_bandEdges.end()), m_bandEdges.end());
-
-    m_bandRects.clear();
-    size_t nLastBand = 0;      // where the previous band's rectangles start
-    size_t nLastBandCount = 0; // and how many it has
-    for (size_t e = 0; e + 1 < m_bandEdges.size(); ++e) {
-        const int y1 = m_bandEdges[e];
-        const int y2 = m_bandEdges[e + 1] - 1;
-        const size_t nStart = m_bandRects.size();
-        for (int i = 0; i < m_nDirty; ++i) {
-            if (m_dirty[i].top() <= y1 && m_dirty[i].bottom() >= y2)
-                m_bandRects.push_back(
-                    QRect(QPoint(m_dirty[i].left(), y1), QPoint(m_dirty[i].right(), y2)));
-        }
-        if (m_bandRects.size() == nStart)
-            continue;
-        std::sort(m_bandRects.begin() + qsizetype(nStart), m_bandRects.end(),
-                  [](const QRect &a, const QRect &b) { return a.left() < b.left(); });
-        size_t nOut = nStart;
-        for (size_t k = nStart + 1; k < m_bandRects.size(); ++k) {
-            if (m_bandRects[k].left() <= m_bandRects[nOut].right() + 1)
-                m_bandRects[nOut].setRight(
-                    std::max(m_bandRects[nOut].right(), m_bandRects[k].right()));
-            else
-                m_bandRects[++nOut] = m_bandRects[k];
-        }
-        m_bandRects.resize(nOut + 1);
-        // A band just below one with the same rectangles extends it.
-        const size_t nCount = m_bandRects.size() - nStart;
-        bool bSame =
-            nLastBandCount == nCount && nStart > 0 && m_bandRects[nLastBand].bottom() + 1 == y1;
-        for (size_t k = 0; bSame && k < nCount; ++k)
-            bSame = m_bandRects[nLastBand + k].left() == m_bandRects[nStart + k].left() &&
-                    m_bandRects[nLastBand + k].right() == m_bandRects[nStart + k].right();
-        if (bSame) {
-            for (size_t k = 0; k < nCount; ++k)
-                m_bandRects[nLastBand + k].setBottom(y2);
-            m_bandRects.resize(nStart);
-        } else {
-            nLastBand = nStart;
-            nLastBandCount = nCount;
-        }
-    }
-    region.setRects(m_bandRects.data(), int(m_bandRects.size()));
+    if (rects.size() == 1)
+        region = rects.front();
+    else if (!rects.empty())
+        region.setRects(rects.data(), int(rects.size()));
     return region;
 }
 

@@ -9,6 +9,7 @@
 #include <QString>
 
 #include <algorithm>
+#include <cstdint>
 #include <memory>
 #include <utility>
 #include <vector>
@@ -105,14 +106,17 @@ public:
     // Limits every following drawing operation; a null rectangle removes the limit.
     void SetClipRect(const RECT &rc);
 
-    // What was drawn since the last ClearDirty, as a few rectangles in device
-    // pixels: drawing that shares pixel columns and lies close is merged.
+    // What was drawn since the last ClearDirty, in device pixels, as entries
+    // that each belong to one run of pixel columns: drawing with the same
+    // columns as an entry and within kJoinRows rows of it (the chips of one
+    // column) joins that entry; drawing with other columns never does. The
+    // entries grow as needed, so nothing is ever merged for lack of room.
     // Once something covers the whole image (a full repaint starts with the
-    // background), the image is the one dirty rectangle until ClearDirty,
-    // and later drawing skips the bookkeeping.
-    static constexpr int kMaxDirty = 128;
-    int DirtyCount() const { return m_nDirty; }
-    const QRect &DirtyAt(int i) const { return m_dirty[i]; }
+    // background), the image is the one entry until ClearDirty, and later
+    // drawing skips the bookkeeping.
+    static constexpr int kJoinRows = 8;
+    int DirtyCount() const { return int(m_dirty.size()); }
+    const QRect &DirtyAt(int i) const { return m_dirty[size_t(i)]; }
     QRect DirtyBounds() const;
     // One flag per image row: 1 when anything was drawn in the row since
     // ClearRowsDrawn. Unlike the dirty rectangles these say which rows
@@ -120,13 +124,27 @@ public:
     // or between two changes that were gathered into one entry, stay 0.
     const uint8_t *RowsDrawn() const { return m_rowsDrawn.data(); }
     void ClearRowsDrawn() { std::fill(m_rowsDrawn.begin(), m_rowsDrawn.end(), uint8_t(0)); }
-    // The same pixels as one region, built in a single pass: uniting the
-    // rectangles one by one would rebuild the region's bands every time.
+    // The entries gathered for the window system, which pays for every
+    // rectangle (a put request and a clip rectangle each) and for every
+    // pixel: rows snapped to a grid and neighbouring entries of a grid band
+    // joined, the grid and the join distance chosen for the least work,
+    // counting a rectangle as kRectPixels pixels (what an X server spends on
+    // each, measured), with at most kMaxAreaRatio times the entries' own
+    // area. The rectangles are y-x banded (one height per band, none
+    // touching within a band), as a region keeps them, so a region made from
+    // them is not cut up further. Valid until the next drawing or ClearDirty.
+    static constexpr int kRectPixels = 1024;
+    static constexpr double kMaxAreaRatio = 4.0;
+    static constexpr int kMaxRects = 100; // what a frame of a few columns stays within
+    const std::vector<QRect> &DirtyRects();
+    // The same rectangles as one region.
     QRegion DirtyRegion();
     void ClearDirty()
     {
-        m_nDirty = m_nLastDirty = 0;
+        m_dirty.clear();
+        m_nLastDirty = 0;
         m_bAllDirty = false;
+        ++m_nGeneration;
     }
 
 private:
@@ -166,13 +184,43 @@ private:
     bool m_bScaled = false;
     std::unique_ptr<QPainter> m_pPainter;
 
-    QRect m_dirty[kMaxDirty];
-    int m_nDirty = 0;
-    int m_nLastDirty = 0;
+    // The entries, and for each run of pixel columns the entry it joined
+    // last: an open-addressed table keyed by the run's first and last
+    // column, its slots valid for one generation (one ClearDirty to the next).
+    std::vector<QRect> m_dirty;
+    size_t m_nLastDirty = 0;
     bool m_bAllDirty = false;
-    // DirtyRegion's working space, kept so that building a region does not
-    // allocate once it has grown to a frame's size.
+    struct ColumnSlot
+    {
+        int nLeft = 0;
+        int nRight = 0;
+        uint32_t nGeneration = 0;
+        uint32_t nEntry = 0;
+    };
+    static constexpr size_t kColumnSlots = 1024;
+    std::vector<ColumnSlot> m_columnSlots;
+    uint32_t m_nGeneration = 1;
+    size_t FindColumnEntry(const QRect &r);
+    // DirtyRects' working space, kept so that gathering does not allocate
+    // once it has grown to a frame's size.
+    struct Span
+    {
+        int nLeft;
+        int nRight;
+    };
     std::vector<uint8_t> m_rowsDrawn;
-    std::vector<int> m_bandEdges;
-    std::vector<QRect> m_bandRects;
+    std::vector<uint32_t> m_order;
+    std::vector<int> m_bandStart;
+    std::vector<Span> m_cells;
+    std::vector<int> m_runStart;
+    std::vector<Span> m_runs;
+    std::vector<QRect> m_rects;
+    bool m_bRectsValid = false;
+    int m_nGridHint = 8; // the grid chosen last
+    bool m_bFinerTurn = false;
+    // Snaps to grid nGrid, joins within nJoin columns; fills m_runs per band
+    // and returns the rectangle count and area once identical bands merge.
+    void GatherBands(int nGrid);
+    std::pair<int, int64_t> JoinRuns(int nGrid, int nJoin);
+    void EmitRects(int nGrid);
 };

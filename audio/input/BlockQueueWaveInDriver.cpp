@@ -242,6 +242,14 @@ uint32_t BlockQueueWaveInDriver::Deliver(const uint8_t *pFrames, uint32_t nFrame
     return nStored;
 }
 
+uint32_t BlockQueueWaveInDriver::FramesToFillFront() const
+{
+    if (m_queue.empty())
+        return 0;
+    const WaveHeader *pHdr = m_queue.front();
+    return pHdr->dwBufferLength / FrameBytes() - pHdr->dwBytesRecorded / FrameBytes();
+}
+
 void BlockQueueWaveInDriver::ReportFailure(const std::string &strWhy)
 {
     Q_ASSERT(OnUiThread());

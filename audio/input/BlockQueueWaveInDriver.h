@@ -94,6 +94,8 @@ protected:
     const WaveFormat &Format() const { return m_format; }
     // Bytes per frame of the opened format.
     uint32_t FrameBytes() const { return m_format.nBlockAlign; }
+    // Frames still missing from the oldest queued block; 0 with none queued.
+    uint32_t FramesToFillFront() const;
 
 private:
     class Notifier;

@@ -27,14 +27,16 @@ std::string SystemError(const char *pszWhat)
     return std::string(pszWhat) + " (" + std::strerror(errno) + ")";
 }
 
+} // namespace
+
 // A WAV file open for reading, read by position.
-class WavFile
+class WavFileReader
 {
 public:
-    WavFile() = default;
-    WavFile(const WavFile &) = delete;
-    WavFile &operator=(const WavFile &) = delete;
-    ~WavFile()
+    WavFileReader() = default;
+    WavFileReader(const WavFileReader &) = delete;
+    WavFileReader &operator=(const WavFileReader &) = delete;
+    ~WavFileReader()
     {
         if (m_fd >= 0)
             ::close(m_fd);
@@ -86,7 +88,6 @@ private:
     int m_fd = -1;
     bool m_bError = false;
 };
-} // namespace
 
 int16_t WavClip::Sample(uint32_t nFrame, int nChannel) const
 {
@@ -95,7 +96,10 @@ int16_t WavClip::Sample(uint32_t nFrame, int nChannel) const
 
 WavFileWaveInDriver::WavFileWaveInDriver(QString strPath) : m_strPath(std::move(strPath))
 {
-    m_timer.setTimerType(Qt::CoarseTimer);
+    // Precise: a coarse timer may fire early, find the block not yet full
+    // and need a second wake-up.
+    m_timer.setTimerType(Qt::PreciseTimer);
+    m_timer.setSingleShot(true);
     QObject::connect(&m_timer, &QTimer::timeout, &m_timer, [this] { PollSource(); });
 }
 
@@ -119,7 +123,7 @@ bool WavFileWaveInDriver::LoadWav(const QString &strPath, WavClip *pClip, std::s
 {
     // Only the header is read until it says the file plays; then only the
     // frames, at most kMaxWavDataBytes of them.
-    WavFile file;
+    WavFileReader file;
     WavClip clip;
     std::string why = file.OpenHeader(strPath, &clip);
     if (why.empty()) {
@@ -154,12 +158,37 @@ bool WavFileWaveInDriver::ParseWav(QByteArray bytes, const std::string &strName,
     return true;
 }
 
+bool WavFileWaveInDriver::AddBuffer(WaveHeader *pHdr)
+{
+    const bool bAdded = BlockQueueWaveInDriver::AddBuffer(pHdr);
+    if (bAdded && IsRunning() && !m_timer.isActive())
+        ArmTimer();
+    return bAdded;
+}
+
 bool WavFileWaveInDriver::OpenSource(const WaveFormat &format)
 {
     std::string error;
-    const bool bLoaded = m_wavBytes.isEmpty()
-                             ? LoadWav(m_strPath, &m_clip, &error)
-                             : ParseWav(m_wavBytes, m_strPath.toStdString(), &m_clip, &error);
+    bool bLoaded;
+    if (m_wavBytes.isEmpty()) {
+        // Only the header now; the frames as they play.
+        auto pFile = std::make_unique<WavFileReader>();
+        WavClip clip;
+        const std::string why = pFile->OpenHeader(m_strPath, &clip);
+        bLoaded = why.empty();
+        if (bLoaded) {
+            m_nFileDataOffset = clip.nDataOffset;
+            clip.nDataOffset = 0;
+            clip.bytes = QByteArray(qsizetype(kCacheFrames) * clip.nBlockAlign, Qt::Uninitialized);
+            m_clip = std::move(clip);
+            m_pFile = std::move(pFile);
+            m_nCacheFirst = m_nCacheCount = 0;
+        } else {
+            error = m_strPath.toStdString() + ": " + why;
+        }
+    } else {
+        bLoaded = ParseWav(m_wavBytes, m_strPath.toStdString(), &m_clip, &error);
+    }
     if (!bLoaded) {
         SetLastError(error);
         return false;
@@ -176,6 +205,7 @@ void WavFileWaveInDriver::CloseSource()
 {
     m_timer.stop();
     m_clip = WavClip();
+    m_pFile.reset();
     m_scratch = {};
 }
 
@@ -183,7 +213,7 @@ bool WavFileWaveInDriver::StartSource()
 {
     m_nDueBase = m_nProduced;
     m_clock.start();
-    m_timer.start(kTickMs);
+    ArmTimer();
     return true;
 }
 
@@ -212,6 +242,39 @@ void WavFileWaveInDriver::PollSource()
     }
     Produce(n);
     m_nProduced += n;
+    ArmTimer();
+}
+
+void WavFileWaveInDriver::ArmTimer()
+{
+    const uint64_t nMissing = FramesToFillFront();
+    if (nMissing == 0) {
+        m_timer.stop();
+        return;
+    }
+    const uint64_t rate = Format().nSamplesPerSec;
+    m_timer.start(int(std::min<uint64_t>((nMissing * 1000 + rate - 1) / rate, 1000)));
+}
+
+int16_t WavFileWaveInDriver::SourceSample(uint32_t nFrame, int nChannel)
+{
+    if (!m_pFile)
+        return m_clip.Sample(nFrame, nChannel);
+    if (nFrame - m_nCacheFirst >= m_nCacheCount) {
+        // The next frames on from this one, up to the end of the data; what
+        // cannot be read (the file got shorter) plays as silence.
+        m_nCacheFirst = nFrame;
+        m_nCacheCount = std::min(kCacheFrames, m_clip.nFrames - nFrame);
+        const size_t nBytes = size_t(m_nCacheCount) * m_clip.nBlockAlign;
+        auto *pCache = reinterpret_cast<uint8_t *>(m_clip.bytes.data());
+        const size_t nRead = m_pFile->ReadAt(
+            m_nFileDataOffset + uint64_t(nFrame) * m_clip.nBlockAlign, pCache, nBytes);
+        if (nRead < nBytes) {
+            std::memset(pCache + nRead, m_clip.encoding == WavEncoding::Unsigned8 ? 0x80 : 0,
+                        nBytes - nRead);
+        }
+    }
+    return m_clip.Sample(nFrame - m_nCacheFirst, nChannel);
 }
 
 void WavFileWaveInDriver::Produce(uint64_t nFrames)
@@ -222,6 +285,26 @@ void WavFileWaveInDriver::Produce(uint64_t nFrames)
     const int inChannels = m_clip.Channels();
     const bool bStereoOut = format.nChannels == 2;
     const bool b8BitOut = format.wBitsPerSample == 8;
+    // A file already in the opened format (16-bit, same channels, same rate)
+    // goes to the blocks as it lies, a run of its frames at a time.
+    if (inRate == outRate && m_clip.encoding == WavEncoding::Signed16 && !b8BitOut &&
+        m_clip.nFileChannels == format.nChannels) {
+        while (nFrames > 0) {
+            if (m_pFile)
+                SourceSample(m_nSrcFrame, 0); // brings the frame into the cache
+            const uint32_t nFirst = m_pFile ? m_nCacheFirst : 0;
+            const uint32_t nEnd = m_pFile ? m_nCacheFirst + m_nCacheCount : m_clip.nFrames;
+            const auto nRun =
+                static_cast<uint32_t>(std::min<uint64_t>(nFrames, nEnd - m_nSrcFrame));
+            const auto *pFrom = reinterpret_cast<const uint8_t *>(m_clip.bytes.constData()) +
+                                m_clip.nDataOffset +
+                                size_t(m_nSrcFrame - nFirst) * m_clip.nBlockAlign;
+            Deliver(pFrom, nRun);
+            m_nSrcFrame = (m_nSrcFrame + nRun) % m_clip.nFrames;
+            nFrames -= nRun;
+        }
+        return;
+    }
     while (nFrames > 0) {
         const auto nChunk = static_cast<uint32_t>(std::min<uint64_t>(nFrames, kChunkFrames));
         uint8_t *pOut = m_scratch.data();
@@ -233,13 +316,13 @@ void WavFileWaveInDriver::Produce(uint64_t nFrames)
             double value[2];
             if (bOnFrame) {
                 for (int c = 0; c < inChannels; ++c)
-                    value[c] = m_clip.Sample(m_nSrcFrame, c);
+                    value[c] = SourceSample(m_nSrcFrame, c);
             } else {
                 const uint32_t next = m_nSrcFrame + 1 < m_clip.nFrames ? m_nSrcFrame + 1 : 0;
                 const double frac = double(m_nSrcRemainder) / double(outRate);
                 for (int c = 0; c < inChannels; ++c) {
-                    const double a = m_clip.Sample(m_nSrcFrame, c);
-                    const double b = m_clip.Sample(next, c);
+                    const double a = SourceSample(m_nSrcFrame, c);
+                    const double b = SourceSample(next, c);
                     value[c] = a + (b - a) * frac;
                 }
             }
@@ -295,7 +378,7 @@ void WavFileWaveInDriver::Skip(uint64_t nFrames)
 
 QString CheckWavFile(const QString &strPath)
 {
-    WavFile file;
+    WavFileReader file;
     WavFormat format;
     return QString::fromStdString(file.OpenHeader(strPath, &format));
 }

@@ -9,6 +9,7 @@
 #include <QTimer>
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -29,12 +30,16 @@ struct WavClip : WavFormat
 // channels, a stereo file averaged for a mono input, and 8-bit output as
 // the top byte of the 16-bit value plus 128.
 //
-// Time runs on a timer of the user-interface thread: every kTickMs, and at
-// every GetPosition, the frames due since Start are delivered. No threads.
+// Time runs on the user-interface thread: at every GetPosition, and when the
+// oldest queued block is due to be full (a timer set for that moment only),
+// the frames due since Start are delivered. No threads. A file is read as it
+// plays, kCacheFrames frames at a time; only the built-in signal lies whole
+// in memory.
+class WavFileReader;
 class WavFileWaveInDriver : public BlockQueueWaveInDriver
 {
 public:
-    static constexpr int kTickMs = 50;
+    static constexpr uint32_t kCacheFrames = 8192;
 
     // The file is read at Open, its header first and then, if it plays, its
     // frames; a file that cannot be played makes Open fail with the reason in
@@ -46,6 +51,7 @@ public:
     ~WavFileWaveInDriver() override;
 
     bool IsFormatSupported(const WaveFormat &format) override;
+    bool AddBuffer(WaveHeader *pHdr) override;
     const QString &Path() const { return m_strPath; }
 
     // Reads a WAV file (ParseWavFormat). On failure *pError reads
@@ -69,11 +75,20 @@ private:
     void Produce(uint64_t nFrames);
     // Moves the play position on by nFrames output frames without output.
     void Skip(uint64_t nFrames);
+    // Sample of channel nChannel of file frame nFrame, from the frames read
+    // last or, when it lies outside them, from the next ones read.
+    int16_t SourceSample(uint32_t nFrame, int nChannel);
+    // Wakes the driver when the oldest queued block is due to be full.
+    void ArmTimer();
 
     QString m_strPath;
     QByteArray m_wavBytes; // in-memory WAV data; empty: read m_strPath at Open
-    WavClip m_clip;
-    QTimer m_timer;           // ticks on the user-interface thread while running
+    WavClip m_clip;        // the file's frames m_nCacheFirst on, or the whole in-memory WAV
+    std::unique_ptr<WavFileReader> m_pFile; // the file being played; null for in-memory data
+    uint64_t m_nFileDataOffset = 0;         // where the file's frames start
+    uint32_t m_nCacheFirst = 0;
+    uint32_t m_nCacheCount = 0;
+    QTimer m_timer;           // single shot: when the oldest block is due
     QElapsedTimer m_clock;    // running since the last Start
     uint64_t m_nDueBase = 0;  // output frames produced before the last Start
     uint64_t m_nProduced = 0; // output frames produced since Open

@@ -213,6 +213,25 @@ TEST_F(WavFileTest, FilesPlayOrAreRefusedWithAReasonFromTheirHeaderAlone)
     }
     WavFileWaveInDriver junkFile(m_dir.filePath("t.wav"));
     EXPECT_EQ(Play(junkFile, kMono, 5), (std::vector<int>{5, -6, 7, -8, 5}));
+    // A file longer than the frames read at a time plays whole, then from its start again.
+    constexpr uint32_t kLong = 3 * WavFileWaveInDriver::kCacheFrames + 5;
+    QByteArray samples;
+    std::vector<int> expected;
+    for (uint32_t i = 0; i < kLong + 9; ++i) {
+        expected.push_back(int(i % kLong) % 20011 - 10000);
+        if (i < kLong)
+            samples += Le({expected.back()});
+    }
+    QFile longFile(m_dir.filePath("long.wav"));
+    ASSERT_TRUE(longFile.open(QIODevice::WriteOnly) &&
+                longFile.write(MakeWav({.rate = 192000}, samples)) > 0);
+    longFile.close();
+    WavFileWaveInDriver longDriver(longFile.fileName()), doubled(longFile.fileName());
+    EXPECT_TRUE(Play(longDriver, WaveFormat{1, 1, 192000, 384000, 2, 16}, kLong + 9) == expected);
+    std::vector<int> both; // as it lies, then converted: the mono file doubled into two channels
+    for (int v : expected)
+        both.insert(both.end(), {v, v});
+    EXPECT_TRUE(Play(doubled, WaveFormat{1, 2, 192000, 768000, 4, 16}, kLong + 9) == both);
     // Not a regular file: refused before it is opened, so a FIFO without a writer cannot hang.
     const QString fifo = m_dir.filePath("fifo.wav"), absent = m_dir.filePath("absent.wav");
     ASSERT_EQ(mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);

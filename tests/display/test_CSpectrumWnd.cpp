@@ -472,3 +472,42 @@ TEST(CSpectrumWndSharedEngine, EachViewFollowsAChangeOfSettingsAndOnlyItsOwnArea
     EXPECT_EQ(std::pair(first.Area(), second.Area()),
               std::pair(RECT{10, 10, 300, 200}, RECT{0, 0, 200, 100}));
 }
+
+// After 200 frames of sweeping, fading tones, what the window system shows
+// is what the window paints in full from its backing image, in every display
+// type: for a window that draws straight into the window system's image and
+// for one inside another window, whose frames are copied there.
+TEST(CSpectrumWnd, TheScreenAfterManyFramesIsAFullRepaint)
+{
+    for (int nType = 0; nType <= 4; ++nType) {
+        for (const bool bInside : {false, true}) {
+            QWidget host;
+            host.resize(440, 280);
+            WindowRig rig(RECT{0, 0, 400, 240});
+            g_DisplaySettings.Type = nType;
+            QWidget *pShown = &rig.wnd;
+            if (bInside) {
+                rig.wnd.setParent(&host);
+                rig.wnd.move(20, 30);
+                pShown = &host;
+            }
+            pShown->show();
+            ASSERT_TRUE(QTest::qWaitForWindowExposed(pShown));
+            rig.StartUp();
+            for (int nFrame = 0; nFrame < 200; ++nFrame) {
+                const uint32_t nPos = 22050 + (nFrame % 70 + 1) * 1102; // within a mono ring too
+                const double fHz = 60.0 * std::pow(1.03, nFrame % 180),
+                             fAmplitude = nFrame % 14 < 9 ? 24000.0 : 150.0;
+                Record(rig.wnd.Engine().Wave(), rig.pDriver, nPos - 4096, nPos, [&](uint32_t i) {
+                    return fAmplitude * std::sin(2 * std::numbers::pi * fHz * i / 22050);
+                });
+                rig.wnd.OnTimer(TIMER_FRAME);
+            }
+            const auto *pScreen = static_cast<QImage *>(rig.wnd.backingStore()->paintDevice());
+            const QRect rcOnScreen(rig.wnd.mapTo(pShown, QPoint()), rig.wnd.size());
+            const QImage screen = pScreen->copy(rcOnScreen).convertToFormat(QImage::Format_RGB32);
+            const QImage whole = rig.wnd.grab().toImage().convertToFormat(QImage::Format_RGB32);
+            EXPECT_TRUE(screen == whole && whole == rig.wnd.BackingImage()) << nType << bInside;
+        }
+    }
+}

@@ -146,3 +146,23 @@ TEST_F(ChipColumnTest, GradientPensAndUpdatesOfChangedChipsOnly)
     EXPECT_EQ(std::tuple(m_col.m_nTop, m_col.ChipState(16), m_col.m_bSuppress, m_dc.DirtyCount()),
               std::tuple(16, int(CChipColumn::CHIP_PEAK), 0, 0));
 }
+
+// A turned label is centred in its 24-row strip across the column's base.
+TEST_F(ChipColumnTest, TurnedLabelsStayInTheirStrip)
+{
+    m_settings.FreqStrSw = 1;
+    CChipColumn col{m_settings, m_nFrame};
+    col.SetMapper(&m_map);
+    col.SetGeometry({150, 20}, {19, 150}, 90);
+    col.m_strLabel = "10k";
+    col.m_nTop = -1;
+    col.DrawFull(&m_dc, &m_pens);
+    int anInk[2] = {}; // outside, inside the strip
+    for (int y = 0; y < m_image.height(); ++y)
+        for (int x = 0; x < m_image.width(); ++x) {
+            const int ax = x - kGraph.left, ay = kGraph.bottom - y;
+            anInk[ax >= 150 - 24 && ax <= 150 && ay >= 20 && ay <= 39] +=
+                m_image.pixel(x, y) != qRgb(0, 0, 0);
+        }
+    EXPECT_EQ(std::pair(anInk[0], anInk[1] > 10), std::pair(0, true));
+}

@@ -39,9 +39,7 @@ struct RecordingApp : CSpectrumApp
 
 } // namespace
 
-// Settings are read in every mode and never written; only a running window makes a true. Only
-// the second character counts for settings, in lower case; one prefix, ASCII folding and an
-// argument that runs out first for the others; a preview needs a host.
+// Settings are read, never written; switch spelling rules; a preview needs a host.
 TEST(CSpectrumApp, StartUpLoadsTheSettingsThenStartsTheChosenMode)
 {
     // clang-format off
@@ -70,8 +68,7 @@ TEST(CSpectrumApp, StartUpLoadsTheSettingsThenStartsTheChosenMode)
               std::pair(true, QString("my.saver")));
 }
 
-// The host window's handle: signed decimal, leading white space and a sign allowed, reading
-// stops at the first non-digit, no digits gives 0, and a value past 64 bits stays at the end.
+// Host handles: signed decimal as strtoll reads it, saturating past 64 bits.
 TEST(CSpectrumApp, HandleArgumentsReadAsSignedDecimals)
 {
     // clang-format off

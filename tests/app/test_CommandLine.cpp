@@ -1,28 +1,7 @@
-#include "app/CSpectrumApp.h"
 #include "app/CommandLine.h"
-#include "display/CSpectrumWnd.h"
-#include "platform/ProfileStore.h"
-#include "settings/Settings.h"
 
-#include <QApplication>
 #include <QTemporaryDir>
-#include <QTimer>
 #include <gtest/gtest.h>
-
-#include <csignal>
-#include <sys/wait.h>
-#include <unistd.h>
-
-namespace {
-
-// A --window run whose settings are all defaults, without a settings file.
-struct WindowApp : CSpectrumApp
-{
-    explicit WindowApp(ExtraOptions o) : CSpectrumApp({}, QStringLiteral("vexlor"), std::move(o)) {}
-    std::unique_ptr<IProfileStore> CreateProfileStore() const override { return nullptr; }
-};
-
-} // namespace
 
 TEST(CommandLine, BadUseIsRefusedInOneLineAndGoodUseLeavesTheSwitches)
 {
@@ -69,8 +48,7 @@ TEST(CommandLine, BadUseIsRefusedInOneLineAndGoodUseLeavesTheSwitches)
     }
 }
 
-// --source for one run over the stored InputSource: monitor is what is playing (empty), default
-// the default input, any other text a source's name, as it is written.
+// --source overrides the stored InputSource: monitor is empty, default the default input.
 TEST(CommandLine, SourceOverridesTheStoredInputForOneRun)
 {
     const QString strDefault = QStringLiteral("@DEFAULT_SOURCE@");
@@ -100,8 +78,6 @@ TEST(CommandLine, SourceOverridesTheStoredInputForOneRun)
     ExtraOptions o;
     QString strError;
     EXPECT_TRUE(ParseExtraOptions(args, &o, &strError) && o.bListSources && args.isEmpty());
-    EXPECT_TRUE(ExtraOptionsHelp("vexlor").contains("--source NAME") &&
-                ExtraOptionsHelp("vexlor").contains("--list-sources"));
 }
 
 TEST(CommandLine, ADisplayServerIsNeededUnlessThePlatformDrawsWithoutOne)
@@ -116,50 +92,4 @@ TEST(CommandLine, ADisplayServerIsNeededUnlessThePlatformDrawsWithoutOne)
         EXPECT_EQ(DisplayAvailable(QLatin1String(pszP), QLatin1String(pszD), QLatin1String(pszW)),
                   bAvailable)
             << pszP << '|' << pszD << '|' << pszW;
-}
-
-// A child stuck outside any event loop: the first SIGTERM only asks, the second ends it.
-TEST(TerminationSignals, TheSecondEndsAStuckProcess)
-{
-    int anPipe[2];
-    ASSERT_EQ(::pipe(anPipe), 0);
-    const pid_t pid = ::fork();
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
-        CatchTerminationSignals(anPipe[1]);
-        [[maybe_unused]] const ssize_t n = ::write(anPipe[1], "r", 1);
-        for (;;)
-            ::pause();
-    }
-    char ch = 0; // ready, then the request to quit
-    ASSERT_TRUE(::read(anPipe[0], &ch, 1) == 1 && ::kill(pid, SIGTERM) == 0 &&
-                ::read(anPipe[0], &ch, 1) == 1);
-    int nStatus = -1;
-    EXPECT_EQ(::waitpid(pid, &nStatus, WNOHANG), 0); // still there
-    ASSERT_EQ(::kill(pid, SIGTERM), 0);
-    for (int i = 0; i < 500 && ::waitpid(pid, &nStatus, WNOHANG) == 0; ++i)
-        ::usleep(10000);
-    if (::waitpid(pid, &nStatus, WNOHANG) == 0 && ::kill(pid, SIGKILL) == 0) // stuck: reap it
-        ::waitpid(pid, &nStatus, 0);
-    EXPECT_EQ(WIFEXITED(nStatus) ? WEXITSTATUS(nStatus) : -1, 128 + SIGTERM);
-    ::close(anPipe[0]), ::close(anPipe[1]);
-}
-
-// A coarse timer may fire 5 % early: --after 13 once wrote its picture at 12.6 s.
-TEST(SnapshotTimer, IsPrecise)
-{
-    ExtraOptions o;
-    std::tie(o.bWindow, o.bDemo, o.windowSize, o.strSnapshot, o.dAfterSeconds) =
-        std::tuple(true, true, QSize(200, 100), QStringLiteral("/nonexistent/x.png"), 13.0);
-    WindowApp app(o);
-    ASSERT_TRUE(app.InitInstance());
-    int nPrecise = 0; // the window's precise 13 s single shots
-    for (QWidget *pTop : QApplication::topLevelWidgets()) {
-        for (QTimer *pTimer : pTop->findChildren<QTimer *>())
-            nPrecise += pTimer->interval() == 13000 && pTimer->isSingleShot() &&
-                        pTimer->timerType() == Qt::PreciseTimer;
-        delete dynamic_cast<CSpectrumWnd *>(pTop);
-    }
-    EXPECT_EQ(nPrecise, 1);
-    SetProfileStore(nullptr);
 }

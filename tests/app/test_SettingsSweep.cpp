@@ -15,8 +15,7 @@ namespace {
 
 constexpr qint64 kAny = qint64(INT_MAX) + 1; // no bound: any 32-bit value
 
-// The usable values by each key's meaning (pages' controls, 0x00BBGGRR, half-word margins);
-// bPages: the pages' own range, whose ends must be kept. Fdiv and KeyDiv get more below.
+// Usable values by meaning; bPages: the pages' own range, whose ends must be kept.
 // clang-format off
 struct KeyRange { const char *pszKeys; qint64 nMin, nMax; bool bPages = false; };
 constexpr KeyRange kRanges[] = {

@@ -81,8 +81,7 @@ protected:
 };
 } // namespace
 
-// The source is polled by GetPosition, by Stop, and once for any number of requests from
-// any thread; notices come through the event loop.
+// Polled by GetPosition, Stop and once per burst of requests from any thread; notices posted.
 TEST_F(BlockQueueTest, FillsWholeFramesInQueueOrderDropsTheRestAndNotifiesThroughTheEventLoop)
 {
     const auto b = Begin({16, 10, 16}, m_driver); // four frames; two and two spare bytes; four
@@ -110,8 +109,7 @@ TEST_F(BlockQueueTest, FillsWholeFramesInQueueOrderDropsTheRestAndNotifiesThroug
     EXPECT_EQ(m_returned, (std::vector<WaveHeader *>{&b[0]->hdr, &b[1]->hdr, &b[2]->hdr}));
 }
 
-// Reset, Close and destruction cancel notices not yet delivered; Reset and Close give the
-// queued blocks back (bytes recorded kept). A failure stops recording.
+// Reset, Close and destruction cancel undelivered notices; a failure stops recording.
 TEST_F(BlockQueueTest, ResetCloseDestructionAndFailure)
 {
     for (const char how : {'r', 'c', 'd', 'f'}) {

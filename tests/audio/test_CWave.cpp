@@ -67,9 +67,7 @@ TEST(CWave, FormatsAllocationAndSilence)
 TEST(CWave, SamplesByFrameChannelAndWidth)
 {
     CWave w16, w8, mono;
-    w16.SetFormat(11025, 16, 2);
-    w8.SetFormat(11025, 8, 2);
-    mono.SetFormat(11025, 16, 1);
+    w16.SetFormat(11025, 16, 2), w8.SetFormat(11025, 8, 2), mono.SetFormat(11025, 16, 1);
     ASSERT_EQ(w16.Allocate(1000) + w8.Allocate(2) + mono.Allocate(4), 3);
     const int16_t a16[] = {32767, -32768, -3, 0, 1000, 0};
     std::memcpy(w16.GetData(0), a16, sizeof a16);
@@ -103,16 +101,14 @@ TEST(CWave, SamplesByFrameChannelAndWidth)
     EXPECT_EQ(r, 1234);
 }
 
-// Halves: slot 0 from stream 0, slot 1 from 110250; a boundary belongs to the block it starts.
-// Each half that comes back is queued again into the lowest free slot, from the running total.
+// Halves queue at 0 and 110250; each half back is queued again into the lowest free slot.
 TEST(CWaveDevice, HalvesAreQueuedAgainAsTheyComeBackAndPositionsMapIntoTheRing)
 {
     Rig rig(220500);
     ASSERT_EQ(rig.wave.Start(0), 1);
     ASSERT_EQ(rig.pDriver->QueuedCount(), 2u);
     EXPECT_EQ(rig.pDriver->QueuedAt(0)->dwBufferLength, 110250u * 4);
-    // Position, slot asked (-1: any), mapped: before a known block, its very end, past it, a free
-    // slot.
+    // Position, slot asked (-1: any), mapped.
     // clang-format off
     const std::tuple<uint64_t, int, Mapped> maps[] = {{150000, -1, {1, 150000, 1}}, {110250, -1, {1, 110250, 1}},
         {220500, -1, {1, 220500, 1}}, {100, 1, {0, 0, 1}}, {220500, 1, {1, 220500, 1}}, {300000, 1, {0, 220500, 1}},
@@ -212,8 +208,7 @@ TEST(CWaveDevice, FailuresAndNoticesReleaseBlocksAndCloseWhenNothingIsQueued)
     EXPECT_EQ(std::pair(rig.pDriver->IsOpen(), rig.pDriver->m_nOpens), std::pair(false, 2));
     rig.pDriver->m_bFailAddBuffer = false;
     ASSERT_EQ(rig.wave.Start(0), 1);
-    // A block reports its end even when the driver is far past it; stopped,
-    // nothing is queued again and the last block back closes the input.
+    // A block reports its end however far past; stopped, the last block back closes the input.
     rig.wave.m_bRunning = 0;
     rig.pDriver->SetPosition(740);
     WaveHeader *pFirst = rig.pDriver->QueuedAt(0);

@@ -17,8 +17,7 @@ struct NullClient : IWaveInClient
 };
 } // namespace
 
-// Without a socket the connection fails at once; a listening socket that never speaks hangs the
-// handshake until the time limit. Either way nothing is left half open.
+// No socket fails at once, a mute one at the time limit; nothing is left half open.
 TEST(PulseWaveInDriver, WithoutAnAnsweringServerOpenFailsAndSaysWhy)
 {
     QTemporaryDir dir;

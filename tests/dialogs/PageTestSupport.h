@@ -47,8 +47,7 @@ inline void WhenModalShows(std::function<void(QWidget *)> fnAct)
     pTimer->start(10);
 }
 
-// One page under test in m_pDlg, with the default settings, the flag down and
-// the real choosers around every test.
+// One page in m_pDlg, on default settings, the flag down and the real choosers after.
 template <typename Dlg> struct PageTest : ::testing::Test
 {
     void SetUp() override { ResetSettings(), g_bSettingsChanged = 0; }

@@ -24,8 +24,8 @@ TEST(BackgroundImageList, PackedDisplayWord)
     UnpackDisplayState(0x1213); // waveform off keeps the afterimage
     EXPECT_EQ(Options(), std::tuple(0, 18, 1, 0, 2, 1, 1));
     UnpackDisplayState(0x41029);
-    EXPECT_EQ(Options(), std::tuple(4, 16, 2, 1, 1, 0, 1));
-    EXPECT_EQ(PackDisplayState(), 0x41029);
+    EXPECT_EQ(std::pair(Options(), PackDisplayState()),
+              std::pair(std::tuple(4, 16, 2, 1, 1, 0, 1), 0x41029));
     ds.FwaveDisp = 0; // waveform off packs as 0 whatever the afterimage
     EXPECT_EQ(PackDisplayState(), 0x41021);
     UnpackDisplayState(1 << 2); // no bands count as one

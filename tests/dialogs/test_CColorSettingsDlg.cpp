@@ -27,8 +27,7 @@ struct ColorSettingsDlgTest : PageTest<CColorSettingsDlg>
     void Press(const char *pszName) { QTest::mouseClick(W(pszName), Qt::LeftButton); }
 };
 
-// Each swatch shows its colour; without the gradient the second chip swatch is an empty grey
-// frame that opens nothing; a press opens a chooser only when released on the same swatch.
+// Swatches show their colours; without the gradient the second chip swatch is inert grey.
 TEST_F(ColorSettingsDlgTest, SwatchesShowTheirColoursAndTheSecondChipFollowsTheGradient)
 {
     const QColor answer(1, 2, 3);

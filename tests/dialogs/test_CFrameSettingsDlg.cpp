@@ -11,8 +11,7 @@ DisplaySettings &ds = g_DisplaySettings;
 
 using FrameSettingsDlgTest = PageTest<CFrameSettingsDlg>;
 
-// Edits apply at once; a new picture gets margins of 10 and slot 0; every way of cancelling
-// restores the whole block.
+// Edits apply at once; a new picture gets margins of 10; every cancel restores the block.
 TEST_F(FrameSettingsDlgTest, EditsApplyAtOnceAndEveryCancelRestoresTheWholeBlock)
 {
     QTemporaryDir dir;

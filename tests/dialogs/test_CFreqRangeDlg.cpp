@@ -25,8 +25,7 @@ struct FreqRangeDlgTest : PageTest<CFreqRangeDlg>
     }
 };
 
-// 1..80 bands for mono and keyboard, 1..40 for stereo, for the arrows, at opening (a negative
-// store reads huge), on OK (below 1 counts as 1); no unsigned number keeps the page open (0).
+// 1..80 bands, 1..40 for stereo, at opening, on the arrows and on OK; non-numbers keep it open.
 TEST_F(FreqRangeDlgTest, CountsAreHeldToTheTypesRange)
 {
     // clang-format off

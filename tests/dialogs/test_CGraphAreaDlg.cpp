@@ -41,8 +41,7 @@ struct GraphAreaDlgTest : ::testing::Test
     std::unique_ptr<CGraphAreaDlg> m_pDlg;
 };
 
-// Inside: 0 < x <= width, 0 < y < height of the shown picture; either direction counts. The
-// band follows a held press only, and only inside; the dialog takes every mouse event itself.
+// Only a press and release inside (0 < x <= w, 0 < y < h) set the area; the band follows.
 TEST_F(GraphAreaDlgTest, OnlyAPressAndReleaseInsideSetTheAreaAndDrawTheBand)
 {
     // clang-format off
@@ -71,8 +70,7 @@ TEST_F(GraphAreaDlgTest, OnlyAPressAndReleaseInsideSetTheAreaAndDrawTheBand)
     EXPECT_TRUE(release.isAccepted());
 }
 
-// Halved twice to fit 560 x 380, at the image area (7,33 units); quarter scale: 42 -> 10.5 -> 11,
-// 20 -> 5, 320 - 20 = 300, 240 - 10.25 -> 230.
+// Halved twice to fit: margins at a quarter, 42 -> 10.5 -> 11, 20 -> 5, 80 -> 20, 41 -> 10.
 TEST_F(GraphAreaDlgTest, DrawsGridAndOutlineAtTheScaledMargins)
 {
     Open(1280, 960, {42, 20, 80, 41});

@@ -19,8 +19,7 @@ struct KeyboardDlgTest : PageTest<CKeyboardDlg>
     auto Shown() { return std::pair(Text("lowestLevelValueLabel"), Text("keyCountValueLabel")); }
 };
 
-// Stored values no control stands for stay until their control moves; sliders write at once
-// without the flag, each key button with it; no undo: every way out keeps the changes.
+// Stored values stay until their control moves; no undo: every way out keeps the changes.
 TEST_F(KeyboardDlgTest, StoredValuesStayUntilMovedAndEveryWayOutKeepsTheChanges)
 {
     std::tie(ds.KeyOn, ds.KeyNum, ds.KeyDiv) = std::tuple(15, 20, 24);

@@ -28,8 +28,7 @@ struct LevelRangeDlgTest : PageTest<CLevelRangeDlg>
     }
 };
 
-// Opening repairs an inverted pair, which Cancel keeps, and levels off the scale stay till moved;
-// from -60, -30 (page step 20) the sliders push each other and stop one short of the ends.
+// Opening repairs an inverted pair; the sliders push each other and stop one short of the ends.
 TEST_F(LevelRangeDlgTest, OpeningRepairsAndSlidersPushEachOther)
 {
     // Lmin, Lmax; the maximum's slider?, key, presses; the levels then, the sliders then.

@@ -3,8 +3,6 @@
 #include "app/CSpectrumApp.h"
 #include "audio/input/PulseSourceList.h"
 #include "dialogs/CSettingsDlg.h"
-#include "dialogs/CVersionDlg.h"
-#include "dialogs/TypePictures.h"
 #include "display/DisplayFont.h"
 #include "platform/ProfileStore.h"
 
@@ -13,7 +11,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QFontDatabase>
-#include <QLabel>
 #include <QSettings>
 #include <QTemporaryDir>
 
@@ -23,8 +20,7 @@ namespace {
 using SettingsDlgTest = PageTest<CSettingsDlg>;
 } // namespace
 
-// Only what the user changed is stored: OK on the preset keeps the stored face name, not
-// the installed face standing in for it.
+// Only what the user changed is stored, not the installed face standing in for the preset.
 TEST_F(SettingsDlgTest, FontChooserStoresWhatWasChanged)
 {
     (m_pDlg = std::make_unique<CSettingsDlg>())->show();
@@ -61,29 +57,19 @@ TEST_F(SettingsDlgTest, FontChooserStoresWhatWasChanged)
         std::tuple(strFamily, 0x1E140A, 1));
 }
 
-// The input chooser: the two fixed entries, then the server's sources by description (the name
-// added where two share one, the name alone where there is none), then the stored source the
-// server does not have now.
+// Two fixed entries, sources by description (a twin's name added), then a stored absentee.
 TEST_F(SettingsDlgTest, InputChooserListsTheSourcesAndStoresTheChoice)
 {
-    using S = PulseSourceInfo;
-    const std::vector<S> sources = {{"speakers.monitor", "Monitor of Null Output"},
-                                    {"mic", "Null Input"},
-                                    {"phones.monitor", "Monitor of Null Output"},
-                                    {"usb", ""}};
-    const InputChoice playing{"再生中の音", ""}, byDefault{"既定の入力", "@DEFAULT_SOURCE@"};
-    const std::vector<InputChoice> listed = {
-        playing,
-        byDefault,
-        {"Monitor of Null Output (speakers.monitor)", "speakers.monitor"},
-        {"Null Input", "mic"},
-        {"Monitor of Null Output (phones.monitor)", "phones.monitor"},
-        {"usb", "usb"}};
     // clang-format off
-    const std::tuple<std::vector<S>, QString, std::vector<InputChoice>> cases[] = {
+    const std::vector<PulseSourceInfo> sources = {{"speakers.monitor", "Monitor of Null Output"},
+        {"mic", "Null Input"}, {"phones.monitor", "Monitor of Null Output"}, {"usb", ""}};
+    const InputChoice playing{"再生中の音", ""}, byDefault{"既定の入力", "@DEFAULT_SOURCE@"};
+    const std::vector<InputChoice> listed = {playing, byDefault,
+        {"Monitor of Null Output (speakers.monitor)", "speakers.monitor"}, {"Null Input", "mic"},
+        {"Monitor of Null Output (phones.monitor)", "phones.monitor"}, {"usb", "usb"}};
+    const std::tuple<std::vector<PulseSourceInfo>, QString, std::vector<InputChoice>> cases[] = {
         {{}, "", {playing, byDefault}}, {{}, "@DEFAULT_SOURCE@", {playing, byDefault}},
-        {{}, "mic", {playing, byDefault, {"mic", "mic"}}},
-        {sources, "mic", listed}, {sources, "", listed}};
+        {{}, "mic", {playing, byDefault, {"mic", "mic"}}}, {sources, "mic", listed}, {sources, "", listed}};
     // clang-format on
     for (const auto &[given, strStored, expected] : cases)
         EXPECT_EQ(BuildInputChoices(given, strStored), expected) << strStored.toStdString();
@@ -97,18 +83,6 @@ TEST_F(SettingsDlgTest, InputChooserListsTheSourcesAndStoresTheChoice)
     QTest::keyClick(pCombo, Qt::Key_Home);
     EXPECT_EQ(std::pair(g_DisplaySettings.InputSource, g_bSettingsChanged),
               std::pair(QString(), 1));
-}
-
-// Every message box carries the program's name.
-TEST_F(SettingsDlgTest, MessageBoxesAreTitledWithTheProgramsName)
-{
-    QString strTitle;
-    WhenModalShows([&strTitle](QWidget *pModal) {
-        strTitle = pModal->windowTitle();
-        QTest::keyClick(pModal, Qt::Key_Escape);
-    });
-    Choosers().showMessage(nullptr, QStringLiteral("x"));
-    EXPECT_EQ(strTitle, QStringLiteral("Vexlor"));
 }
 
 namespace {
@@ -127,8 +101,7 @@ struct SettingsRunMode : ::testing::Test
 
 } // namespace
 
-// Only 閉じる saves; a save that cannot reach the file is shown, with the
-// file's place, and ends the process with 1.
+// Only 閉じる saves; a failed save is shown with the file's place and exits with 1.
 TEST_F(SettingsRunMode, SavesOnlyOnTheCloseButtonAndShowsAFailedSave)
 {
     // 0: 閉じる, else a cancel way; obstacle 1: the company folder a file, 2: the file a folder
@@ -158,57 +131,5 @@ TEST_F(SettingsRunMode, SavesOnlyOnTheCloseButtonAndShowsAFailedSave)
         EXPECT_EQ(bSaved ? conf.value("Config/Type").toInt() : 3, 3); // the file as saved
         SetProfileStore(nullptr);
         QFile::remove(strCompany);
-    }
-}
-
-TEST_F(SettingsRunMode, ASecondHubBringsTheFirstForwardAndEnds)
-{
-    const QString strName = QStringLiteral("vexlor-once");
-    QWidget other;
-    other.show();
-    CSpectrumApp first({"/c"}, strName);
-    bool bFirstShown = false, bSecondHub = false;
-    QTimer closer; // should the second open a hub of its own, it is closed, not waited for
-    closer.setSingleShot(true);
-    WhenModalShows([&](QWidget *pHub) {
-        bFirstShown = true;
-        other.activateWindow();
-        ASSERT_TRUE(QTest::qWaitForWindowActive(&other));
-        QObject::connect(&closer, &QTimer::timeout, [pHub, &bSecondHub] {
-            for (QWidget *p : QApplication::topLevelWidgets())
-                if (p != pHub && dynamic_cast<CSettingsDlg *>(p) && p->isVisible())
-                    bSecondHub = p->close();
-        });
-        closer.start(300);
-        CSpectrumApp second({"/c"}, strName);
-        EXPECT_FALSE(second.InitInstance());
-        EXPECT_EQ(std::pair(second.ExitCode(), bSecondHub), std::pair(0, false));
-        EXPECT_TRUE(QTest::qWaitForWindowActive(pHub));
-        ::Click(pHub, "closeButton");
-    });
-    EXPECT_FALSE(first.InitInstance());
-    EXPECT_EQ(std::pair(bFirstShown, first.ExitCode()), std::pair(true, 0));
-}
-
-// Each type's picture is the display drawn over the whole size asked: its frame at every edge.
-// The box's text as the program has always shown it; the project's version
-// number (which the package carries too) fills it in.
-TEST(VersionBox, ShowsTheVersionOfTheProject)
-{
-    const CVersionDlg dlg;
-    QStringList texts;
-    for (const QLabel *pLabel : dlg.findChildren<QLabel *>())
-        texts << pLabel->text();
-    EXPECT_TRUE(texts.contains(QStringLiteral("Vexlor　Version 2.0")))
-        << texts.join(u'|').toStdString();
-}
-
-TEST(TypePictures, EachTypeFillsThePicture)
-{
-    for (int nType = 0; nType < 5; ++nType) {
-        const QImage img = RenderTypePicture(nType, QSize(120, 60));
-        ASSERT_EQ(img.size(), QSize(120, 60)) << nType;
-        for (const QPoint pt : {QPoint(0, 30), QPoint(119, 30), QPoint(60, 0), QPoint(60, 59)})
-            EXPECT_NE(img.pixel(pt), qRgb(0, 0, 0)) << nType << " " << pt.x() << "," << pt.y();
     }
 }

@@ -3,8 +3,6 @@
 #include "graphics/CDC.h"
 #include "settings/Settings.h"
 
-#include <QPainter>
-
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -55,36 +53,5 @@ TEST_F(KeyTest, IntensitiesRiseAtOnceAndFadeByHalves)
         m_key.DrawUpdate(&m_dc, &m_pens);
         EXPECT_EQ(m_key.m_nTop, int(c[2]) - 1) << c[0] << " / " << c[1];
         EXPECT_EQ(m_image.pixel(25, 50), qRgb(255, 255 - 31 * int(c[2]), 255 - 31 * int(c[2])));
-    }
-}
-
-// Black keys overlapping by 6 on the left and 8 on the right from y 25 put the notches at 23.
-TEST_F(KeyTest, NotchedKeysArePaintedPixelByPixel)
-{
-    CKeyElement prev{g_DisplaySettings}, next{g_DisplaySettings};
-    prev.SetGeometry({2, 25}, {14, 30}, 0);
-    next.SetGeometry({32, 25}, {14, 30}, 0);
-    for (const int nCase : {0, 1, 2, 3}) { // both, previous only, next only, a lone black key
-        const int ln = nCase < 2 ? 6 : 0, rn = nCase == 0 || nCase == 2 ? 8 : 0,
-                  h = ln || rn ? 23 : 45;
-        m_image.fill(0);
-        QImage expected = m_image.copy();
-        m_key.LinkNeighbours(ln ? &prev : nullptr, rn ? &next : nullptr);
-        m_key.m_bBlack = nCase == 3;
-        m_key.m_nTop = 2;
-        m_key.DrawFull(&m_dc, &m_pens);
-        const POINT corners[] = {{10, 5},      {10, h}, {10 + ln, h}, {10 + ln, 45}, {40 - rn, 45},
-                                 {40 - rn, h}, {40, h}, {40, 5},      {10, 5}};
-        QPainter painter(&expected);
-        const auto fill = [&](POINT a, POINT b, QColor c) { // the rectangle spanned, ends included
-            const auto pixel = [](POINT p) { return QRect(p.x, 60 - p.y, 1, 1); };
-            painter.fillRect(pixel(a).united(pixel(b)), c);
-        };
-        for (int i = 0; i < 8; ++i) // the outline, every corner included
-            fill(corners[i], corners[i + 1], QColor(128, 128, 128));
-        const QColor pen3 = nCase == 3 ? QColor(153, 60, 60) : QColor(255, 162, 162);
-        fill({12, 5}, {38, h - 1}, pen3);
-        fill({12 + ln, h}, {38 - rn, 45}, pen3);
-        EXPECT_EQ(m_image, expected) << "case " << nCase;
     }
 }

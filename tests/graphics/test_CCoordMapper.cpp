@@ -59,13 +59,12 @@ TEST(CCoordMapperTest, PresetsMirroredFirstActAboutTheOriginOtherLinearPartsRoun
                 EXPECT_EQ(std::pair(Mapped(map, 17, -4), Unmapped(map, {17, -4})),
                           std::pair(POINT{17, -4}, POINT{17, -4}));
             }
-    // Other linear parts: doubles, rounded to nearest with halves upwards.
-    CCoordMapper half;
+    CCoordMapper half; // other linear parts: doubles, rounded to nearest with halves upwards
     half.Compose(0.5, 0, 0, 0.5);
-    EXPECT_FALSE(half.IsAxisAligned());
-    EXPECT_EQ(Mapped(half, 3, 5), (POINT{2, 3}));     // 1.5, 2.5
-    EXPECT_EQ(Mapped(half, -3, -5), (POINT{-1, -2})); // -1.5, -2.5
-    EXPECT_EQ(Mapped(half, 2, -1), (POINT{1, 0}));    // 1.0, -0.5
+    EXPECT_EQ(
+        std::tuple(half.IsAxisAligned(), Mapped(half, 3, 5), Mapped(half, -3, -5),
+                   Mapped(half, 2, -1)),
+        std::tuple(false, POINT{2, 3}, POINT{-1, -2}, POINT{1, 0})); // 1.5, 2.5; -1.5, -2.5; -0.5
     CCoordMapper skew;
     skew.Compose(2, 1, 1, 3); // X = 2x + y, Y = x + 3y; det 5
     EXPECT_EQ(Mapped(skew, 3, -1), (POINT{5, 0}));

@@ -38,8 +38,7 @@ TEST(ProfileStoreConversion, AcceptsOnly32BitNumbersAndStrings)
     EXPECT_EQ(ProfileNumberFromVariant(QVariant(), dwValue), ProfileValueState::Absent);
 }
 
-// The file store reads the same rules from a hand-edited file, section by
-// section, and writes numbers in their unsigned form.
+// The file store reads a hand-edited file section by section and writes unsigned numbers.
 TEST(QSettingsProfileStore, ReadsAHandEditedFileAndWritesUnsignedNumbers)
 {
     QTemporaryDir dir;

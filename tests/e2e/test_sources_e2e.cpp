@@ -160,8 +160,8 @@ TEST_F(SourcesE2E, TheChooserStoresTheMicrophoneOnCloseAndEscLeavesTheFile)
         Program run(Env(m_home.path(), "xcb"), {"/c"});
         const QString strHub = FindWindow("スペアナの設定");
         QTest::qWait(1500);                // the server's sources come in while the dialog runs
-        click(strHub, 26 + 209, 386 + 13); // inputCombo (26,386 418x26)
-        click(strHub, 26 + 209, 386 + 13 + 25 * (nTo - nFrom));
+        click(strHub, 26 + 209, 392 + 13); // inputCombo (26,392 418x26)
+        click(strHub, 26 + 209, 392 + 13 + 25 * (nTo - nFrom));
         if (bClose)
             click(strHub, 14 + 34, 322 + 17); // closeButton (14,322 68x34)
         else

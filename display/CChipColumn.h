@@ -78,7 +78,7 @@ public:
     // both, and neither bar's peak, stay as they are from frame to frame.
     int m_nStatesLit = 0;
     int m_nStatesPeak = -1;
-    int m_nPeakCounter = 0;               // hold countdown, or the bouncing peak's velocity
+    int m_nPeakCounter = 0; // hold countdown, or the bouncing peak's velocity
     // Chip metrics from Ldiv, fixed when the column is placed.
     int m_nThickness = 0;
     int m_nGap = 0;

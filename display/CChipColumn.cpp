@@ -130,6 +130,8 @@ SIZE CChipColumn::SetGeometry(POINT position, SIZE size, int nAngle)
         m_nLabelStrip = b;
         m_size = {w, L};
         m_pChipStates = std::make_unique<int[]>(size_t(m_nChips)); // zeroed: all unlit
+        m_nStatesLit = 0;
+        m_nStatesPeak = -1;
     }
     return {nSignW * w, nSignL * L};
 }
@@ -254,7 +256,11 @@ void CChipColumn::DrawUpdate(CDC *pDC, const PenTable *pPens)
     const CPen peak(COLORREF(s.Cpeekchip));
     const CPen outline(COLORREF(s.Coutline));
     const ChipPlacement place = PlaceChips(pDC);
-    for (int i = 0; i < m_nChips; ++i) {
+    const int nFirst = std::max(std::min({nLit, p, m_nStatesLit, m_nStatesPeak}), 0);
+    const int nEnd = std::min(std::max({nLit, p + 1, m_nStatesLit, m_nStatesPeak + 1}), m_nChips);
+    m_nStatesLit = nLit;
+    m_nStatesPeak = p;
+    for (int i = nFirst; i < nEnd; ++i) {
         const int nState = i == p ? CHIP_PEAK : (i < nLit ? CHIP_LIT : CHIP_UNLIT);
         if (nState == m_pChipStates[i])
             continue;
@@ -302,6 +308,8 @@ void CChipColumn::DrawFull(CDC *pDC, const PenTable *pPens)
         m_pChipStates[i] = nState;
         PaintChip(pDC, place, i, pPen);
     }
+    m_nStatesLit = std::max(k - 1, 0);
+    m_nStatesPeak = k - 1;
     m_nTop = m_nPeak = k - 1;
 }
 

@@ -73,7 +73,12 @@ public:
     int m_nPitch = 0; // rows from one chip to the next: thickness + gap
     int m_bRotatedLabel = 0;
     std::unique_ptr<int[]> m_pChipStates; // m_nChips entries; replaced only by SetGeometry
-    int m_nPeakCounter = 0;               // hold countdown, or the bouncing peak's velocity
+    // What the states show: lit below m_nStatesLit but for the peak chip
+    // m_nStatesPeak (-1: none). Chips below both bars' lit counts, or above
+    // both, and neither bar's peak, stay as they are from frame to frame.
+    int m_nStatesLit = 0;
+    int m_nStatesPeak = -1;
+    int m_nPeakCounter = 0; // hold countdown, or the bouncing peak's velocity
     // Chip metrics from Ldiv, fixed when the column is placed.
     int m_nThickness = 0;
     int m_nGap = 0;

@@ -346,12 +346,35 @@ void CSpectrumWnd::FlushDirty()
     for (const QRect &r : region)
         m_lastFlush.nHanded += int64_t(r.width()) * r.height();
     if (isVisible()) {
+        if (FlushInPlace(region))
+            return;
         m_pRepainting = &region;
         repaint(region);
         m_pRepainting = nullptr;
     } else {
         update(region);
     }
+}
+
+bool CSpectrumWnd::FlushInPlace(const QRegion &region)
+{
+    // A frame drawn in place needs no painting, only the window system told
+    // which part to take: the repaint machinery's region work and events
+    // for each frame would find nothing to do.
+    if (!m_pSharedBits || !isWindow())
+        return false;
+    QWindow *pWindow = windowHandle();
+    QBackingStore *pStore = backingStore();
+    const QPaintDevice *pDevice = pStore ? pStore->paintDevice() : nullptr;
+    if (!pWindow || !pDevice || pDevice->devType() != QInternal::Image)
+        return false;
+    const auto *pImage = static_cast<const QImage *>(pDevice);
+    if (pImage->constBits() != m_pSharedBits || pImage->size() != m_image.size() ||
+        pImage->bytesPerLine() != m_image.bytesPerLine())
+        return false;
+    pStore->flush(region, pWindow);
+    m_pDC->ClearRowsDrawn();
+    return true;
 }
 
 void CSpectrumWnd::paintEvent(QPaintEvent *pEvent)

@@ -222,6 +222,9 @@ private:
     // Back to an image of the window's own, painted in full, when the
     // window system's image went away, moved or the window was hidden.
     void CheckSharedImage();
+    // Hands a frame drawn in place straight to the window system; false
+    // when the window's image is not the one drawn into.
+    bool FlushInPlace(const QRegion &region);
     void RebuildFont();
     void PaintBackground(CDC *pDC);
     // The waveform strip: one stored trace as a polyline, and the three ways

@@ -304,16 +304,18 @@ const std::vector<QRect> &CDC::DirtyRects()
     // kRectPixels pixels a rectangle, its area within the limit. Coarser
     // grids and longer joins give fewer rectangles and more area, so each
     // grid tries ever longer joins until the area is too much. A frame looks
-    // much like the one before: only the grid chosen last and, by turns, the
-    // next finer or coarser one are tried. Without any choice within the
-    // area, the exact rows (grid 1, no join) always are.
+    // much like the one before: only the grid chosen last is tried, and every
+    // fourth frame, by turns, the next finer or coarser one as well. Without
+    // any choice within the area, the exact rows (grid 1, no join) always are.
     const int nJoins[] = {0, 8, 32, 128, m_nWidth};
     int nBestGrid = 0, nBestJoin = 0;
     int64_t nBestCost = 0;
     int nGathered = 0;
     const int nHint = std::max(m_nGridHint, 2);
-    m_bFinerTurn = !m_bFinerTurn;
-    const int nOther = m_bFinerTurn ? std::max(nHint / 2, 2) : nHint * 2;
+    m_nSearchTurn = (m_nSearchTurn + 1) & 7;
+    const int nOther = m_nSearchTurn == 0   ? std::max(nHint / 2, 2)
+                       : m_nSearchTurn == 4 ? nHint * 2
+                                            : nHint;
     for (int nGrid : {std::min(nHint, nOther), std::max(nHint, nOther)}) {
         if (nGrid <= nGathered || nGrid >= 2 * m_nHeight)
             continue;

@@ -216,8 +216,8 @@ private:
     std::vector<Span> m_runs;
     std::vector<QRect> m_rects;
     bool m_bRectsValid = false;
-    int m_nGridHint = 8; // the grid chosen last
-    bool m_bFinerTurn = false;
+    int m_nGridHint = 8;   // the grid chosen last
+    int m_nSearchTurn = 0; // a finer grid is tried at 0, a coarser one at 4
     // Snaps to grid nGrid, joins within nJoin columns; fills m_runs per band
     // and returns the rectangle count and area once identical bands merge.
     void GatherBands(int nGrid);

@@ -1,5 +1,7 @@
 #include "audio/input/PulseSourceList.h"
 
+#include "audio/input/PulseConnect.h"
+
 #include <pulse/pulseaudio.h>
 
 #include <QCoreApplication>
@@ -49,16 +51,10 @@ bool PulseSourceList::Start(std::function<void()> fnDone)
         m_bDone = true;
         return false;
     };
-    m_pMainloop = pa_threaded_mainloop_new();
-    if (!m_pMainloop)
-        return fail("cannot create the PulseAudio mainloop");
-    m_pContext = pa_context_new(pa_threaded_mainloop_get_api(m_pMainloop), "Vexlor");
-    if (!m_pContext)
-        return fail("cannot create a PulseAudio context");
-    pa_context_set_state_callback(m_pContext, &PulseSourceList::OnContextState, this);
-    if (pa_context_connect(m_pContext, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0)
-        return fail(std::string("cannot connect to the sound server: ") +
-                    pa_strerror(pa_context_errno(m_pContext)));
+    if (std::string why =
+            BeginPulseConnection(&m_pMainloop, &m_pContext, &PulseSourceList::OnContextState, this);
+        !why.empty())
+        return fail(why);
     pa_threaded_mainloop_lock(m_pMainloop);
     m_pTimeout = pa_context_rttime_new(m_pContext, pa_rtclock_now() + kTimeoutMs * PA_USEC_PER_MSEC,
                                        &PulseSourceList::OnTimeout, this);

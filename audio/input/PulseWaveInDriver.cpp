@@ -1,5 +1,7 @@
 #include "audio/input/PulseWaveInDriver.h"
 
+#include "audio/input/PulseConnect.h"
+
 #include "settings/SettingValues.h"
 
 #include <pulse/pulseaudio.h>
@@ -76,16 +78,10 @@ bool PulseWaveInDriver::OpenSource(const WaveFormat &format)
         return false;
     };
 
-    m_pMainloop = pa_threaded_mainloop_new();
-    if (!m_pMainloop)
-        return fail("cannot create the PulseAudio mainloop");
-    m_pContext = pa_context_new(pa_threaded_mainloop_get_api(m_pMainloop), "Vexlor");
-    if (!m_pContext)
-        return fail("cannot create a PulseAudio context");
-    pa_context_set_state_callback(m_pContext, &PulseWaveInDriver::OnContextState, this);
-    // Never start a server of our own: without one, opening fails.
-    if (pa_context_connect(m_pContext, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0)
-        return fail("cannot connect to the sound server: " + ContextError());
+    if (std::string why = BeginPulseConnection(&m_pMainloop, &m_pContext,
+                                               &PulseWaveInDriver::OnContextState, this);
+        !why.empty())
+        return fail(why);
     if (pa_threaded_mainloop_start(m_pMainloop) < 0)
         return fail("cannot start the PulseAudio mainloop thread");
 

@@ -379,17 +379,9 @@ bool CSpectrumWnd::FlushInPlace(const QRegion &region)
 
 void CSpectrumWnd::paintEvent(QPaintEvent *pEvent)
 {
-    // A frame drawn in place: its pixels are already where the window system
-    // takes them from, and a painter would only cost its set-up. (Anything
-    // else, such as a grab into another picture, paints.)
-    if (m_pRepainting && m_pSharedBits) {
-        const QPaintDevice *pDevice = backingStore()->paintDevice();
-        if (pDevice && pDevice->devType() == QInternal::Image &&
-            static_cast<const QImage *>(pDevice)->constBits() == m_pSharedBits) {
-            m_pDC->ClearRowsDrawn();
-            return;
-        }
-    }
+    // A frame drawn in place reaches the window system by FlushInPlace; a
+    // paint that still comes (an expose) finds its pixels already there.
+    // Anything else, such as a grab into another picture, paints.
     QPainter painter(this);
     if (DrawsIntoTarget(painter)) {
         if (m_pDC)

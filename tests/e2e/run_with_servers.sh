@@ -86,6 +86,10 @@ if [ -n "$sound" ]; then
     fi
 fi
 
+# Tests run side by side (ctest -j): a display number is chosen and its
+# server started under one lock, so that two runs never share a display.
+exec 8>/tmp/vexlor-e2e-display.lock
+flock 8
 for n in $(seq 90 199) none; do
     [ ! -e "/tmp/.X$n-lock" ] && [ ! -e "/tmp/.X11-unix/X$n" ] && break
 done
@@ -125,7 +129,7 @@ CONF
     # VEXLOR_TWO_MONITORS_XVFB=1 goes straight to Xvfb.
     if command -v Xorg >/dev/null && [ "$(id -u)" -eq 0 ] && [ "${VEXLOR_TWO_MONITORS_XVFB:-}" != 1 ]; then
         Xorg "$DISPLAY" -config "$work/xorg.conf" -logfile "$work/xorg.out" -nolisten tcp -noreset \
-            >/dev/null 2>&1 &
+            >/dev/null 2>&1 8>&- &
         pids+=($!)
         if answers xrandr; then
             kind=xorg
@@ -137,11 +141,12 @@ CONF
     fi
 fi
 if [ -z "$kind" ]; then
-    Xvfb "$DISPLAY" -screen 0 "${size}x24" +extension RANDR -nolisten tcp -noreset >/dev/null 2>&1 &
+    Xvfb "$DISPLAY" -screen 0 "${size}x24" +extension RANDR -nolisten tcp -noreset >/dev/null 2>&1 8>&- &
     pids+=($!)
     answers xrandr || fail "Xvfb did not start"
     kind=xvfb
 fi
+exec 8>&- # the server holds its display now
 if [ "$monitors" = 2 ]; then
     output=$(xrandr | awk '/ connected/ { print $1; exit }')
     { xrandr --setmonitor vexlor-left 1280/338x800/211+0+0 "${output:-none}" &&

@@ -142,14 +142,16 @@ void CSpectrumEngine::FindSyncStart(uint32_t *pStart, uint32_t *pEnd)
     if (len > 0 && m_settings.WaveRecMode != WAVEREC_POSITION) {
         int64_t p = m_dwSyncPos % len;
         int64_t nExamined = 0;
+        // Stepped without a division per frame: the scan covers a frame's worth of samples.
+        const auto next = [len](int64_t i) { return i + 1 == len ? 0 : i + 1; };
         while (nExamined < len && m_wave.GetSampleInt(uint32_t(p), CHANNEL_LEFT) == kMarker) {
-            p = (p + 1) % len;
+            p = next(p);
             ++nExamined;
         }
         int nRun = 0;
         while (nExamined < len) {
             const int v = m_wave.GetSampleInt(uint32_t(p), CHANNEL_LEFT);
-            p = (p + 1) % len;
+            p = next(p);
             ++nExamined;
             if (v == kMarker) {
                 if (++nRun == kMarkerRun)

@@ -7,10 +7,6 @@
 #include <new>
 
 namespace {
-// 16-bit samples: 10000 / 32768, so that full scale reads as +-10000.
-constexpr double k16BitScale = 0.30517578125;
-// 8-bit samples: 10000 / 128.
-constexpr double k8BitScale = 78.125;
 constexpr uint8_t kMarkerByte = 0x22;
 } // namespace
 
@@ -193,81 +189,6 @@ uint32_t CWave::MsToFrames(uint32_t dwMs) const
 {
     // The product wraps in 32 bits before the division, as callers expect.
     return uint32_t(dwMs * m_format.nSamplesPerSec) / 1000;
-}
-
-uint32_t CWave::WrapIndex(uint32_t dwIndex) const
-{
-    if (dwIndex < m_dwFrames || m_dwFrames == 0)
-        return m_dwFrames == 0 ? 0 : dwIndex;
-    if (!m_bWrapped)
-        return m_dwFrames - 1;
-    return dwIndex % m_dwFrames;
-}
-
-// One sample by its index among all interleaved samples, widened to the
-// 16-bit range (an 8-bit sample repeats its byte in both halves).
-int CWave::RawSample(uint32_t dwSampleIndex) const
-{
-    if (m_format.wBitsPerSample == 16) {
-        int16_t v;
-        std::memcpy(&v, m_hMem.get() + size_t(dwSampleIndex) * 2, sizeof v);
-        return v;
-    }
-    const int r = int(m_hMem[dwSampleIndex]) - 128;
-    return (r * 256) | (r & 0xFF);
-}
-
-int CWave::GetSampleInt(uint32_t dwFrame, int nChannel) const
-{
-    if (!m_hMem || nChannel < CHANNEL_LEFT || nChannel > CHANNEL_MEAN)
-        return 0;
-    const uint32_t s = WrapIndex(dwFrame) * m_format.nChannels;
-    const bool bStereo = m_format.nChannels >= 2;
-    switch (nChannel) {
-    case CHANNEL_LEFT:
-        return RawSample(s);
-    case CHANNEL_RIGHT:
-        // A one-channel buffer has no right sample; its only channel stands in
-        // rather than reading past the frame.
-        return RawSample(bStereo ? s + 1 : s);
-    default:
-        if (!bStereo)
-            return RawSample(s);
-        return (RawSample(s) + RawSample(s + 1)) / 2;
-    }
-}
-
-double CWave::GetSampleFloat(uint32_t dwFrame, int nChannel) const
-{
-    if (!m_hMem || nChannel < CHANNEL_LEFT || nChannel > CHANNEL_MEAN)
-        return 0.0;
-    const uint32_t s = WrapIndex(dwFrame) * m_format.nChannels;
-    const bool bStereo = m_format.nChannels >= 2;
-    const uint8_t *p = m_hMem.get();
-    auto scaled = [&](uint32_t i) {
-        if (m_format.wBitsPerSample == 16) {
-            int16_t v;
-            std::memcpy(&v, p + size_t(i) * 2, sizeof v);
-            return v * k16BitScale;
-        }
-        return (int(p[i]) - 128) * k8BitScale;
-    };
-    switch (nChannel) {
-    case CHANNEL_LEFT:
-        return scaled(s);
-    case CHANNEL_RIGHT:
-        return scaled(bStereo ? s + 1 : s);
-    default:
-        if (!bStereo)
-            return scaled(s);
-        if (m_format.wBitsPerSample == 16) {
-            int16_t a, b;
-            std::memcpy(&a, p + size_t(s) * 2, sizeof a);
-            std::memcpy(&b, p + size_t(s + 1) * 2, sizeof b);
-            return (a + b) * 0.5 * k16BitScale;
-        }
-        return (scaled(s) + scaled(s + 1)) * 0.5;
-    }
 }
 
 int CWave::GetStereoSample(uint32_t dwFrame, int16_t *pLeft, int16_t *pRight, int bDifference) const

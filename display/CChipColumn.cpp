@@ -189,18 +189,34 @@ CChipColumn::ChipPlacement CChipColumn::PlaceChips(const CDC *pDC) const
     return place;
 }
 
-void CChipColumn::PaintChip(CDC *pDC, const ChipPlacement &place, int i, const CPen *pPen)
+void CChipColumn::ChipBatch::Add(CChipColumn &column, int i, const CPen *pPen)
 {
-    if (!place.bDirect) {
-        FillRows(pDC, ChipRect(i), pPen);
+    if (!m_place.bDirect) {
+        column.FillRows(m_pDC, column.ChipRect(i), pPen);
         return;
     }
-    const int dx = i * place.dx, dy = i * place.dy;
-    pDC->MoveTo(place.ptFirstEnd.x + dx, place.ptFirstEnd.y + dy);
-    if (!place.bAny || !pPen || pPen->IsNull())
+    m_nLast = i;
+    if (!m_place.bAny || !pPen || pPen->IsNull())
         return;
-    const RECT &rc = place.rcFirst;
-    pDC->FillSolidRect(RECT{rc.left + dx, rc.top + dy, rc.right + dx, rc.bottom + dy}, pPen->color);
+    m_fills[m_nFills++] = {i, pPen->color};
+    if (m_nFills == kSize)
+        Flush();
+}
+
+void CChipColumn::ChipBatch::Flush()
+{
+    m_pDC->FillSeries(m_place.rcFirst, {m_place.dx, m_place.dy}, m_fills, m_nFills);
+    m_nFills = 0;
+}
+
+void CChipColumn::ChipBatch::Finish()
+{
+    if (!m_place.bDirect || m_nLast < 0)
+        return;
+    Flush();
+    // Where FillRows would have left the current position after the last chip.
+    m_pDC->MoveTo(m_place.ptFirstEnd.x + m_nLast * m_place.dx,
+                  m_place.ptFirstEnd.y + m_nLast * m_place.dy);
 }
 
 int CChipColumn::NextPeak(int nTop)
@@ -255,7 +271,7 @@ void CChipColumn::DrawUpdate(CDC *pDC, const PenTable *pPens)
     const CPen unlit(COLORREF(s.Cbackground));
     const CPen peak(COLORREF(s.Cpeekchip));
     const CPen outline(COLORREF(s.Coutline));
-    const ChipPlacement place = PlaceChips(pDC);
+    ChipBatch batch(pDC, PlaceChips(pDC));
     const int nFirst = std::max(std::min({nLit, p, m_nStatesLit, m_nStatesPeak}), 0);
     const int nEnd = std::min(std::max({nLit, p + 1, m_nStatesLit, m_nStatesPeak + 1}), m_nChips);
     m_nStatesLit = nLit;
@@ -268,8 +284,9 @@ void CChipColumn::DrawUpdate(CDC *pDC, const PenTable *pPens)
         const CPen *pPen = nState == CHIP_PEAK  ? &peak
                            : nState == CHIP_LIT ? LitPen(i, pPens, &outline)
                                                 : &unlit;
-        PaintChip(pDC, place, i, pPen);
+        batch.Add(*this, i, pPen);
     }
+    batch.Finish();
     m_nTop = t;
     m_nPeak = p;
 }
@@ -291,7 +308,7 @@ void CChipColumn::DrawFull(CDC *pDC, const PenTable *pPens)
     DrawLabel(pDC, x + w / 2, y + b);
 
     const int k = std::min(m_nTop + 1, m_nChips);
-    const ChipPlacement place = PlaceChips(pDC);
+    ChipBatch batch(pDC, PlaceChips(pDC));
     for (int i = 0; i < m_nChips; ++i) {
         int nState;
         const CPen *pPen;
@@ -306,8 +323,9 @@ void CChipColumn::DrawFull(CDC *pDC, const PenTable *pPens)
             pPen = &unlit;
         }
         m_pChipStates[i] = nState;
-        PaintChip(pDC, place, i, pPen);
+        batch.Add(*this, i, pPen);
     }
+    batch.Finish();
     m_nStatesLit = std::max(k - 1, 0);
     m_nStatesPeak = k - 1;
     m_nTop = m_nPeak = k - 1;

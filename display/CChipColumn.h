@@ -1,12 +1,12 @@
 #pragma once
 
 #include "display/CBandElement.h"
+#include "graphics/CDC.h"
 #include "graphics/GdiTypes.h"
 
 #include <cstdint>
 #include <memory>
 
-class CDC;
 struct DisplaySettings;
 
 // Fills the window's pen table for one draw call from the chip colours. With
@@ -105,5 +105,24 @@ private:
     const uint32_t &m_nFrameNumber;
     const CPen *LitPen(int i, const PenTable *pPens, const CPen *pFallback) const;
     ChipPlacement PlaceChips(const CDC *pDC) const;
-    void PaintChip(CDC *pDC, const ChipPlacement &place, int i, const CPen *pPen);
+    // Paints chips handed in one by one: placed directly, they go to the
+    // device context in batches of a column's neighbours; otherwise each
+    // through FillRows.
+    class ChipBatch
+    {
+    public:
+        ChipBatch(CDC *pDC, const ChipPlacement &place) : m_pDC(pDC), m_place(place) {}
+        void Add(CChipColumn &column, int i, const CPen *pPen);
+        // Paints what is left and leaves the current position as FillRows would.
+        void Finish();
+
+    private:
+        static constexpr int kSize = 64;
+        void Flush();
+        CDC *m_pDC;
+        ChipPlacement m_place;
+        CDC::SeriesFill m_fills[kSize];
+        int m_nFills = 0;
+        int m_nLast = -1;
+    };
 };

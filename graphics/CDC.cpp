@@ -124,18 +124,20 @@ inline void Unite(QRect &d, const QRect &r)
 
 } // namespace
 
-void CDC::MarkDirty(const QRect &r)
+void CDC::MarkRows(int nTop, int nBottom)
 {
-    if (m_bAllDirty || r.isEmpty())
-        return;
     // A chip is a row or two: a loop is cheaper than a call.
-    uint8_t *pRow = m_rowsDrawn.data() + std::max(r.top(), 0);
-    uint8_t *const pEnd = m_rowsDrawn.data() + std::min(r.bottom(), m_nHeight - 1) + 1;
+    uint8_t *pRow = m_rowsDrawn.data() + std::max(nTop, 0);
+    uint8_t *const pEnd = m_rowsDrawn.data() + std::min(nBottom, m_nHeight - 1) + 1;
     if (pEnd - pRow > 16)
         std::memset(pRow, 1, size_t(pEnd - pRow));
     else
         for (; pRow < pEnd; ++pRow)
             *pRow = 1;
+}
+
+void CDC::AddDirty(const QRect &r)
+{
     m_bRectsValid = false;
     if (r.left() <= 0 && r.top() <= 0 && r.right() >= m_nWidth - 1 && r.bottom() >= m_nHeight - 1) {
         m_dirty.assign(1, QRect(0, 0, m_nWidth, m_nHeight));
@@ -304,15 +306,24 @@ const std::vector<QRect> &CDC::DirtyRects()
     // kRectPixels pixels a rectangle, its area within the limit. Coarser
     // grids and longer joins give fewer rectangles and more area, so each
     // grid tries ever longer joins until the area is too much. A frame looks
-    // much like the one before: only the grid chosen last is tried, and every
-    // fourth frame, by turns, the next finer or coarser one as well. Without
-    // any choice within the area, the exact rows (grid 1, no join) always are.
+    // much like the one before: the grid and join chosen last are taken
+    // again while their area stays within the limit, and every fourth frame
+    // the choice is made afresh among that grid and, by turns, the next
+    // finer or coarser one. Without any choice within the area, the exact
+    // rows (grid 1, no join) always are.
+    const int nHint = std::max(m_nGridHint, 2);
+    m_nSearchTurn = (m_nSearchTurn + 1) & 7;
+    if ((m_nSearchTurn & 3) != 0 && nHint < 2 * m_nHeight) {
+        GatherBands(nHint);
+        if (JoinRuns(nHint, m_nJoinHint).second <= nLimit) {
+            EmitRects(nHint);
+            return m_rects;
+        }
+    }
     const int nJoins[] = {0, 8, 32, 128, m_nWidth};
     int nBestGrid = 0, nBestJoin = 0;
     int64_t nBestCost = 0;
     int nGathered = 0;
-    const int nHint = std::max(m_nGridHint, 2);
-    m_nSearchTurn = (m_nSearchTurn + 1) & 7;
     const int nOther = m_nSearchTurn == 0   ? std::max(nHint / 2, 2)
                        : m_nSearchTurn == 4 ? nHint * 2
                                             : nHint;
@@ -337,6 +348,7 @@ const std::vector<QRect> &CDC::DirtyRects()
         nBestGrid = bWithin ? 2 : 1;
     }
     m_nGridHint = std::max(nBestGrid, 2);
+    m_nJoinHint = nBestJoin;
     if (nGathered != nBestGrid)
         GatherBands(nBestGrid);
     JoinRuns(nBestGrid, nBestJoin);
@@ -490,6 +502,58 @@ void CDC::FillSolidRect(const RECT &rcIn, COLORREF color)
             FillPixels(reinterpret_cast<uint32_t *>(pRow), nWidth, pixel);
     }
     MarkDirty(QRect(QPoint(x1, y1), QPoint(x2, y2)));
+}
+
+void CDC::FillSeries(const RECT &rcFirst, POINT step, const SeriesFill *pFills, int nCount)
+{
+    const int nLeft = std::min(rcFirst.left, rcFirst.right);
+    const int nTop = std::min(rcFirst.top, rcFirst.bottom);
+    const int nWidth = std::max(rcFirst.left, rcFirst.right) - nLeft;
+    const int nHeight = std::max(rcFirst.top, rcFirst.bottom) - nTop;
+    const auto moved = [&](int i) {
+        return RECT{nLeft + i * step.x, nTop + i * step.y, nLeft + i * step.x + nWidth,
+                    nTop + i * step.y + nHeight};
+    };
+    if (m_bScaled || nWidth <= 0 || nHeight <= 0) {
+        // Scaled edges do not keep one size from step to step.
+        for (int k = 0; k < nCount; ++k)
+            FillSolidRect(moved(pFills[k].nIndex), pFills[k].color);
+        return;
+    }
+    const QRect &clip = m_rcClipBounds;
+    // Neighbouring chips of one column make one entry, as they would one by one.
+    QRect run;
+    int nRunLast = 0;
+    const auto endRun = [&] {
+        if (!run.isNull() && !m_bAllDirty)
+            AddDirty(run);
+        run = QRect();
+    };
+    for (int k = 0; k < nCount; ++k) {
+        const int i = pFills[k].nIndex;
+        const QRect rc(nLeft + i * step.x, nTop + i * step.y, nWidth, nHeight);
+        if (rc.left() < clip.left() || rc.right() > clip.right() || rc.top() < clip.top() ||
+            rc.bottom() > clip.bottom()) {
+            endRun();
+            FillSolidRect(moved(i), pFills[k].color);
+            continue;
+        }
+        const uint32_t pixel = ToPixel(pFills[k].color);
+        uint8_t *pRow = m_pBits + qsizetype(rc.top()) * m_nStride + qsizetype(rc.left()) * 4;
+        uint8_t *pDrawn = m_rowsDrawn.data() + rc.top();
+        for (int y = 0; y < nHeight; ++y, pRow += m_nStride) {
+            FillPixels(reinterpret_cast<uint32_t *>(pRow), nWidth, pixel);
+            pDrawn[y] = 1;
+        }
+        if (run.isNull() || i != nRunLast + 1) {
+            endRun();
+            run = rc;
+        } else {
+            Unite(run, rc);
+        }
+        nRunLast = i;
+    }
+    endRun();
 }
 
 void CDC::Polygon(const POINT *pPoints, int nCount)

@@ -83,6 +83,17 @@ public:
     POINT GetCurrentPosition() const { return m_ptCurrent; }
 
     void FillSolidRect(const RECT &rc, COLORREF color);
+    // Rectangles of one size at a fixed step, as the chips of a column:
+    // rectangle i is rcFirst moved i steps. Fills the listed ones in their
+    // order, each exactly as FillSolidRect would, with the placing, clipping
+    // and dirty bookkeeping done once per run of neighbours rather than once
+    // per chip: a frame changes a couple of thousand chips.
+    struct SeriesFill
+    {
+        int nIndex;
+        COLORREF color;
+    };
+    void FillSeries(const RECT &rcFirst, POINT step, const SeriesFill *pFills, int nCount);
     // The brush used by Polygon's interior.
     void SetBrushColor(COLORREF color) { m_brushColor = color; }
     // Outline with the current pen, interior with the brush colour.
@@ -157,7 +168,15 @@ private:
     void DeviceLine(POINT from, POINT to, uint32_t pixel);
     void PutPixel(int x, int y, uint32_t pixel);
     void FillSpan(int x1, int x2, int y, uint32_t pixel); // x1..x2 inclusive, clipped
-    void MarkDirty(const QRect &r);
+    void MarkDirty(const QRect &r)
+    {
+        if (m_bAllDirty || r.isEmpty())
+            return;
+        MarkRows(r.top(), r.bottom());
+        AddDirty(r);
+    }
+    void MarkRows(int nTop, int nBottom);
+    void AddDirty(const QRect &r); // r not empty, m_bAllDirty not set
     QPainter &Painter();
     QRect ClipBounds() const { return m_rcClipBounds; }
     void FillColumn(int x, int y1, int y2, uint32_t pixel); // y1..y2 inclusive, clipped
@@ -217,6 +236,7 @@ private:
     std::vector<QRect> m_rects;
     bool m_bRectsValid = false;
     int m_nGridHint = 8;   // the grid chosen last
+    int m_nJoinHint = 0;   // and the join
     int m_nSearchTurn = 0; // a finer grid is tried at 0, a coarser one at 4
     // Snaps to grid nGrid, joins within nJoin columns; fills m_runs per band
     // and returns the rectangle count and area once identical bands merge.

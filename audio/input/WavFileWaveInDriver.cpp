@@ -253,7 +253,13 @@ void WavFileWaveInDriver::ArmTimer()
         return;
     }
     const uint64_t rate = Format().nSamplesPerSec;
-    m_timer.start(int(std::min<uint64_t>((nMissing * 1000 + rate - 1) / rate, 1000)));
+    const int nMs = int(std::min<uint64_t>((nMissing * 1000 + rate - 1) / rate, 1000));
+    // The display polls every frame: a timer already due no later is left
+    // running rather than registered anew (an allocation and two calls into
+    // the event dispatcher a frame).
+    if (m_timer.isActive() && m_timer.remainingTime() <= nMs)
+        return;
+    m_timer.start(nMs);
 }
 
 int16_t WavFileWaveInDriver::SourceSample(uint32_t nFrame, int nChannel)

@@ -131,6 +131,11 @@ TEST_F(WavFileTest, SamplesAreConvertedToTheOpenedFormat)
         // Every second frame of six, looping.
         {{.channels = 2, .rate = 44100}, Le({0, 0, 100, -100, 200, -200, 300, -300, 400, -400, 500, -500}),
          WaveFormat{1, 2, 22050, 88200, 4, 16}, {0, 0, 200, -200, 400, -400, 0, 0}},
+        // Every second frame's mean (halves away from zero), and the first two of four channels.
+        {{.channels = 2, .rate = 44100}, Le({3, 4, 100, 100, -3, -4, 100, 100}), WaveFormat{1, 1, 22050, 44100, 2, 16},
+         {4, -4, 4}},
+        {{.channels = 4, .rate = 44100}, Le({1, 2, 3, 4, 9, 9, 9, 9, -5, -6, -7, -8, 9, 9, 9, 9}),
+         WaveFormat{1, 2, 22050, 88200, 4, 16}, {1, 2, -5, -6, 1, 2}},
     };
     // clang-format on
     for (const auto &[layout, samples, format, expected] : cases) {
@@ -232,6 +237,12 @@ TEST_F(WavFileTest, FilesPlayOrAreRefusedWithAReasonFromTheirHeaderAlone)
     for (int v : expected)
         both.insert(both.end(), {v, v});
     EXPECT_TRUE(Play(doubled, WaveFormat{1, 2, 192000, 768000, 4, 16}, kLong + 9) == both);
+    // At half the rate: every second frame, across the reads and round the loop.
+    WavFileWaveInDriver halved(longFile.fileName());
+    std::vector<int> everyOther;
+    for (uint32_t i = 0; i < kLong; ++i)
+        everyOther.push_back(int((2 * i) % kLong) % 20011 - 10000);
+    EXPECT_TRUE(Play(halved, WaveFormat{1, 1, 96000, 192000, 2, 16}, kLong) == everyOther);
     // Not a regular file: refused before it is opened, so a FIFO without a writer cannot hang.
     const QString fifo = m_dir.filePath("fifo.wav"), absent = m_dir.filePath("absent.wav");
     ASSERT_EQ(mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);

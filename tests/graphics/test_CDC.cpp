@@ -257,3 +257,83 @@ TEST(CDCDraw, AtARatioFillsAndLinesLandOnDevicePixelEdges)
         EXPECT_EQ(drawn([](CDC &dc) { dc.MoveTo(7, 5), dc.LineTo(7, 1); }), c.vLine) << c.dRatio;
     }
 }
+
+// A series of fills (a column's chips) leaves what filling each one by one leaves: the same
+// pixels and rows drawn, and stepped down the rows the same dirty entries (a run of neighbours
+// is one entry, as the chips would join one by one).
+TEST(CDCDraw, ASeriesOfFillsIsEachFillInTurn)
+{
+    struct Case
+    {
+        const char *pszWhat;
+        RECT rcFirst;
+        POINT step;
+        std::vector<int> indices;
+        RECT rcClip;   // null: none
+        double dRatio; // of the image
+        bool bSameEntries;
+    };
+    // clang-format off
+    const Case cases[] = {
+        {"runs down a column",         {3, 2, 9, 4},    {0, 4},  {0, 1, 2, 5, 9, 10},  {},               1.0, true},
+        {"upside down, off the image", {3, 50, 9, 52},  {0, -4}, {0, 1, 7, 12, 13, 14}, {},              1.0, true},
+        {"past the bottom edge",       {3, 52, 9, 54},  {0, 4},  {0, 1, 2},            {},               1.0, true},
+        {"cut by a clip",              {3, 2, 9, 4},    {0, 4},  {0, 1, 2, 3, 4},      {0, 7, 30, 13},   1.0, true},
+        {"turned: steps across",       {1, 10, 3, 20},  {3, 0},  {0, 1, 2, 4},         {},               1.0, false},
+        {"at a ratio",                 {3, 2, 9, 4},    {0, 3},  {0, 1, 3, 4},         {},               1.5, true},
+    };
+    // clang-format on
+    for (const Case &c : cases) {
+        const auto canvas = [&c] {
+            QImage image(CDC::ScaleEdge(30, c.dRatio), CDC::ScaleEdge(56, c.dRatio),
+                         QImage::Format_RGB32);
+            image.setDevicePixelRatio(c.dRatio);
+            image.fill(kBlack);
+            return image;
+        };
+        QImage one = canvas(), series = canvas();
+        CDC dcOne(&one), dcSeries(&series);
+        std::vector<CDC::SeriesFill> fills;
+        for (int i : c.indices) {
+            const COLORREF color = RGB(10 * i, 255 - i, 7);
+            fills.push_back({i, color});
+            dcOne.SetClipRect(c.rcClip);
+            dcOne.FillSolidRect(RECT{c.rcFirst.left + i * c.step.x, c.rcFirst.top + i * c.step.y,
+                                     c.rcFirst.right + i * c.step.x,
+                                     c.rcFirst.bottom + i * c.step.y},
+                                color);
+        }
+        dcSeries.SetClipRect(c.rcClip);
+        dcSeries.FillSeries(c.rcFirst, c.step, fills.data(), int(fills.size()));
+        EXPECT_EQ(series, one) << c.pszWhat;
+        EXPECT_TRUE(
+            std::equal(dcOne.RowsDrawn(), dcOne.RowsDrawn() + one.height(), dcSeries.RowsDrawn()))
+            << c.pszWhat;
+        QRegion drawnOne, drawnSeries;
+        for (int i = 0; i < dcOne.DirtyCount(); ++i)
+            drawnOne += dcOne.DirtyAt(i);
+        for (int i = 0; i < dcSeries.DirtyCount(); ++i)
+            drawnSeries += dcSeries.DirtyAt(i);
+        // Turned, a run's chips lie side by side: its one entry takes the gaps between them.
+        EXPECT_EQ(c.bSameEntries ? drawnSeries : drawnSeries.boundingRect(),
+                  c.bSameEntries ? drawnOne : drawnOne.boundingRect())
+            << c.pszWhat;
+        EXPECT_EQ(drawnSeries.united(drawnOne), drawnSeries) << c.pszWhat;
+        if (c.bSameEntries) {
+            std::vector<QRect> entriesOne, entriesSeries;
+            for (int i = 0; i < dcOne.DirtyCount(); ++i)
+                entriesOne.push_back(dcOne.DirtyAt(i));
+            for (int i = 0; i < dcSeries.DirtyCount(); ++i)
+                entriesSeries.push_back(dcSeries.DirtyAt(i));
+            EXPECT_EQ(entriesSeries, entriesOne) << c.pszWhat;
+        }
+    }
+    // After a fill of the whole image the image stays the one entry.
+    Canvas cv;
+    cv.dc.FillSolidRect(RECT{0, 0, 20, 12}, RGB(0, 0, 0));
+    const CDC::SeriesFill fills[] = {{0, RGB(255, 0, 0)}, {1, RGB(255, 0, 0)}};
+    cv.dc.FillSeries(RECT{2, 1, 5, 3}, {0, 4}, fills, 2);
+    EXPECT_EQ(cv.Count(kRed), 12);
+    ASSERT_EQ(cv.dc.DirtyCount(), 1);
+    EXPECT_EQ(cv.dc.DirtyAt(0), cv.image.rect());
+}

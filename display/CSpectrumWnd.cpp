@@ -404,7 +404,7 @@ void CSpectrumWnd::paintEvent(QPaintEvent *pEvent)
         m_pDC->ClearRowsDrawn();
 }
 
-QImage *CSpectrumWnd::PlainTarget(QPainter &painter, int *pDx, int *pDy)
+QImage *CSpectrumWnd::PlainTarget(QPainter &painter, int *pDx, int *pDy) const
 {
     QPaintEngine *pEngine = painter.paintEngine();
     if (!pEngine || pEngine->type() != QPaintEngine::Raster)
@@ -413,12 +413,17 @@ QImage *CSpectrumWnd::PlainTarget(QPainter &painter, int *pDx, int *pDy)
     if (!pDevice || pDevice->devType() != QInternal::Image)
         return nullptr;
     auto *pTarget = static_cast<QImage *>(pDevice);
-    if (pTarget->devicePixelRatio() != 1.0 ||
+    // The target's pixels are the backing image's when both have one ratio
+    // and the painter only scales by it (a window on a screen of another
+    // pixel density) and moves by whole pixels.
+    const double dRatio = pTarget->devicePixelRatio();
+    if (dRatio != m_image.devicePixelRatio() ||
         (pTarget->format() != QImage::Format_RGB32 &&
          pTarget->format() != QImage::Format_ARGB32_Premultiplied))
         return nullptr;
     const QTransform transform = painter.deviceTransform();
-    if (transform.type() > QTransform::TxTranslate)
+    if (transform.type() > QTransform::TxScale || transform.m11() != dRatio ||
+        transform.m22() != dRatio)
         return nullptr;
     *pDx = int(transform.dx());
     *pDy = int(transform.dy());
@@ -453,6 +458,7 @@ bool CSpectrumWnd::DrawsIntoTarget(QPainter &painter)
     AskForHugePages(pBits, size_t(nStride) * size_t(pTarget->height()));
     m_pDC.reset();
     m_image = QImage(pBits, pTarget->width(), pTarget->height(), nStride, QImage::Format_RGB32);
+    m_image.setDevicePixelRatio(pTarget->devicePixelRatio());
     m_pDC = std::make_unique<CDC>(&m_image);
     m_pSharedBits = pBits;
     return true;

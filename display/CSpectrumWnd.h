@@ -212,8 +212,9 @@ private:
     // false when the painter's device is no such image.
     bool CopyRowsTo(QPainter &painter, const QRegion &region, const uint8_t *pRows);
     // The image the painter writes to when it is one this window can draw
-    // into directly (32-bit pixels, no scaling), and the window's offset in it.
-    static QImage *PlainTarget(QPainter &painter, int *pDx, int *pDy);
+    // into directly (32-bit pixels, the backing image's pixel ratio and no
+    // other scaling), and the window's offset in it.
+    QImage *PlainTarget(QPainter &painter, int *pDx, int *pDy) const;
     // A shown top-level window whose window-system image has the backing
     // image's size and pixel format draws straight into that image: the
     // backing image becomes a view of it, and a frame is one pass over its

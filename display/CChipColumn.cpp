@@ -189,10 +189,10 @@ CChipColumn::ChipPlacement CChipColumn::PlaceChips(const CDC *pDC) const
     return place;
 }
 
-void CChipColumn::ChipBatch::Add(CChipColumn &column, int i, const CPen *pPen)
+void CChipColumn::ChipBatch::Add(int i, const CPen *pPen)
 {
     if (!m_place.bDirect) {
-        column.FillRows(m_pDC, column.ChipRect(i), pPen);
+        m_column.FillRows(m_pDC, m_column.ChipRect(i), pPen);
         return;
     }
     m_nLast = i;
@@ -271,7 +271,7 @@ void CChipColumn::DrawUpdate(CDC *pDC, const PenTable *pPens)
     const CPen unlit(COLORREF(s.Cbackground));
     const CPen peak(COLORREF(s.Cpeekchip));
     const CPen outline(COLORREF(s.Coutline));
-    ChipBatch batch(pDC, PlaceChips(pDC));
+    ChipBatch batch(*this, pDC);
     const int nFirst = std::max(std::min({nLit, p, m_nStatesLit, m_nStatesPeak}), 0);
     const int nEnd = std::min(std::max({nLit, p + 1, m_nStatesLit, m_nStatesPeak + 1}), m_nChips);
     m_nStatesLit = nLit;
@@ -284,7 +284,7 @@ void CChipColumn::DrawUpdate(CDC *pDC, const PenTable *pPens)
         const CPen *pPen = nState == CHIP_PEAK  ? &peak
                            : nState == CHIP_LIT ? LitPen(i, pPens, &outline)
                                                 : &unlit;
-        batch.Add(*this, i, pPen);
+        batch.Add(i, pPen);
     }
     batch.Finish();
     m_nTop = t;
@@ -308,7 +308,7 @@ void CChipColumn::DrawFull(CDC *pDC, const PenTable *pPens)
     DrawLabel(pDC, x + w / 2, y + b);
 
     const int k = std::min(m_nTop + 1, m_nChips);
-    ChipBatch batch(pDC, PlaceChips(pDC));
+    ChipBatch batch(*this, pDC);
     for (int i = 0; i < m_nChips; ++i) {
         int nState;
         const CPen *pPen;
@@ -323,7 +323,7 @@ void CChipColumn::DrawFull(CDC *pDC, const PenTable *pPens)
             pPen = &unlit;
         }
         m_pChipStates[i] = nState;
-        batch.Add(*this, i, pPen);
+        batch.Add(i, pPen);
     }
     batch.Finish();
     m_nStatesLit = std::max(k - 1, 0);

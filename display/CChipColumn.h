@@ -111,14 +111,17 @@ private:
     class ChipBatch
     {
     public:
-        ChipBatch(CDC *pDC, const ChipPlacement &place) : m_pDC(pDC), m_place(place) {}
-        void Add(CChipColumn &column, int i, const CPen *pPen);
+        ChipBatch(CChipColumn &column, CDC *pDC)
+            : m_column(column), m_pDC(pDC), m_place(column.PlaceChips(pDC))
+        {}
+        void Add(int i, const CPen *pPen);
         // Paints what is left and leaves the current position as FillRows would.
         void Finish();
 
     private:
         static constexpr int kSize = 64;
         void Flush();
+        CChipColumn &m_column;
         CDC *m_pDC;
         ChipPlacement m_place;
         CDC::SeriesFill m_fills[kSize];

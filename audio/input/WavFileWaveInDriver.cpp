@@ -317,16 +317,17 @@ void WavFileWaveInDriver::Produce(uint64_t nFrames)
     if (inRate % outRate == 0 && m_nSrcRemainder == 0 && m_clip.encoding == WavEncoding::Signed16 &&
         !b8BitOut) {
         const auto nStep = static_cast<uint32_t>(inRate / outRate);
-        const auto *pData =
-            reinterpret_cast<const uint8_t *>(m_clip.bytes.constData()) + m_clip.nDataOffset;
         while (nFrames > 0) {
             const auto nChunk = static_cast<uint32_t>(std::min<uint64_t>(nFrames, kChunkFrames));
             uint8_t *pOut = m_scratch.data();
             for (uint32_t i = 0; i < nChunk; ++i) {
                 if (m_pFile && m_nSrcFrame - m_nCacheFirst >= m_nCacheCount)
                     SourceSample(m_nSrcFrame, 0); // brings the frame into the cache
-                const uint8_t *p = pData + size_t(m_nSrcFrame - (m_pFile ? m_nCacheFirst : 0)) *
-                                               m_clip.nBlockAlign;
+                // Taken after the read: the cache is the clip's bytes.
+                const uint8_t *p =
+                    reinterpret_cast<const uint8_t *>(m_clip.bytes.constData()) +
+                    m_clip.nDataOffset +
+                    size_t(m_nSrcFrame - (m_pFile ? m_nCacheFirst : 0)) * m_clip.nBlockAlign;
                 int16_t v[2];
                 std::memcpy(&v[0], p, 2);
                 if (inChannels == 2)

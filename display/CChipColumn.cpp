@@ -129,7 +129,7 @@ SIZE CChipColumn::SetGeometry(POINT position, SIZE size, int nAngle)
         L = m_nPitch * m_nChips + 2 * m_nMargin + b - m_nGap;
         m_nLabelStrip = b;
         m_size = {w, L};
-        m_pChipStates = std::make_unique<int[]>(size_t(m_nChips)); // zeroed: all unlit
+        m_pChipStates = std::make_unique<uint8_t[]>(size_t(m_nChips)); // zeroed: all unlit
         m_nStatesLit = 0;
         m_nStatesPeak = -1;
     }
@@ -272,20 +272,34 @@ void CChipColumn::DrawUpdate(CDC *pDC, const PenTable *pPens)
     const CPen peak(COLORREF(s.Cpeekchip));
     const CPen outline(COLORREF(s.Coutline));
     ChipBatch batch(*this, pDC);
-    const int nFirst = std::max(std::min({nLit, p, m_nStatesLit, m_nStatesPeak}), 0);
-    const int nEnd = std::min(std::max({nLit, p + 1, m_nStatesLit, m_nStatesPeak + 1}), m_nChips);
-    m_nStatesLit = nLit;
-    m_nStatesPeak = p;
-    for (int i = nFirst; i < nEnd; ++i) {
+    const auto visit = [&](int i) {
         const int nState = i == p ? CHIP_PEAK : (i < nLit ? CHIP_LIT : CHIP_UNLIT);
         if (nState == m_pChipStates[i])
-            continue;
-        m_pChipStates[i] = nState;
+            return;
+        m_pChipStates[i] = uint8_t(nState);
         const CPen *pPen = nState == CHIP_PEAK  ? &peak
                            : nState == CHIP_LIT ? LitPen(i, pPens, &outline)
                                                 : &unlit;
         batch.Add(i, pPen);
-    }
+    };
+    // Only the chips between the shown and the new bar, and the shown and the
+    // new peak, can change; the ones between a bar and a high peak stay
+    // unlit. In order from the base, so that neighbours go out together.
+    const int nLow = std::max(std::min(nLit, m_nStatesLit), 0);
+    const int nHigh = std::min(std::max(nLit, m_nStatesLit), m_nChips);
+    const int q1 = std::min(p, m_nStatesPeak), q2 = std::max(p, m_nStatesPeak);
+    m_nStatesLit = nLit;
+    m_nStatesPeak = p;
+    const auto visitPeaks = [&](int nFrom, int nTo) {
+        if (q1 >= nFrom && q1 < nTo)
+            visit(q1);
+        if (q2 != q1 && q2 >= nFrom && q2 < nTo)
+            visit(q2);
+    };
+    visitPeaks(0, nLow);
+    for (int i = nLow; i < nHigh; ++i)
+        visit(i);
+    visitPeaks(std::max(nHigh, 0), m_nChips);
     batch.Finish();
     m_nTop = t;
     m_nPeak = p;
@@ -322,7 +336,7 @@ void CChipColumn::DrawFull(CDC *pDC, const PenTable *pPens)
             nState = CHIP_UNLIT;
             pPen = &unlit;
         }
-        m_pChipStates[i] = nState;
+        m_pChipStates[i] = uint8_t(nState);
         batch.Add(i, pPen);
     }
     batch.Finish();

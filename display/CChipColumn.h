@@ -72,7 +72,7 @@ public:
     int m_nChips = 0;
     int m_nPitch = 0; // rows from one chip to the next: thickness + gap
     int m_bRotatedLabel = 0;
-    std::unique_ptr<int[]> m_pChipStates; // m_nChips entries; replaced only by SetGeometry
+    std::unique_ptr<uint8_t[]> m_pChipStates; // m_nChips entries; replaced only by SetGeometry
     // What the states show: lit below m_nStatesLit but for the peak chip
     // m_nStatesPeak (-1: none). Chips below both bars' lit counts, or above
     // both, and neither bar's peak, stay as they are from frame to frame.

@@ -2,68 +2,20 @@
 // a shown window fed the built-in music-like signal, at 1920 x 1080 and
 // 3840 x 2160. Counters per frame: the pixels drawn (the device context's
 // entries), the rectangles and pixels handed over, the pixels copied.
-#include "audio/input/DemoSignal.h"
-#include "audio/input/ScriptedWaveInDriver.h"
-#include "audio/input/WavFileWaveInDriver.h"
-#include "display/CSpectrumWnd.h"
-#include "settings/SettingValues.h"
+#include "DemoRig.h"
 
 #include <QApplication>
 #include <benchmark/benchmark.h>
 
-#include <memory>
 #include <vector>
 
 namespace {
 
-struct ShownRig
-{
-    ScriptedWaveInDriver *pDriver = new ScriptedWaveInDriver; // owned by the window's engine
-    CSpectrumWnd wnd{g_DisplaySettings};
-    uint64_t nPosition = 22050;
-
-    ShownRig(int nWidth, int nHeight)
-    {
-        ResetSettings();
-        g_Version = 1;
-        g_DisplaySettings.Type = 1;
-        g_DisplaySettings.Fdiv = 80;
-        wnd.SetWaveInDriver(std::unique_ptr<IWaveInDriver>(pDriver));
-        wnd.CreateSpectrumWindow(RECT{0, 0, nWidth, nHeight}, nullptr);
-        wnd.SetArea(RECT{0, 0, nWidth, nHeight});
-        g_bSettingsChanged = 0;
-        wnd.OnTimer(CSpectrumWnd::TIMER_START);
-        wnd.OnTimer(CSpectrumWnd::TIMER_OPEN);
-        WavClip clip;
-        std::string error;
-        WavFileWaveInDriver::ParseWav(SynthesizeDemoWav(10, 22050), "demo", &clip, &error);
-        CWave &wave = wnd.Engine().Wave();
-        auto *p = reinterpret_cast<int16_t *>(wave.GetData(0));
-        for (uint32_t i = 0; i < wave.m_dwFrames && i < clip.nFrames; ++i) {
-            p[2 * i] = clip.Sample(i, 0);
-            p[2 * i + 1] = clip.Sample(i, 1);
-        }
-        wave.Unlock();
-        pDriver->SetPosition(nPosition);
-        wnd.show();
-        QCoreApplication::processEvents();
-        wnd.OnTimer(CSpectrumWnd::TIMER_FIRSTFRAME);
-        QCoreApplication::processEvents();
-    }
-
-    void Tick()
-    {
-        nPosition += 1102;
-        if (nPosition >= 110250 * 2 - 2205)
-            nPosition = 22050;
-        pDriver->SetPosition(nPosition);
-        wnd.OnTimer(CSpectrumWnd::TIMER_FRAME);
-    }
-};
-
 void BM_FrameToScreen(benchmark::State &state)
 {
-    ShownRig rig(int(state.range(0)), int(state.range(1)));
+    DemoRig rig(TYPE_STEREO, 80, int(state.range(0)), int(state.range(1)));
+    rig.wnd.show();
+    QCoreApplication::processEvents();
     double dChanged = 0, dRects = 0, dHanded = 0, dCopied = 0;
     // The live program draws a frame every 50 ms, in between other programs
     // push its image out of the caches: the cold case evicts them first.
@@ -77,7 +29,8 @@ void BM_FrameToScreen(benchmark::State &state)
             benchmark::ClobberMemory();
             state.ResumeTiming();
         }
-        rig.Tick();
+        rig.Advance();
+        rig.wnd.OnTimer(CSpectrumWnd::TIMER_FRAME);
         const CSpectrumWnd::FlushCounts &c = rig.wnd.LastFlush();
         dChanged += double(c.nChanged);
         dRects += c.nRects;

@@ -77,9 +77,12 @@ if [ -n "$sound" ]; then
     if [ -z "$skip" ]; then
         { pactl load-module module-null-sink sink_name=speakers rate=44100 channels=2 &&
             pactl load-module module-null-sink sink_name=phones rate=44100 channels=2 &&
-            pactl load-module "${mic[@]}" rate=44100 channels=2 &&
-            pactl set-default-sink speakers && pactl set-default-source mic; } >/dev/null ||
+            pactl load-module "${mic[@]}" rate=44100 channels=2; } >/dev/null ||
             fail "cannot make the sinks and the source"
+        # Under PipeWire the defaults belong to WirePlumber, which may still be
+        # starting when its PulseAudio service answers ("Not supported").
+        answers sh -c 'pactl set-default-sink speakers && pactl set-default-source mic' ||
+            fail "cannot make speakers and mic the defaults"
         # The server takes a moment to publish the new defaults.
         answers sh -c 'pactl info | grep -q "Default Sink: speakers" && pactl info | grep -q "Default Source: mic"' ||
             fail "speakers and mic are not the defaults"

@@ -4,6 +4,7 @@
 #include "display/CKeyElement.h"
 #include "display/DisplayFont.h"
 #include "graphics/BackingImage.h"
+#include "platform/X11ShmPresenter.h"
 #include "settings/SettingValues.h"
 
 #include <QBackingStore>
@@ -334,6 +335,8 @@ void CSpectrumWnd::FlushDirty()
         return;
     if (m_pDC->DirtyCount() == 0)
         return;
+    if (isVisible() && PresentDirty())
+        return;
     // A shown window copies the frame to the screen at once, while the rows
     // just drawn are still in the processor's cache and without a round
     // through the event queue; a hidden one only records what to copy.
@@ -354,6 +357,73 @@ void CSpectrumWnd::FlushDirty()
     } else {
         update(region);
     }
+}
+
+bool CSpectrumWnd::StartPresenter()
+{
+    if (m_bNoPresenter || !isWindow() || !windowHandle())
+        return false;
+    std::unique_ptr<X11ShmPresenter> pPresenter = X11ShmPresenter::Create(winId(), m_image.size());
+    if (!pPresenter) {
+        m_bNoPresenter = true; // asked again only for another backing image
+        return false;
+    }
+    // The picture so far goes over once; from now on the device context
+    // draws into the shared memory.
+    uchar *pBits = pPresenter->Bits();
+    const qsizetype nStride = pPresenter->Stride();
+    for (int y = 0; y < m_image.height(); ++y)
+        std::memcpy(pBits + y * nStride, m_image.constScanLine(y), size_t(m_image.width()) * 4);
+    const double dRatio = m_image.devicePixelRatio();
+    m_pDC.reset();
+    m_pSharedBits = nullptr;
+    m_image = QImage(pBits, m_image.width(), m_image.height(), nStride, QImage::Format_RGB32);
+    m_image.setDevicePixelRatio(dRatio);
+    m_pDC = std::make_unique<CDC>(&m_image);
+    m_pPresenter = std::move(pPresenter);
+    windowHandle()->installEventFilter(this);
+    return true;
+}
+
+bool CSpectrumWnd::PresentDirty()
+{
+    if (!m_pPresenter && !StartPresenter())
+        return false;
+    // Each entry is one column's change: put as it is, none of the
+    // neighbours' rows come along. Thousands of separate changes (never a
+    // frame of chips) go as the gathered rectangles instead.
+    const int nEntries = m_pDC->DirtyCount();
+    m_lastFlush = {};
+    m_lastFlush.bFromSharedMemory = true;
+    const auto put = [&](const QRect &r) {
+        m_pPresenter->Put(r);
+        m_lastFlush.nHanded += int64_t(r.width()) * r.height();
+        ++m_lastFlush.nRects;
+    };
+    if (nEntries <= kMaxPutsPerFrame) {
+        for (int i = 0; i < nEntries; ++i)
+            put(m_pDC->DirtyAt(i));
+    } else {
+        for (const QRect &r : m_pDC->DirtyRects())
+            put(r);
+    }
+    for (int i = 0; i < nEntries; ++i)
+        m_lastFlush.nChanged += int64_t(m_pDC->DirtyAt(i).width()) * m_pDC->DirtyAt(i).height();
+    m_pPresenter->Flush();
+    m_pDC->ClearDirty();
+    m_pDC->ClearRowsDrawn();
+    return true;
+}
+
+bool CSpectrumWnd::eventFilter(QObject *pWatched, QEvent *pEvent)
+{
+    // Qt answers an expose by showing its own copy of the window, which the
+    // frames put from shared memory have left behind: that copy is painted
+    // afresh from the backing image first.
+    if (m_pPresenter && pEvent->type() == QEvent::Expose && pWatched == windowHandle() &&
+        windowHandle()->isExposed())
+        repaint();
+    return QWidget::eventFilter(pWatched, pEvent);
 }
 
 bool CSpectrumWnd::FlushInPlace(const QRegion &region)
@@ -436,7 +506,7 @@ bool CSpectrumWnd::DrawsIntoTarget(QPainter &painter)
 {
     int dx = 0, dy = 0;
     QImage *pTarget = PlainTarget(painter, &dx, &dy);
-    if (!pTarget || !m_pDC)
+    if (!pTarget || !m_pDC || m_pPresenter)
         return false;
     if (m_pSharedBits)
         return pTarget->constBits() == m_pSharedBits;
@@ -591,6 +661,8 @@ void CSpectrumWnd::EnsureBackingImage(const QSize &size)
     m_pDC.reset();
     m_pSharedBits = nullptr;
     m_image = CreateBackingImage(device);
+    m_pPresenter.reset();
+    m_bNoPresenter = false;
     m_image.setDevicePixelRatio(dRatio);
     m_image.fill(Qt::black);
     m_pDC = std::make_unique<CDC>(&m_image);

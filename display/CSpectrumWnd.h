@@ -18,6 +18,7 @@
 #include <memory>
 
 struct DisplaySettings;
+class X11ShmPresenter;
 
 // Local time of day as the clocks show it.
 struct ClockTime
@@ -56,6 +57,8 @@ public:
     static constexpr int kMaxElements = 80;
     static constexpr int kTraceSlots = 8;
     static constexpr int kTracePoints = 2048;
+    // Puts of one frame to the X server before its changes are gathered.
+    static constexpr int kMaxPutsPerFrame = 1024;
 
     // A window with an engine of its own, reading settings (which must
     // outlive it). With bAutoDelete the object deletes itself once its
@@ -147,6 +150,7 @@ public:
         int nRects = 0;
         int64_t nHanded = 0;
         int64_t nCopied = 0;
+        bool bFromSharedMemory = false; // put to the X server straight from it
     };
     const FlushCounts &LastFlush() const { return m_lastFlush; }
 
@@ -172,6 +176,7 @@ protected:
     void timerEvent(QTimerEvent *pEvent) override;
     void closeEvent(QCloseEvent *pEvent) override;
     bool event(QEvent *pEvent) override;
+    bool eventFilter(QObject *pWatched, QEvent *pEvent) override;
 
     DisplaySettings &Settings() const { return m_settings; }
     CWindowTimers &Timers() { return m_timers; }
@@ -226,6 +231,10 @@ private:
     // Hands a frame drawn in place straight to the window system; false
     // when the window's image is not the one drawn into.
     bool FlushInPlace(const QRegion &region);
+    // A shown top-level window on an X server of this machine gets its frames
+    // put from shared memory, entry by entry; false when it cannot.
+    bool PresentDirty();
+    bool StartPresenter();
     void RebuildFont();
     void PaintBackground(CDC *pDC);
     // The waveform strip: one stored trace as a polyline, and the three ways
@@ -281,6 +290,10 @@ private:
     bool m_bAreaFollowsSize = false;
 
     CWindowTimers m_timers;
+    // Frames put straight from shared memory (X11): m_image is then a view of
+    // its pixels. Declared first, so that it goes last.
+    std::unique_ptr<X11ShmPresenter> m_pPresenter;
+    bool m_bNoPresenter = false; // refused for this backing image
     QImage m_image; // the backing image, Format_RGB32, the widget's size in device pixels
     std::unique_ptr<CDC> m_pDC; // draws into m_image; recreated with it
     QFont m_font;               // built from the font settings at every restart

@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
     build-essential cmake ninja-build pkg-config clang libclang-rt-14-dev clang-format clang-tidy
-    qt6-base-dev qt6-base-dev-tools qt6-translations-l10n libgl-dev libx11-dev
+    qt6-base-dev qt6-base-dev-tools qt6-translations-l10n libgl-dev libx11-dev libxcb-shm0-dev
     libxrandr-dev xserver-xorg-core xserver-xorg-video-dummy x11-xserver-utils
     libpulse-dev pulseaudio pulseaudio-utils
     googletest libgtest-dev libgmock-dev libbenchmark-dev libfftw3-dev

@@ -7,6 +7,8 @@
 #include "settings/Settings.h"
 
 #include <QBackingStore>
+#include <QGuiApplication>
+#include <QScreen>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -477,6 +479,34 @@ TEST(CSpectrumWndSharedEngine, EachViewFollowsAChangeOfSettingsAndOnlyItsOwnArea
 // is what the window paints in full from its backing image, in every display
 // type: for a window that draws straight into the window system's image and
 // for one inside another window, whose frames are copied there.
+namespace {
+
+// What the window system shows of the widget.
+QImage WindowSystemImage(QWidget &widget)
+{
+    QWidget *pWindow = widget.window();
+    const QPoint at = widget.mapTo(pWindow, QPoint());
+    return pWindow->screen()
+        ->grabWindow(pWindow->winId(), at.x(), at.y(), widget.width(), widget.height())
+        .toImage()
+        .convertToFormat(QImage::Format_RGB32);
+}
+
+void SweepFrames(WindowRig &rig, int nFrames)
+{
+    for (int nFrame = 0; nFrame < nFrames; ++nFrame) {
+        const uint32_t nPos = 22050 + (nFrame % 70 + 1) * 1102; // within a mono ring too
+        const double fHz = 60.0 * std::pow(1.03, nFrame % 180),
+                     fAmplitude = nFrame % 14 < 9 ? 24000.0 : 150.0;
+        Record(rig.wnd.Engine().Wave(), rig.pDriver, nPos - 4096, nPos, [&](uint32_t i) {
+            return fAmplitude * std::sin(2 * std::numbers::pi * fHz * i / 22050);
+        });
+        rig.wnd.OnTimer(TIMER_FRAME);
+    }
+}
+
+} // namespace
+
 TEST(CSpectrumWnd, TheScreenAfterManyFramesIsAFullRepaint)
 {
     for (int nType = 0; nType <= 4; ++nType) {
@@ -494,20 +524,44 @@ TEST(CSpectrumWnd, TheScreenAfterManyFramesIsAFullRepaint)
             pShown->show();
             ASSERT_TRUE(QTest::qWaitForWindowExposed(pShown));
             rig.StartUp();
-            for (int nFrame = 0; nFrame < 200; ++nFrame) {
-                const uint32_t nPos = 22050 + (nFrame % 70 + 1) * 1102; // within a mono ring too
-                const double fHz = 60.0 * std::pow(1.03, nFrame % 180),
-                             fAmplitude = nFrame % 14 < 9 ? 24000.0 : 150.0;
-                Record(rig.wnd.Engine().Wave(), rig.pDriver, nPos - 4096, nPos, [&](uint32_t i) {
-                    return fAmplitude * std::sin(2 * std::numbers::pi * fHz * i / 22050);
-                });
-                rig.wnd.OnTimer(TIMER_FRAME);
-            }
-            const auto *pScreen = static_cast<QImage *>(rig.wnd.backingStore()->paintDevice());
-            const QRect rcOnScreen(rig.wnd.mapTo(pShown, QPoint()), rig.wnd.size());
-            const QImage screen = pScreen->copy(rcOnScreen).convertToFormat(QImage::Format_RGB32);
+            SweepFrames(rig, 200);
+            const QImage screen = WindowSystemImage(rig.wnd);
             const QImage whole = rig.wnd.grab().toImage().convertToFormat(QImage::Format_RGB32);
             EXPECT_TRUE(screen == whole && whole == rig.wnd.BackingImage()) << nType << bInside;
         }
+    }
+}
+
+// On an X server the frames of a top-level window go straight from shared
+// memory, and Qt's own copy of the window, which they leave behind, is
+// painted afresh before Qt shows it again when another window stops
+// covering ours.
+TEST(CSpectrumWnd, OnX11FramesPutFromSharedMemoryAndAnExposeShowsTheLatest)
+{
+    if (QGuiApplication::platformName() != u"xcb")
+        GTEST_SKIP() << "needs an X server (the display_on_x11 test)";
+    for (int nType = 0; nType <= 4; ++nType) {
+        WindowRig rig(RECT{0, 0, 400, 240});
+        g_DisplaySettings.Type = nType;
+        rig.wnd.setWindowFlags(Qt::X11BypassWindowManagerHint | Qt::FramelessWindowHint);
+        rig.wnd.move(0, 0);
+        rig.wnd.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&rig.wnd));
+        rig.StartUp();
+        SweepFrames(rig, 60);
+        EXPECT_TRUE(rig.wnd.LastFlush().bFromSharedMemory) << nType;
+        EXPECT_TRUE(WindowSystemImage(rig.wnd) == rig.wnd.BackingImage()) << nType;
+
+        // Frames drawn while covered land only where the window shows.
+        QWidget cover;
+        cover.setWindowFlags(Qt::X11BypassWindowManagerHint | Qt::FramelessWindowHint);
+        cover.setGeometry(50, 40, 300, 160);
+        cover.setStyleSheet("background: #123456");
+        cover.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&cover));
+        SweepFrames(rig, 30);
+        cover.hide();
+        QTest::qWait(300); // the expose comes from the server
+        EXPECT_TRUE(WindowSystemImage(rig.wnd) == rig.wnd.BackingImage()) << nType;
     }
 }

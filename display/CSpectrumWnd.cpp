@@ -359,11 +359,11 @@ void CSpectrumWnd::FlushDirty()
     }
 }
 
-bool CSpectrumWnd::StartPresenter()
+bool CSpectrumWnd::StartPresenter(WId window)
 {
-    if (m_bNoPresenter || !isWindow() || !windowHandle())
+    if (m_bNoPresenter || !windowHandle())
         return false;
-    std::unique_ptr<X11ShmPresenter> pPresenter = X11ShmPresenter::Create(winId(), m_image.size());
+    std::unique_ptr<X11ShmPresenter> pPresenter = X11ShmPresenter::Create(window, m_image.size());
     if (!pPresenter) {
         m_bNoPresenter = true; // asked again only for another backing image
         return false;
@@ -387,7 +387,12 @@ bool CSpectrumWnd::StartPresenter()
 
 bool CSpectrumWnd::PresentDirty()
 {
-    if (!m_pPresenter && !StartPresenter())
+    // Only a window of its own (a child would need its parent's clip), and a
+    // native window made anew needs a presenter of its own.
+    const WId window = isWindow() ? internalWinId() : 0;
+    if (window == 0)
+        return false;
+    if ((!m_pPresenter || WId(m_pPresenter->Window()) != window) && !StartPresenter(window))
         return false;
     // Each entry is one column's change: put as it is, none of the
     // neighbours' rows come along. Thousands of separate changes (never a

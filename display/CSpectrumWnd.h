@@ -234,7 +234,7 @@ private:
     // A shown top-level window on an X server of this machine gets its frames
     // put from shared memory, entry by entry; false when it cannot.
     bool PresentDirty();
-    bool StartPresenter();
+    bool StartPresenter(WId window);
     void RebuildFont();
     void PaintBackground(CDC *pDC);
     // The waveform strip: one stored trace as a polyline, and the three ways

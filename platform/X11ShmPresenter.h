@@ -29,6 +29,8 @@ public:
     uchar *Bits() const { return m_pBits; }
     qsizetype Stride() const { return qsizetype(m_size.width()) * 4; }
     QSize Size() const { return m_size; }
+    // The window put into.
+    uint64_t Window() const { return m_nWindow; }
     // Queues a put of r (clipped to the image) at the same place in the window.
     void Put(const QRect &r);
     // Hands the queued puts to the server without waiting for it.

@@ -26,14 +26,17 @@ uint8_t Rgb32Depth(xcb_connection_t *pConnection, xcb_window_t window)
     if (pSetup->image_byte_order !=
         (Q_BYTE_ORDER == Q_LITTLE_ENDIAN ? XCB_IMAGE_ORDER_LSB_FIRST : XCB_IMAGE_ORDER_MSB_FIRST))
         return 0;
+    // Errors are taken here (a window gone meanwhile), not left to Qt's queue.
+    xcb_generic_error_t *pError = nullptr, *pGeometryError = nullptr;
     xcb_get_window_attributes_reply_t *pAttributes = xcb_get_window_attributes_reply(
-        pConnection, xcb_get_window_attributes(pConnection, window), nullptr);
+        pConnection, xcb_get_window_attributes(pConnection, window), &pError);
     xcb_get_geometry_reply_t *pGeometry =
-        xcb_get_geometry_reply(pConnection, xcb_get_geometry(pConnection, window), nullptr);
+        xcb_get_geometry_reply(pConnection, xcb_get_geometry(pConnection, window), &pGeometryError);
     const xcb_visualid_t visual = pAttributes ? pAttributes->visual : 0;
     const uint8_t nDepth = pGeometry ? pGeometry->depth : 0;
-    std::free(pAttributes);
-    std::free(pGeometry);
+    for (void *p : {static_cast<void *>(pAttributes), static_cast<void *>(pGeometry),
+                    static_cast<void *>(pError), static_cast<void *>(pGeometryError)})
+        std::free(p);
     if (nDepth != 24 && nDepth != 32)
         return 0;
     bool bWords = false;

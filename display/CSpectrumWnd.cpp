@@ -9,6 +9,7 @@
 
 #include <QBackingStore>
 #include <QCloseEvent>
+#include <QGuiApplication>
 #include <QPaintEngine>
 #include <QPaintEvent>
 #include <QPainter>
@@ -515,6 +516,11 @@ bool CSpectrumWnd::DrawsIntoTarget(QPainter &painter)
         return false;
     if (m_pSharedBits)
         return pTarget->constBits() == m_pSharedBits;
+    // An X server gets the frames from the presenter; where that is refused
+    // (no memory shared with the server), Qt's backing store sends it only
+    // what was painted through Qt, so nothing may be drawn in place there.
+    if (QGuiApplication::platformName() == u"xcb")
+        return false;
     // Only the window's own image, of its size, of an opaque window: one
     // with an alpha channel is cleared before every paint. Premultiplied
     // pixels of full alpha are the same words as plain 32-bit ones.

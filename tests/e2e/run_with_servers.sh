@@ -1,15 +1,16 @@
 #!/usr/bin/env bash
-# run_with_servers.sh [--two-monitors] [--sound pulseaudio|pipewire] <binary> [arguments...]:
+# run_with_servers.sh [--two-monitors] [--no-shm] [--sound pulseaudio|pipewire] <binary> [arguments...]:
 # runs the binary with servers of its own, stopped by their process ids on exit; works as root.
 # X: Xvfb 1024 x 768; with --two-monitors one 2304 x 800 screen split into two RandR monitors,
 # 1280 x 800 at (0, 0) and 1024 x 768 at (1280, 0) (Xorg's dummy driver as root, else Xvfb;
-# the kind in VEXLOR_X_SERVER). --sound: a server (fresh HOME and XDG_RUNTIME_DIR) with null
+# the kind in VEXLOR_X_SERVER); with --no-shm an Xvfb without shared memory for its clients, as
+# a remote display has none (VEXLOR_X_WITHOUT_SHM=1). --sound: a server (fresh HOME and XDG_RUNTIME_DIR) with null
 # sinks "speakers" (the default) and "phones" and a null source "mic" (the default source);
 # nothing plays. pipewire runs headless; VEXLOR_E2E_SKIP says why when it cannot start here.
 set -u
-monitors=1 sound=
+monitors=1 sound= shm=+
 while [ $# -gt 0 ]; do
-    case $1 in --two-monitors) monitors=2 && shift ;; --sound) sound=${2:-}; shift; shift ;; *) break ;; esac
+    case $1 in --two-monitors) monitors=2 && shift ;; --no-shm) shm=- && shift ;; --sound) sound=${2:-}; shift; shift ;; *) break ;; esac
 done
 work=$(mktemp -d "${TMPDIR:-/tmp}/vexlor-e2e.XXXXXX")
 pids=()
@@ -130,7 +131,8 @@ Section "Screen"
 EndSection
 CONF
     # VEXLOR_TWO_MONITORS_XVFB=1 goes straight to Xvfb.
-    if command -v Xorg >/dev/null && [ "$(id -u)" -eq 0 ] && [ "${VEXLOR_TWO_MONITORS_XVFB:-}" != 1 ]; then
+    if command -v Xorg >/dev/null && [ "$(id -u)" -eq 0 ] && [ "${VEXLOR_TWO_MONITORS_XVFB:-}" != 1 ] &&
+        [ "$shm" = + ]; then
         Xorg "$DISPLAY" -config "$work/xorg.conf" -logfile "$work/xorg.out" -nolisten tcp -noreset \
             >/dev/null 2>&1 8>&- &
         pids+=($!)
@@ -144,12 +146,14 @@ CONF
     fi
 fi
 if [ -z "$kind" ]; then
-    Xvfb "$DISPLAY" -screen 0 "${size}x24" +extension RANDR -nolisten tcp -noreset >/dev/null 2>&1 8>&- &
+    Xvfb "$DISPLAY" -screen 0 "${size}x24" +extension RANDR "${shm}extension" MIT-SHM -nolisten tcp \
+        -noreset >/dev/null 2>&1 8>&- &
     pids+=($!)
     answers xrandr || fail "Xvfb did not start"
     kind=xvfb
 fi
 exec 8>&- # the server holds its display now
+[ "$shm" = + ] || export VEXLOR_X_WITHOUT_SHM=1
 if [ "$monitors" = 2 ]; then
     output=$(xrandr | awk '/ connected/ { print $1; exit }')
     { xrandr --setmonitor vexlor-left 1280/338x800/211+0+0 "${output:-none}" &&

@@ -1,7 +1,6 @@
 #include "platform/X11ShmPresenter.h"
 
 #include <QGuiApplication>
-#include <QtEndian>
 
 #include <sys/ipc.h>
 #include <sys/shm.h>

@@ -78,12 +78,15 @@ hz=$(getconf CLK_TCK)
 run_once() {
     local platform=$1 size=$2 xpid=0 display=""
     if [ "$platform" = xvfb ]; then
-        local n=$((90 + RANDOM % 100))
-        Xvfb ":$n" -screen 0 "${size}x24" -nolisten tcp > "$work/xvfb.log" 2>&1 &
+        # Xvfb takes a display number nobody uses and writes it to the file.
+        : > "$work/display"
+        Xvfb -displayfd 3 -screen 0 "${size}x24" -nolisten tcp 3> "$work/display" \
+            > "$work/xvfb.log" 2>&1 &
         xpid=$!
         pids+=("$xpid")
-        display=":$n"
-        for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X$n" ] && break; sleep 0.1; done
+        for _ in $(seq 50); do [ -s "$work/display" ] && break; sleep 0.1; done
+        display=":$(head -n 1 "$work/display")"
+        [ "$display" != ":" ] || { echo "vs_cava.sh: Xvfb did not start" >&2; exit 1; }
     fi
     paplay --device=vscava "$work/music.wav" &
     local play=$!

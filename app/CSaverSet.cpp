@@ -82,6 +82,9 @@ bool CSaverSet::StartPanes(QWidget *pContainer, const std::vector<QRect> &panes)
         }
         pWnd->setParent(pContainer);
         pWnd->setGeometry(rcPane);
+        // A window of its own inside the container, which frames can be put
+        // into straight from shared memory.
+        pWnd->setAttribute(Qt::WA_NativeWindow);
         pWnd->show();
         m_windows.push_back(Entry{nullptr, pWnd});
     }

@@ -388,9 +388,10 @@ bool CSpectrumWnd::StartPresenter(WId window)
 
 bool CSpectrumWnd::PresentDirty()
 {
-    // Only a window of its own (a child would need its parent's clip), and a
-    // native window made anew needs a presenter of its own.
-    const WId window = isWindow() ? internalWinId() : 0;
+    // Only a widget with a native window of its own (a top-level window, or
+    // a native child such as a saver's pane): a plain child's pixels are its
+    // parent's. A native window made anew needs a presenter of its own.
+    const WId window = internalWinId();
     if (window == 0)
         return false;
     if ((!m_pPresenter || WId(m_pPresenter->Window()) != window) && !StartPresenter(window))

@@ -539,19 +539,34 @@ TEST(CSpectrumWnd, OnX11FramesPutFromSharedMemoryAndAnExposeShowsTheLatest)
 {
     if (QGuiApplication::platformName() != u"xcb")
         GTEST_SKIP() << "needs an X server (the display_on_x11 test)";
-    for (int nType = 0; nType <= 4; ++nType) {
+    for (int nCase = 0; nCase < 10; ++nCase) {
+        // Each type as a window of its own and as a native child inside
+        // another window, as a saver's pane is.
+        const int nType = nCase / 2;
+        const bool bInside = nCase % 2 != 0;
+        QWidget host;
+        host.setWindowFlags(Qt::X11BypassWindowManagerHint | Qt::FramelessWindowHint);
+        host.setGeometry(0, 0, 440, 280);
         WindowRig rig(RECT{0, 0, 400, 240});
         g_DisplaySettings.Type = nType;
-        rig.wnd.setWindowFlags(Qt::X11BypassWindowManagerHint | Qt::FramelessWindowHint);
-        rig.wnd.move(0, 0);
-        rig.wnd.show();
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(&rig.wnd));
+        QWidget *pShown = &rig.wnd;
+        if (bInside) {
+            rig.wnd.setParent(&host);
+            rig.wnd.move(20, 30);
+            rig.wnd.setAttribute(Qt::WA_NativeWindow);
+            pShown = &host;
+        } else {
+            rig.wnd.setWindowFlags(Qt::X11BypassWindowManagerHint | Qt::FramelessWindowHint);
+            rig.wnd.move(0, 0);
+        }
+        pShown->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(pShown));
         rig.StartUp();
         SweepFrames(rig, 60);
         EXPECT_EQ(rig.wnd.LastFlush().bFromSharedMemory,
                   !qEnvironmentVariableIsSet("VEXLOR_X_WITHOUT_SHM"))
-            << nType;
-        EXPECT_TRUE(WindowSystemImage(rig.wnd) == rig.wnd.BackingImage()) << nType;
+            << nCase;
+        EXPECT_TRUE(WindowSystemImage(rig.wnd) == rig.wnd.BackingImage()) << nCase;
 
         // Frames drawn while covered land only where the window shows.
         QWidget cover;
@@ -563,6 +578,6 @@ TEST(CSpectrumWnd, OnX11FramesPutFromSharedMemoryAndAnExposeShowsTheLatest)
         SweepFrames(rig, 30);
         cover.hide();
         QTest::qWait(300); // the expose comes from the server
-        EXPECT_TRUE(WindowSystemImage(rig.wnd) == rig.wnd.BackingImage()) << nType;
+        EXPECT_TRUE(WindowSystemImage(rig.wnd) == rig.wnd.BackingImage()) << nCase;
     }
 }

@@ -231,8 +231,9 @@ private:
     // Hands a frame drawn in place straight to the window system; false
     // when the window's image is not the one drawn into.
     bool FlushInPlace(const QRegion &region);
-    // A shown top-level window on an X server of this machine gets its frames
-    // put from shared memory, entry by entry; false when it cannot.
+    // A shown native window (top-level, or a saver's pane) on an X server of
+    // this machine gets its frames put from shared memory, entry by entry;
+    // false when it cannot.
     bool PresentDirty();
     bool StartPresenter(WId window);
     void RebuildFont();

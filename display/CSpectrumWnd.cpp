@@ -369,18 +369,8 @@ bool CSpectrumWnd::StartPresenter(WId window)
         m_bNoPresenter = true; // asked again only for another backing image
         return false;
     }
-    // The picture so far goes over once; from now on the device context
-    // draws into the shared memory.
-    uchar *pBits = pPresenter->Bits();
-    const qsizetype nStride = pPresenter->Stride();
-    for (int y = 0; y < m_image.height(); ++y)
-        std::memcpy(pBits + y * nStride, m_image.constScanLine(y), size_t(m_image.width()) * 4);
-    const double dRatio = m_image.devicePixelRatio();
-    m_pDC.reset();
+    MoveImageTo(pPresenter->Bits(), pPresenter->Stride());
     m_pSharedBits = nullptr;
-    m_image = QImage(pBits, m_image.width(), m_image.height(), nStride, QImage::Format_RGB32);
-    m_image.setDevicePixelRatio(dRatio);
-    m_pDC = std::make_unique<CDC>(&m_image);
     m_pPresenter = std::move(pPresenter);
     windowHandle()->installEventFilter(this);
     return true;
@@ -530,20 +520,28 @@ bool CSpectrumWnd::DrawsIntoTarget(QPainter &painter)
         testAttribute(Qt::WA_TranslucentBackground) || dx != 0 || dy != 0 ||
         pTarget->size() != m_image.size() || pTarget != backingStore()->paintDevice())
         return false;
-    // The picture so far goes over once; from now on the device context
-    // draws where the window system takes the pixels from. The image is
-    // written through a pointer that does not detach it: it stays Qt's.
+    // From now on the device context draws where the window system takes
+    // the pixels from. The image is written through a pointer that does not
+    // detach it: it stays Qt's.
     auto *pBits = const_cast<uchar *>(std::as_const(*pTarget).constBits());
     const qsizetype nStride = pTarget->bytesPerLine();
-    for (int y = 0; y < m_image.height(); ++y)
-        std::memcpy(pBits + y * nStride, m_image.constScanLine(y), size_t(m_image.width()) * 4);
+    MoveImageTo(pBits, nStride);
     AskForHugePages(pBits, size_t(nStride) * size_t(pTarget->height()));
-    m_pDC.reset();
-    m_image = QImage(pBits, pTarget->width(), pTarget->height(), nStride, QImage::Format_RGB32);
-    m_image.setDevicePixelRatio(pTarget->devicePixelRatio());
-    m_pDC = std::make_unique<CDC>(&m_image);
     m_pSharedBits = pBits;
     return true;
+}
+
+void CSpectrumWnd::MoveImageTo(uchar *pBits, qsizetype nStride)
+{
+    // The picture so far goes over once; the backing image, of the same size
+    // and ratio, becomes a view of pBits and the device context draws there.
+    for (int y = 0; y < m_image.height(); ++y)
+        std::memcpy(pBits + y * nStride, m_image.constScanLine(y), size_t(m_image.width()) * 4);
+    const double dRatio = m_image.devicePixelRatio();
+    m_pDC.reset();
+    m_image = QImage(pBits, m_image.width(), m_image.height(), nStride, QImage::Format_RGB32);
+    m_image.setDevicePixelRatio(dRatio);
+    m_pDC = std::make_unique<CDC>(&m_image);
 }
 
 void CSpectrumWnd::CheckSharedImage()

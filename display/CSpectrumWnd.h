@@ -225,6 +225,9 @@ private:
     // backing image becomes a view of it, and a frame is one pass over its
     // pixels with nothing to copy. True when the painter writes to it.
     bool DrawsIntoTarget(QPainter &painter);
+    // Copies the picture to pBits (rows nStride bytes apart, room for the
+    // backing image's size) and draws there from now on.
+    void MoveImageTo(uchar *pBits, qsizetype nStride);
     // Back to an image of the window's own, painted in full, when the
     // window system's image went away, moved or the window was hidden.
     void CheckSharedImage();

@@ -492,6 +492,29 @@ QImage WindowSystemImage(QWidget &widget)
         .convertToFormat(QImage::Format_RGB32);
 }
 
+// Shows the rig's window at (0, 0) on its own, or at (20, 30) inside host
+// (with bNative as a native window of its own, as a saver's pane is); true
+// once the window system shows it. No window manager moves either.
+bool ShowRig(WindowRig &rig, QWidget &host, bool bInside, bool bNative = false)
+{
+    const Qt::WindowFlags flags = Qt::X11BypassWindowManagerHint | Qt::FramelessWindowHint;
+    host.setWindowFlags(flags);
+    host.setGeometry(0, 0, 440, 280);
+    QWidget *pShown = &rig.wnd;
+    if (bInside) {
+        rig.wnd.setParent(&host);
+        rig.wnd.move(20, 30);
+        if (bNative)
+            rig.wnd.setAttribute(Qt::WA_NativeWindow);
+        pShown = &host;
+    } else {
+        rig.wnd.setWindowFlags(flags);
+        rig.wnd.move(0, 0);
+    }
+    pShown->show();
+    return QTest::qWaitForWindowExposed(pShown);
+}
+
 void SweepFrames(WindowRig &rig, int nFrames)
 {
     for (int nFrame = 0; nFrame < nFrames; ++nFrame) {
@@ -512,17 +535,9 @@ TEST(CSpectrumWnd, TheScreenAfterManyFramesIsAFullRepaint)
     for (int nType = 0; nType <= 4; ++nType) {
         for (const bool bInside : {false, true}) {
             QWidget host;
-            host.resize(440, 280);
             WindowRig rig(RECT{0, 0, 400, 240});
             g_DisplaySettings.Type = nType;
-            QWidget *pShown = &rig.wnd;
-            if (bInside) {
-                rig.wnd.setParent(&host);
-                rig.wnd.move(20, 30);
-                pShown = &host;
-            }
-            pShown->show();
-            ASSERT_TRUE(QTest::qWaitForWindowExposed(pShown));
+            ASSERT_TRUE(ShowRig(rig, host, bInside));
             rig.StartUp();
             SweepFrames(rig, 200);
             const QImage screen = WindowSystemImage(rig.wnd);
@@ -545,22 +560,9 @@ TEST(CSpectrumWnd, OnX11FramesPutFromSharedMemoryAndAnExposeShowsTheLatest)
         const int nType = nCase / 2;
         const bool bInside = nCase % 2 != 0;
         QWidget host;
-        host.setWindowFlags(Qt::X11BypassWindowManagerHint | Qt::FramelessWindowHint);
-        host.setGeometry(0, 0, 440, 280);
         WindowRig rig(RECT{0, 0, 400, 240});
         g_DisplaySettings.Type = nType;
-        QWidget *pShown = &rig.wnd;
-        if (bInside) {
-            rig.wnd.setParent(&host);
-            rig.wnd.move(20, 30);
-            rig.wnd.setAttribute(Qt::WA_NativeWindow);
-            pShown = &host;
-        } else {
-            rig.wnd.setWindowFlags(Qt::X11BypassWindowManagerHint | Qt::FramelessWindowHint);
-            rig.wnd.move(0, 0);
-        }
-        pShown->show();
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(pShown));
+        ASSERT_TRUE(ShowRig(rig, host, bInside, true));
         rig.StartUp();
         SweepFrames(rig, 60);
         EXPECT_EQ(rig.wnd.LastFlush().bFromSharedMemory,

@@ -44,6 +44,36 @@ inline void FillPixels(uint32_t *p, int n, uint32_t pixel)
         p[i] = pixel;
 }
 
+// The same as FillPixels with stores that go past the caches. A frame's
+// chip rows are scattered over the whole image, the program never reads
+// them back, and between two frames the rest of the desktop has pushed the
+// image out of the caches: a plain store first reads each line from
+// memory, then leaves it to crowd out what the next frame's analysis needs.
+inline void StreamPixels(uint32_t *p, int n, uint32_t pixel)
+{
+#if defined(__SSE2__)
+    uint32_t *const pEnd = p + n;
+    for (; p < pEnd && (reinterpret_cast<uintptr_t>(p) & 15) != 0; ++p)
+        _mm_stream_si32(reinterpret_cast<int *>(p), int(pixel));
+    const __m128i v = _mm_set1_epi32(int(pixel));
+    for (; p + 4 <= pEnd; p += 4)
+        _mm_stream_si128(reinterpret_cast<__m128i *>(p), v);
+    for (; p < pEnd; ++p)
+        _mm_stream_si32(reinterpret_cast<int *>(p), int(pixel));
+#else
+    FillPixels(p, n, pixel);
+#endif
+}
+
+// Streamed stores are ordered with nothing else: the pixels are in the image
+// for every later reader (Qt, the window system) only after this.
+inline void EndStreaming()
+{
+#if defined(__SSE2__)
+    _mm_sfence();
+#endif
+}
+
 } // namespace
 
 CDC::CDC(QImage *pImage) : m_pImage(pImage)
@@ -542,7 +572,7 @@ void CDC::FillSeries(const RECT &rcFirst, POINT step, const SeriesFill *pFills, 
         uint8_t *pRow = m_pBits + qsizetype(rc.top()) * m_nStride + qsizetype(rc.left()) * 4;
         uint8_t *pDrawn = m_rowsDrawn.data() + rc.top();
         for (int y = 0; y < nHeight; ++y, pRow += m_nStride) {
-            FillPixels(reinterpret_cast<uint32_t *>(pRow), nWidth, pixel);
+            StreamPixels(reinterpret_cast<uint32_t *>(pRow), nWidth, pixel);
             pDrawn[y] = 1;
         }
         if (run.isNull() || i != nRunLast + 1) {
@@ -554,6 +584,7 @@ void CDC::FillSeries(const RECT &rcFirst, POINT step, const SeriesFill *pFills, 
         nRunLast = i;
     }
     endRun();
+    EndStreaming();
 }
 
 void CDC::Polygon(const POINT *pPoints, int nCount)

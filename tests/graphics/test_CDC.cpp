@@ -281,6 +281,7 @@ TEST(CDCDraw, ASeriesOfFillsIsEachFillInTurn)
         {"cut by a clip",              {3, 2, 9, 4},    {0, 4},  {0, 1, 2, 3, 4},      {0, 7, 30, 13},   1.0, true},
         {"turned: steps across",       {1, 10, 3, 20},  {3, 0},  {0, 1, 2, 4},         {},               1.0, false},
         {"at a ratio",                 {3, 2, 9, 4},    {0, 3},  {0, 1, 3, 4},         {},               1.5, true},
+        {"wide, each start in a line", {1, 0, 22, 1},   {1, 1},  {0, 1, 2, 3, 4, 5},   {},               1.0, false},
     };
     // clang-format on
     for (const Case &c : cases) {

@@ -91,19 +91,68 @@ int CFFT::Setup(int nSize, int nHistory, int nChannel)
 
 void CFFT::Analyze(CWave *pWave, const int *pnStart, uint32_t dwFlags)
 {
-    // A reset takes effect even when the analysis itself is skipped below.
+    if (!Begin(pWave, dwFlags))
+        return;
+    LoadSamples(pWave, pnStart, dwFlags);
+    Transform();
+    Finish(dwFlags);
+}
+
+void CFFT::AnalyzePair(CFFT &other, CWave *pWave, const int *pnStart, uint32_t dwFlags)
+{
+    const bool bThis = Begin(pWave, dwFlags);
+    const bool bOther = &other != this && other.Begin(pWave, dwFlags);
+    if (bThis && bOther && other.m_nSize == m_nSize && LockSamples(pWave, pnStart)) {
+        // A transform is linear: with this channel as the real parts and the
+        // other's as the imaginary parts, Z = A + iB, and the spectra of two
+        // real signals are each other's mirror: A[k] = (Z[k] + conj Z[N-k]) / 2,
+        // B[k] = (Z[k] - conj Z[N-k]) / 2i. One transform instead of two.
+        const auto dwStart = static_cast<uint32_t>(*pnStart);
+        LoadChannel(pWave, dwStart, m_nChannel, m_pReal, dwFlags);
+        LoadChannel(pWave, dwStart, other.m_nChannel, m_pImag, dwFlags);
+        pWave->Unlock();
+        Transform();
+        const int n = m_nSize;
+        for (int k = 0; k < n / 2; ++k) {
+            // N - k lies above N/2 (k = 0 reads bin 0 itself): nothing
+            // written here is read again.
+            const int j = (n - k) & (n - 1);
+            const double zr = m_pReal[k], zi = m_pImag[k], wr = m_pReal[j], wi = m_pImag[j];
+            m_pReal[k] = (zr + wr) * 0.5;
+            m_pImag[k] = (zi - wi) * 0.5;
+            other.m_pReal[k] = (zi + wi) * 0.5;
+            other.m_pImag[k] = (wr - zr) * 0.5;
+        }
+        Finish(dwFlags);
+        other.Finish(dwFlags);
+        return;
+    }
+    if (bThis) {
+        LoadSamples(pWave, pnStart, dwFlags);
+        Transform();
+        Finish(dwFlags);
+    }
+    if (&other != this && bOther) {
+        other.LoadSamples(pWave, pnStart, dwFlags);
+        other.Transform();
+        other.Finish(dwFlags);
+    }
+}
+
+bool CFFT::Begin(CWave *pWave, uint32_t dwFlags)
+{
+    // A reset takes effect even when the analysis itself is skipped.
     if (dwFlags & FFT_RESET) {
         m_nFrames = 0;
         m_nRing = 0;
     }
     if (!pWave || m_nHistory == 0 || !m_hData || pWave->m_dwFrames < uint32_t(m_nSize))
-        return;
-    if (!Lock())
-        return;
+        return false;
+    return Lock() != 0;
+}
 
-    LoadSamples(pWave, pnStart, dwFlags);
-    Transform();
-
+void CFFT::Finish(uint32_t dwFlags)
+{
     const int nBins = m_nSize / 2;
     if (dwFlags & (FFT_PEAKHOLD | FFT_PEAKDECAY)) {
         Magnitudes(m_pSpectrum, dwFlags, false);
@@ -205,35 +254,44 @@ void CFFT::Unlock()
     m_pImag = nullptr;
 }
 
-// Fills the real parts with N samples (mean removed and windowed as the flags
-// ask) and clears the imaginary parts. A start index past the end of the
-// buffer (or none) loads nothing: the transform then runs on whatever the
-// arrays hold.
+// Locks the wave's samples for loading, unless the start index is past the
+// end of the buffer (or there is none).
+bool CFFT::LockSamples(CWave *pWave, const int *pnStart)
+{
+    // Compared unsigned, so a negative start counts as past the end.
+    return pnStart && static_cast<uint32_t>(*pnStart) <= pWave->m_dwFrames && pWave->GetData(0);
+}
+
+// Fills the real parts with N samples of the engine's channel and clears the
+// imaginary parts. Where LockSamples refuses nothing is loaded: the transform
+// then runs on whatever the arrays hold.
 void CFFT::LoadSamples(CWave *pWave, const int *pnStart, uint32_t dwFlags)
 {
-    if (!pnStart)
+    if (!LockSamples(pWave, pnStart))
         return;
-    // Compared unsigned, so a negative start counts as past the end.
-    const uint32_t dwStart = static_cast<uint32_t>(*pnStart);
-    if (pWave->m_dwFrames < dwStart || !pWave->GetData(0))
-        return;
+    LoadChannel(pWave, static_cast<uint32_t>(*pnStart), m_nChannel, m_pReal, dwFlags);
+    std::fill_n(m_pImag, m_nSize, 0.0);
+    pWave->Unlock();
+}
 
+// N samples of one channel into pDest, mean removed and windowed as the flags ask.
+void CFFT::LoadChannel(const CWave *pWave, uint32_t dwStart, int nChannel, double *pDest,
+                       uint32_t dwFlags) const
+{
     const int n = m_nSize;
     double sum = 0.0;
     for (int i = 0; i < n; ++i) {
-        const double v = pWave->GetSampleFloat(dwStart + uint32_t(i), m_nChannel);
-        m_pReal[i] = v;
-        m_pImag[i] = 0.0;
+        const double v = pWave->GetSampleFloat(dwStart + uint32_t(i), nChannel);
+        pDest[i] = v;
         sum += v;
     }
     const double mean = (dwFlags & FFT_REMOVEDC) ? sum / n : 0.0;
     const bool bWindow = (dwFlags & FFT_WINDOW) != 0;
     for (int i = 0; i < n; ++i) {
-        m_pReal[i] = m_pReal[i] - mean;
+        pDest[i] = pDest[i] - mean;
         if (bWindow)
-            m_pReal[i] = m_pWindow[i] * m_pReal[i];
+            pDest[i] = m_pWindow[i] * pDest[i];
     }
-    pWave->Unlock();
 }
 
 // In-place radix-2 transform. The butterflies take the data in natural order

@@ -54,6 +54,11 @@ public:
     // block, or when the wave holds fewer than N frames; the previous output,
     // maximum and minimum then stay.
     void Analyze(CWave *pWave, const int *pnStart, uint32_t dwFlags);
+    // Analyze on this engine and on other, on the same samples of each one's
+    // channel, in one transform where both are ready and of one size (else
+    // each on its own). The spectra equal those of two Analyze calls to
+    // within rounding.
+    void AnalyzePair(CFFT &other, CWave *pWave, const int *pnStart, uint32_t dwFlags);
 
     // Locks the block and returns the N/2 output values, or null when there
     // is no block. Locking an already locked block does not nest: one
@@ -85,7 +90,12 @@ public:
 private:
     int Lock();
     void Unlock();
+    bool Begin(CWave *pWave, uint32_t dwFlags);
+    void Finish(uint32_t dwFlags);
+    static bool LockSamples(CWave *pWave, const int *pnStart);
     void LoadSamples(CWave *pWave, const int *pnStart, uint32_t dwFlags);
+    void LoadChannel(const CWave *pWave, uint32_t dwStart, int nChannel, double *pDest,
+                     uint32_t dwFlags) const;
     void Transform();
     void Magnitudes(float *pDest, uint32_t dwFlags, bool bAccumulate);
     void FinishSingle();

@@ -128,9 +128,10 @@ void CSpectrumEngine::AnalyseFirstFrame(bool bSync)
 void CSpectrumEngine::Analyse()
 {
     const int nStart = int(m_dwAnalysisStart);
-    m_fftA.Analyze(&m_wave, &nStart, kAnalyzeFlags);
     if (IsStereoType(m_settings.Type))
-        m_fftB.Analyze(&m_wave, &nStart, kAnalyzeFlags);
+        m_fftA.AnalyzePair(m_fftB, &m_wave, &nStart, kAnalyzeFlags);
+    else
+        m_fftA.Analyze(&m_wave, &nStart, kAnalyzeFlags);
     ++m_nAnalyses;
 }
 

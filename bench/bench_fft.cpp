@@ -87,6 +87,33 @@ void BM_CFFT_Analyze(benchmark::State &state)
     }
 }
 
+// A stereo display's frame: both channels, as two analyses (last argument
+// 0) and as one pair (1).
+void BM_CFFT_Stereo(benchmark::State &state)
+{
+    const int n = int(state.range(0));
+    const bool bPair = state.range(1) != 0;
+    CWave &wave = MusicWave();
+    CFFT left, right;
+    if (!wave.m_dwFrames || !left.Setup(n, 1, CHANNEL_LEFT) || !right.Setup(n, 1, CHANNEL_RIGHT)) {
+        state.SkipWithError("set-up failed");
+        return;
+    }
+    constexpr uint32_t kFlags = FFT_REMOVEDC | FFT_WINDOW | FFT_SINGLE | FFT_FASTMAG;
+    int nStart = 0;
+    for (auto _ : state) {
+        if (bPair) {
+            left.AnalyzePair(right, &wave, &nStart, kFlags);
+        } else {
+            left.Analyze(&wave, &nStart, kFlags);
+            right.Analyze(&wave, &nStart, kFlags);
+        }
+        benchmark::DoNotOptimize(left.m_fMax + right.m_fMax);
+        nStart = NextStart(nStart, n);
+    }
+}
+BENCHMARK(BM_CFFT_Stereo)->ArgsProduct({{512, 1024}, {0, 1}});
+
 // Owns an FFTW plan with its input and output arrays.
 struct FftwR2C
 {

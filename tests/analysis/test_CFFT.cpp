@@ -189,3 +189,55 @@ TEST(CFFTModes, PeakHoldDecayCumulativeAndMovingAverages)
         }
     }
 }
+
+// Two engines in one transform against each on its own, frame by frame: the
+// two channels differ, so a spectrum taken apart wrongly (swapped, halved,
+// the mirror bin off by one) shows in either. Where the pair cannot share a
+// transform, each runs as it would alone, and an engine paired with itself
+// analyses once.
+TEST(CFFTPair, BothChannelsInOneTransformAreEachAlone)
+{
+    // clang-format off
+    auto twoSines = [](int f) { return std::pair{16000 * std::cos(kTwoPi * 5 * f / 64) + 1000,
+                                                 9000 * std::sin(kTwoPi * 11.3 * f / 64 + 0.3) - 3000}; };
+    auto leftOnly = [](int f) { return std::pair{30000 * std::cos(kTwoPi * 7 * f / 64), 0.0}; };
+    auto nyquistRight = [](int f) { return std::pair{200.0 * (f % 5), f % 2 ? -12000.0 : 12000.0}; };
+    struct Case { const char *pszWhat; StereoFn signal; uint32_t dwFlags; int nHistory; int nSizeB; int nStart; bool bSelf; };
+    const Case cases[] = {
+        {"display flags",          twoSines,     kDisplayFlags,                          1, 64,  0,    false},
+        {"one channel silent",     leftOnly,     kDisplayFlags,                          1, 64,  0,    false},
+        {"exact magnitudes, DC",   twoSines,     FFT_SINGLE,                             1, 64,  0,    false},
+        {"bin N/2 - 1 and below",  nyquistRight, FFT_SINGLE | FFT_WINDOW | FFT_REMOVEDC, 1, 64,  0,    false},
+        {"peak decay",             twoSines,     FFT_PEAKDECAY | FFT_WINDOW,             1, 64,  0,    false},
+        {"moving average",         twoSines,     FFT_WINDOW | FFT_FASTMAG,               3, 64,  0,    false},
+        {"sizes differ",           twoSines,     kDisplayFlags,                          1, 128, 0,    false},
+        {"start past the end",     twoSines,     kDisplayFlags,                          1, 64,  1000, false},
+        {"paired with itself",     nyquistRight, FFT_WINDOW,                             3, 64,  0,    true},
+    };
+    // clang-format on
+    for (const Case &c : cases) {
+        CWave wave;
+        FillWave(wave, 4 * 64, c.signal);
+        CFFT pairA, pairB, aloneA, aloneB;
+        ASSERT_EQ(pairA.Setup(64, c.nHistory, 1) & aloneA.Setup(64, c.nHistory, 1), 1);
+        ASSERT_EQ(pairB.Setup(c.nSizeB, c.nHistory, 2) & aloneB.Setup(c.nSizeB, c.nHistory, 2), 1);
+        for (int frame = 0; frame < 3; ++frame) {
+            const int nStart = c.nStart + frame * 37;
+            pairA.AnalyzePair(c.bSelf ? pairA : pairB, &wave, &nStart, c.dwFlags);
+            AnalyzeAt(aloneA, wave, nStart, c.dwFlags);
+            if (!c.bSelf) {
+                AnalyzeAt(aloneB, wave, nStart, c.dwFlags);
+            }
+            const std::pair<CFFT *, CFFT *> engines[] = {{&pairA, &aloneA}, {&pairB, &aloneB}};
+            for (const auto &[pPair, pAlone] : engines) {
+                const std::vector<float> paired = Output(*pPair), alone = Output(*pAlone);
+                ASSERT_EQ(paired.size(), alone.size()) << c.pszWhat;
+                // Rounding of double sums, seen through floats of up to 10,000.
+                for (size_t k = 0; k < alone.size(); ++k)
+                    EXPECT_NEAR(paired[k], alone[k], 2e-3)
+                        << c.pszWhat << " frame " << frame << " bin " << k;
+                EXPECT_NEAR(pPair->m_fMax, pAlone->m_fMax, 2e-3) << c.pszWhat;
+            }
+        }
+    }
+}

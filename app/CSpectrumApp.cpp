@@ -235,6 +235,14 @@ RunChoice ChooseRunMode(const QStringList &args)
     return choice;
 }
 
+bool ShowsSpectrum(const ExtraOptions &options, const QStringList &args,
+                   const QString &strEnvWindow)
+{
+    const RunMode eMode = ChooseRunMode(args).eMode;
+    return options.bWindow || ChooseHostWindow(options, args, strEnvWindow).bHosted ||
+           eMode == RunMode::Preview || eMode == RunMode::Saver;
+}
+
 QString ProgramBaseName(const QString &strProgramPath)
 {
     return QFileInfo(strProgramPath).completeBaseName();
@@ -266,11 +274,8 @@ bool CSpectrumApp::InitInstance()
     if (const QString strProblem = LoadSettingsProblem(); !strProblem.isEmpty())
         std::fprintf(stderr, "%s: %s\n", qPrintable(m_strProfileName), qPrintable(strProblem));
 
-    const RunMode eHostMode = ChooseRunMode(m_args).eMode;
     InstallSoundSource(
-        m_options.bWindow ||
-        ChooseHostWindow(m_options, m_args, qEnvironmentVariable("XSCREENSAVER_WINDOW")).bHosted ||
-        eHostMode == RunMode::Preview || eHostMode == RunMode::Saver);
+        ShowsSpectrum(m_options, m_args, qEnvironmentVariable("XSCREENSAVER_WINDOW")));
     if (m_options.bWindow) {
         ApplyOneRunSettings();
         return StartWindow();

@@ -47,6 +47,13 @@ qint64 ReadHandleArgument(QStringView strArg);
 // first argument only, plus the second one for the preview's window.
 RunChoice ChooseRunMode(const QStringList &args);
 
+// Whether the command line shows the spectrum (a window of its own, a view
+// inside a host's or XScreenSaver's window, the preview or the saver) rather
+// than the settings dialog or nothing. args and strEnvWindow as for
+// ChooseHostWindow.
+bool ShowsSpectrum(const ExtraOptions &options, const QStringList &args,
+                   const QString &strEnvWindow);
+
 // The program file's base name without folder and (last) extension: the
 // application name under which the settings are stored.
 QString ProgramBaseName(const QString &strProgramPath);

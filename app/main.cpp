@@ -64,6 +64,13 @@ int main(int argc, char *argv[])
         return 1;
     }
 
+    // Showing the spectrum, the program wakes twenty times a second for a
+    // frame and for nothing else, and Qt's own event loop costs less a wake-up
+    // than GLib's. The settings dialog keeps GLib's, which the desktop's own
+    // choosers may need. A QT_NO_GLIB of the user's own stays as it is.
+    if (ShowsSpectrum(options, args, strEnvWindow) && !qEnvironmentVariableIsSet("QT_NO_GLIB"))
+        qputenv("QT_NO_GLIB", "1");
+
     QApplication app(argc, argv);
     QCoreApplication::setApplicationName(strName);
     // SIGTERM (XScreenSaver's way of ending a hack) and Ctrl+C end the event

@@ -81,3 +81,31 @@ TEST(CSpectrumApp, HandleArgumentsReadAsSignedDecimals)
         EXPECT_EQ(ReadHandleArgument(QStringView(psz)), nExpected)
             << QStringView(psz).toString().toStdString();
 }
+
+// The modes that show the spectrum, against the dialog and an unknown switch.
+TEST(CSpectrumApp, ShowsSpectrumForEveryViewAndNotForTheDialog)
+{
+    ExtraOptions window;
+    window.bWindow = true;
+    ExtraOptions root;
+    root.bRoot = true;
+    ExtraOptions windowId;
+    windowId.nWindowId = 0x2a00007;
+    // clang-format off
+    const std::tuple<const char *, ExtraOptions, QStringList, QString, bool> cases[] = {
+        {"no argument: the dialog",       {},       {},             {},          false},
+        {"/c",                            {},       {"/c"},         {},          false},
+        {"an unknown switch",             {},       {"/x"},         {},          false},
+        {"/p, its window missing",        {},       {"/p"},         {},          true},
+        {"/s",                            {},       {"/s"},         {},          true},
+        {"/p and a window",               {},       {"/p", "1234"}, {},          true},
+        {"--window",                      window,   {},             {},          true},
+        {"--root",                        root,     {},             {},          true},
+        {"--window-id",                   windowId, {},             {},          true},
+        {"started by XScreenSaver",       {},       {},             "0x2a00007", true},
+        {"/c beside XScreenSaver's window", {},     {"/c"},         "0x2a00007", false},
+    };
+    // clang-format on
+    for (const auto &[pszWhat, options, args, strEnvWindow, bExpected] : cases)
+        EXPECT_EQ(ShowsSpectrum(options, args, strEnvWindow), bExpected) << pszWhat;
+}

@@ -140,18 +140,20 @@ void CSpectrumEngine::FindSyncStart(uint32_t *pStart, uint32_t *pEnd)
     const int64_t len = m_wave.m_dwFrames;
     const int64_t N = m_nSize;
     int64_t newest = 0;
+    // A few thousand left samples a frame.
+    const CWave::LeftSampleReader left = m_wave.LeftSamples();
     if (len > 0 && m_settings.WaveRecMode != WAVEREC_POSITION) {
         int64_t p = m_dwSyncPos % len;
         int64_t nExamined = 0;
         // Stepped without a division per frame: the scan covers a frame's worth of samples.
         const auto next = [len](int64_t i) { return i + 1 == len ? 0 : i + 1; };
-        while (nExamined < len && m_wave.GetSampleInt(uint32_t(p), CHANNEL_LEFT) == kMarker) {
+        while (nExamined < len && left(uint32_t(p)) == kMarker) {
             p = next(p);
             ++nExamined;
         }
         int nRun = 0;
         while (nExamined < len) {
-            const int v = m_wave.GetSampleInt(uint32_t(p), CHANNEL_LEFT);
+            const int v = left(uint32_t(p));
             p = next(p);
             ++nExamined;
             if (v == kMarker) {
@@ -173,7 +175,7 @@ void CSpectrumEngine::FindSyncStart(uint32_t *pStart, uint32_t *pEnd)
     int64_t pa = last;
     int va = -32768;
     for (int64_t i = last; i < last + N; ++i) {
-        const int v = m_wave.GetSampleInt(uint32_t(i), CHANNEL_LEFT);
+        const int v = left(uint32_t(i));
         if (v > va) {
             va = v;
             pa = i;
@@ -183,7 +185,7 @@ void CSpectrumEngine::FindSyncStart(uint32_t *pStart, uint32_t *pEnd)
     int vb = -32768;
     for (int64_t j = last - d; j < last; ++j) {
         const int64_t i = WrapBelow(j, len);
-        const int v = m_wave.GetSampleInt(uint32_t(i), CHANNEL_LEFT);
+        const int v = left(uint32_t(i));
         if (v > vb) {
             vb = v;
             pb = i;

@@ -55,6 +55,11 @@ public:
     // The same sample scaled so that full scale is +-10000.
     double GetSampleFloat(uint32_t dwFrame, int nChannel) const;
     int GetStereoSample(uint32_t dwFrame, int16_t *pLeft, int16_t *pRight, int bDifference) const;
+    // GetSampleInt(dwFrame, CHANNEL_LEFT) for scans over thousands of frames:
+    // the format is looked at once a scan, and a 16-bit frame inside the
+    // buffer is read where it lies.
+    class LeftSampleReader;
+    LeftSampleReader LeftSamples() const;
 
     const WaveFormat &Format() const { return m_format; }
     const WaveFormat &BlockFormat() const override { return m_format; }
@@ -104,6 +109,34 @@ inline int CWave::RawSample(uint32_t dwSampleIndex) const
     }
     const int r = int(m_hMem[dwSampleIndex]) - 128;
     return (r * 256) | (r & 0xFF);
+}
+
+class CWave::LeftSampleReader
+{
+public:
+    explicit LeftSampleReader(const CWave &wave)
+        : m_wave(wave),
+          m_p16(wave.m_hMem && wave.m_format.wBitsPerSample == 16 ? wave.m_hMem.get() : nullptr),
+          m_nStep(size_t(wave.m_format.nChannels) * 2)
+    {}
+    int operator()(uint32_t dwFrame) const
+    {
+        if (!m_p16 || dwFrame >= m_wave.m_dwFrames)
+            return m_wave.GetSampleInt(dwFrame, CHANNEL_LEFT);
+        int16_t v;
+        std::memcpy(&v, m_p16 + size_t(dwFrame) * m_nStep, sizeof v);
+        return v;
+    }
+
+private:
+    const CWave &m_wave;
+    const uint8_t *m_p16;
+    size_t m_nStep;
+};
+
+inline CWave::LeftSampleReader CWave::LeftSamples() const
+{
+    return LeftSampleReader(*this);
 }
 
 inline int CWave::GetSampleInt(uint32_t dwFrame, int nChannel) const

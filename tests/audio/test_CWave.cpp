@@ -86,13 +86,20 @@ TEST(CWave, SamplesByFrameChannelAndWidth)
         {&w8, 0, 0, 1, 32639, 9921.875}, {&w8, 0, 0, 2, -32640, -10000.0}, {&w8, 0, 0, 3, 0, -39.0625},
         {&w8, 0, 1, 1, 0, 0.0}, {&w8, 0, 1, 2, 257, 78.125},
         {&mono, 0, 2, 2, 1234, 376.586914062}, {&mono, 0, 2, 3, 1234, 376.586914062},
+        {&mono, 0, 2, 1, 1234, 376.586914062}, {&w16, 0, 5, 1, 111, 33.874511718},
     };
     // clang-format on
     for (const auto &[p, bWrapped, nFrame, nChannel, nInt, fFloat] : cases) {
         p->m_bWrapped = bWrapped;
         EXPECT_EQ(p->GetSampleInt(nFrame, nChannel), nInt) << nFrame << " " << nChannel;
         EXPECT_NEAR(p->GetSampleFloat(nFrame, nChannel), fFloat, 1e-6) << nFrame << " " << nChannel;
+        // The scan's reader of the left channel, past the end and in every width too.
+        if (nChannel == 1) {
+            EXPECT_EQ(p->LeftSamples()(nFrame), nInt) << nFrame;
+        }
     }
+    CWave none;
+    EXPECT_EQ(none.LeftSamples()(0), 0);
     int16_t l = 0, r = 0;
     EXPECT_EQ(w16.GetStereoSample(0, &l, &r, 1), 32767); // half the difference
     EXPECT_EQ(w16.GetStereoSample(2, &l, &r, 0), 500);

@@ -91,11 +91,8 @@ int CFFT::Setup(int nSize, int nHistory, int nChannel)
 
 void CFFT::Analyze(CWave *pWave, const int *pnStart, uint32_t dwFlags)
 {
-    if (!Begin(pWave, dwFlags))
-        return;
-    LoadSamples(pWave, pnStart, dwFlags);
-    Transform();
-    Finish(dwFlags);
+    if (Begin(pWave, dwFlags))
+        Run(pWave, pnStart, dwFlags);
 }
 
 void CFFT::AnalyzePair(CFFT &other, CWave *pWave, const int *pnStart, uint32_t dwFlags)
@@ -127,16 +124,17 @@ void CFFT::AnalyzePair(CFFT &other, CWave *pWave, const int *pnStart, uint32_t d
         other.Finish(dwFlags);
         return;
     }
-    if (bThis) {
-        LoadSamples(pWave, pnStart, dwFlags);
-        Transform();
-        Finish(dwFlags);
-    }
-    if (&other != this && bOther) {
-        other.LoadSamples(pWave, pnStart, dwFlags);
-        other.Transform();
-        other.Finish(dwFlags);
-    }
+    if (bThis)
+        Run(pWave, pnStart, dwFlags);
+    if (bOther)
+        other.Run(pWave, pnStart, dwFlags);
+}
+
+void CFFT::Run(CWave *pWave, const int *pnStart, uint32_t dwFlags)
+{
+    LoadSamples(pWave, pnStart, dwFlags);
+    Transform();
+    Finish(dwFlags);
 }
 
 bool CFFT::Begin(CWave *pWave, uint32_t dwFlags)

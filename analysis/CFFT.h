@@ -90,7 +90,10 @@ public:
 private:
     int Lock();
     void Unlock();
+    // An analysis in steps: Begin (the reset, the checks, the lock), Run
+    // (load, transform, Finish), Finish (magnitudes and history, unlock).
     bool Begin(CWave *pWave, uint32_t dwFlags);
+    void Run(CWave *pWave, const int *pnStart, uint32_t dwFlags);
     void Finish(uint32_t dwFlags);
     static bool LockSamples(CWave *pWave, const int *pnStart);
     void LoadSamples(CWave *pWave, const int *pnStart, uint32_t dwFlags);

@@ -45,10 +45,12 @@ inline void FillPixels(uint32_t *p, int n, uint32_t pixel)
 }
 
 // The same as FillPixels with stores that go past the caches. A frame's
-// chip rows are scattered over the whole image, the program never reads
-// them back, and between two frames the rest of the desktop has pushed the
-// image out of the caches: a plain store first reads each line from
-// memory, then leaves it to crowd out what the next frame's analysis needs.
+// chip rows are scattered over the whole image, and between two frames the
+// rest of the desktop has pushed the image out of the caches: a plain store
+// first reads each line from memory, then leaves it to crowd out what the
+// next frame's analysis needs. On its way to the screen the program reads
+// the rows back only in a view that copies them (one inside another
+// window), and then once.
 inline void StreamPixels(uint32_t *p, int n, uint32_t pixel)
 {
 #if defined(__SSE2__)

@@ -49,8 +49,8 @@ int main(int argc, char *argv[])
             std::printf("%s\t%s\n", source.strName.c_str(), source.strDescription.c_str());
         return 0;
     }
-    const bool bShows = options.bWindow || ChooseHostWindow(options, args, strEnvWindow).bHosted ||
-                        ChooseRunMode(args).eMode != RunMode::None;
+    const bool bSpectrum = ShowsSpectrum(options, args, strEnvWindow);
+    const bool bShows = bSpectrum || ChooseRunMode(args).eMode == RunMode::Settings;
     const QString strPlatform = options.strPlatform.isEmpty()
                                     ? qEnvironmentVariable("QT_QPA_PLATFORM")
                                     : options.strPlatform;
@@ -68,7 +68,7 @@ int main(int argc, char *argv[])
     // frame and for nothing else, and Qt's own event loop costs less a wake-up
     // than GLib's. The settings dialog keeps GLib's, which the desktop's own
     // choosers may need. A QT_NO_GLIB of the user's own stays as it is.
-    if (ShowsSpectrum(options, args, strEnvWindow) && !qEnvironmentVariableIsSet("QT_NO_GLIB"))
+    if (bSpectrum && !qEnvironmentVariableIsSet("QT_NO_GLIB"))
         qputenv("QT_NO_GLIB", "1");
 
     QApplication app(argc, argv);

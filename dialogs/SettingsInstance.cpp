@@ -2,16 +2,62 @@
 
 #include <QApplication>
 #include <QCryptographicHash>
-#include <QLocalServer>
-#include <QLocalSocket>
+#include <QDir>
+#include <QFile>
+#include <QSocketNotifier>
 #include <QWidget>
 
+#include <cerrno>
+#include <cstring>
+
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 namespace {
 
-// How long a later process waits for the first one's socket to take it.
-constexpr int kConnectMs = 2000;
+// The socket's address, or false when the path does not fit one.
+bool MakeAddress(const QString &strPath, sockaddr_un *pAddress)
+{
+    const QByteArray path = QFile::encodeName(strPath);
+    std::memset(pAddress, 0, sizeof(*pAddress));
+    pAddress->sun_family = AF_UNIX;
+    if (path.isEmpty() || size_t(path.size()) >= sizeof(pAddress->sun_path))
+        return false;
+    std::memcpy(pAddress->sun_path, path.constData(), size_t(path.size()));
+    return true;
+}
+
+enum class Answer
+{
+    Listening,
+    Nobody,
+    NotOurs
+};
+
+// Whether a process of this user listens at the address. The connect does
+// not wait: a listener whose queue is full still counts as one.
+Answer AskListener(const sockaddr_un &address)
+{
+    struct stat st;
+    if (::lstat(address.sun_path, &st) != 0)
+        return Answer::Nobody;
+    // Something of another user (or not a socket) under our name: we neither
+    // talk to it nor take it away.
+    if (!S_ISSOCK(st.st_mode) || st.st_uid != ::getuid())
+        return Answer::NotOurs;
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return Answer::Nobody;
+    int nResult;
+    do
+        nResult = ::connect(fd, reinterpret_cast<const sockaddr *>(&address), sizeof(address));
+    while (nResult != 0 && errno == EINTR);
+    const bool bListening = nResult == 0 || errno == EAGAIN || errno == EINPROGRESS;
+    ::close(fd);
+    return bListening ? Answer::Listening : Answer::Nobody;
+}
 
 } // namespace
 
@@ -25,39 +71,79 @@ QString SettingsServerName(const QString &strLocation)
     return QStringLiteral("vexlor-settings-%1-%2").arg(::getuid()).arg(QString::fromLatin1(hash));
 }
 
+QString CSettingsInstance::SocketPath(const QString &strName)
+{
+    return QDir::tempPath() + QLatin1Char('/') + strName;
+}
+
 CSettingsInstance::CSettingsInstance(const QString &strLocation)
-    : m_strName(SettingsServerName(strLocation))
+    : m_strPath(SocketPath(SettingsServerName(strLocation)))
 {}
 
-CSettingsInstance::~CSettingsInstance() = default;
+CSettingsInstance::~CSettingsInstance()
+{
+    if (m_nListen < 0)
+        return;
+    m_pNotifier.reset();
+    ::close(m_nListen);
+    // The name goes with the dialog, so the next one need not clear it.
+    ::unlink(QFile::encodeName(m_strPath).constData());
+}
 
 bool CSettingsInstance::Claim()
 {
-    {
-        QLocalSocket socket;
-        socket.connectToServer(m_strName);
-        // The connection itself is the request to come forward.
-        if (socket.waitForConnected(kConnectMs)) {
-            socket.disconnectFromServer();
-            return false;
-        }
-    }
-    // Nobody listens: whatever is left under the name belongs to a process
-    // that ended without taking it away.
-    QLocalServer::removeServer(m_strName);
-    auto pServer = std::make_unique<QLocalServer>();
-    pServer->setSocketOptions(QLocalServer::UserAccessOption);
-    // Without the socket the dialog still runs, only unguarded.
-    if (!pServer->listen(m_strName))
+    sockaddr_un address;
+    // Without a socket the dialog still runs, only unguarded.
+    if (m_nListen >= 0 || !MakeAddress(m_strPath, &address))
         return true;
-    QObject::connect(pServer.get(), &QLocalServer::newConnection, pServer.get(),
-                     [this, pServer = pServer.get()] {
-                         while (QLocalSocket *pSocket = pServer->nextPendingConnection())
-                             pSocket->deleteLater();
-                         BringForward();
-                     });
-    m_pServer = std::move(pServer);
+    switch (AskListener(address)) {
+    case Answer::Listening:
+        return false; // the connection itself was the request to come forward
+    case Answer::NotOurs:
+        return true;
+    case Answer::Nobody:
+        break;
+    }
+    // Whatever is left under the name is a socket of ours whose process
+    // ended without taking it away.
+    ::unlink(address.sun_path);
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return true;
+    if (::bind(fd, reinterpret_cast<const sockaddr *>(&address), sizeof(address)) != 0) {
+        ::close(fd);
+        return true;
+    }
+    // Only this user may connect (writing to a socket is what connecting takes).
+    ::chmod(address.sun_path, S_IRUSR | S_IWUSR);
+    if (::listen(fd, 8) != 0) {
+        ::close(fd);
+        ::unlink(address.sun_path);
+        return true;
+    }
+    m_nListen = fd;
+    m_pNotifier = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Read);
+    QObject::connect(m_pNotifier.get(), &QSocketNotifier::activated, m_pNotifier.get(),
+                     [this] { Accept(); });
     return true;
+}
+
+void CSettingsInstance::Accept()
+{
+    // Every connection waiting is one request; nothing is read from them.
+    bool bAny = false;
+    for (;;) {
+        const int fd = ::accept4(m_nListen, nullptr, nullptr, SOCK_CLOEXEC);
+        if (fd < 0) {
+            if (errno == EINTR)
+                continue;
+            break;
+        }
+        ::close(fd);
+        bAny = true;
+    }
+    if (bAny)
+        BringForward();
 }
 
 void CSettingsInstance::BringForward()

@@ -137,6 +137,10 @@ void CSettingsInstance::Accept()
         if (fd < 0) {
             if (errno == EINTR)
                 continue;
+            // Out of descriptors or the like: the request would stay queued
+            // and wake us again at once, so stop listening rather than spin.
+            if (errno != EAGAIN && errno != EWOULDBLOCK)
+                m_pNotifier->setEnabled(false);
             break;
         }
         ::close(fd);

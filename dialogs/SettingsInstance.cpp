@@ -82,10 +82,11 @@ CSettingsInstance::CSettingsInstance(const QString &strLocation)
 
 CSettingsInstance::~CSettingsInstance()
 {
-    if (m_nListen < 0)
+    if (!m_pNotifier)
         return;
+    const int fd = int(m_pNotifier->socket());
     m_pNotifier.reset();
-    ::close(m_nListen);
+    ::close(fd);
     // The name goes with the dialog, so the next one need not clear it.
     ::unlink(QFile::encodeName(m_strPath).constData());
 }
@@ -94,7 +95,7 @@ bool CSettingsInstance::Claim()
 {
     sockaddr_un address;
     // Without a socket the dialog still runs, only unguarded.
-    if (m_nListen >= 0 || !MakeAddress(m_strPath, &address))
+    if (m_pNotifier || !MakeAddress(m_strPath, &address))
         return true;
     switch (AskListener(address)) {
     case Answer::Listening:
@@ -121,11 +122,15 @@ bool CSettingsInstance::Claim()
         ::unlink(address.sun_path);
         return true;
     }
-    m_nListen = fd;
     m_pNotifier = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Read);
     QObject::connect(m_pNotifier.get(), &QSocketNotifier::activated, m_pNotifier.get(),
                      [this] { Accept(); });
     return true;
+}
+
+bool CSettingsInstance::IsListening() const
+{
+    return m_pNotifier != nullptr;
 }
 
 void CSettingsInstance::Accept()
@@ -133,7 +138,7 @@ void CSettingsInstance::Accept()
     // Every connection waiting is one request; nothing is read from them.
     bool bAny = false;
     for (;;) {
-        const int fd = ::accept4(m_nListen, nullptr, nullptr, SOCK_CLOEXEC);
+        const int fd = ::accept4(int(m_pNotifier->socket()), nullptr, nullptr, SOCK_CLOEXEC);
         if (fd < 0) {
             if (errno == EINTR)
                 continue;

@@ -35,7 +35,7 @@ public:
     // one has been asked to come forward. Never waits.
     bool Claim();
     // True while this process listens for later ones.
-    bool IsListening() const { return m_nListen >= 0; }
+    bool IsListening() const;
     // The window to bring forward when a later process asks.
     void SetWindow(QWidget *pWindow) { m_pWindow = pWindow; }
 
@@ -47,7 +47,7 @@ private:
     void BringForward();
 
     QString m_strPath;
-    int m_nListen = -1;
+    // Holds the listening socket while there is one.
     std::unique_ptr<QSocketNotifier> m_pNotifier;
     QPointer<QWidget> m_pWindow;
 };
